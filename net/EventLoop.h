@@ -1,0 +1,127 @@
+#pragma once
+// One thread, one epoll loop: sockets, timers (timerfd), posted messages
+// (eventfd), the resolver's sockets and signals are all file descriptors in
+// one epoll set. The loop is re-entrant: a handler may pump it again
+// (ProcessMessages, RunOnce) and a watcher whose handler is still on the
+// stack is held until that handler returns.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace vantrel::net {
+
+class EventLoop {
+ public:
+  using IoHandler = std::function<void(uint32_t events)>;
+  using Task = std::function<void()>;
+  using TimerId = uint64_t;
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // The loop of this thread; every socket uses it.
+  static EventLoop& Default();
+
+  // Watches a file descriptor for epoll events (EPOLLIN, EPOLLOUT, ...).
+  // Re-adding an fd replaces its handler. Events pending for an fd that was
+  // removed (or removed and added again) in the same round are dropped.
+  void AddWatch(int fd, uint32_t events, IoHandler handler);
+  void ModifyWatch(int fd, uint32_t events);
+  void RemoveWatch(int fd);
+  bool IsWatched(int fd) const;
+
+  // Runs a task on a later turn of the loop, never inside Post.
+  void Post(Task task);
+
+  TimerId AddTimer(std::chrono::milliseconds delay, Task task);
+  void CancelTimer(TimerId id);
+
+  // Runs until Quit. Returns at once when a Quit is already pending.
+  void Run();
+  void Quit();
+  bool QuitRequested() const { return quit_; }
+  void ResetQuit() { quit_ = false; }
+
+  // One round: waits at most timeoutMs (-1: until something happens) for
+  // events, then dispatches them, due timers and posted tasks. Returns false
+  // when the nesting limit refused the round.
+  bool RunOnce(int timeoutMs);
+  // A non-blocking round, for handlers that must let the loop breathe.
+  bool ProcessMessages() { return RunOnce(0); }
+
+  // Runs rounds until done() is true or the time is up. Returns done().
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+  // Delivers the given signals through the loop instead of the default action.
+  void WatchSignals(const std::vector<int>& signals, std::function<void(int)> handler);
+
+  // For embedding in another event loop (the desktop front end).
+  int BackendFd() const { return epollFd_; }
+  int NextTimeoutMs() const;
+
+  // An exception that escapes a handler or task ends up here; the loop goes on.
+  std::function<void(const std::string& message)> OnUnhandledException;
+
+  int Depth() const { return depth_; }
+  static constexpr int kMaxDepth = 8;
+
+  // Counts of dispatched work, for tests that must prove the loop is idle.
+  uint64_t DispatchedEvents() const { return dispatched_; }
+  size_t PendingTasks() const { return tasks_.size(); }
+  size_t PendingTimers() const { return timers_.size(); }
+
+ private:
+  struct Watch {
+    int fd = -1;
+    uint32_t events = 0;
+    uint32_t generation = 0;
+    IoHandler handler;
+    int busy = 0;        // handler frames on the stack
+    bool held = false;   // taken out of epoll while busy
+    bool removed = false;
+    bool inEpoll = false;
+  };
+
+  void Dispatch(uint64_t key, uint32_t events);
+  void ApplyInterest(Watch& w);
+  void ReportException(const char* what);
+  void RunTimers();
+  void RunTasks();
+  void ArmTimerFd();
+  void DrainFd(int fd);
+
+  int epollFd_ = -1;
+  int timerFd_ = -1;
+  int wakeFd_ = -1;
+  int signalFd_ = -1;
+  std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+  uint32_t nextGeneration_ = 1;
+
+  std::deque<Task> tasks_;
+  bool wakePending_ = false;
+
+  using Clock = std::chrono::steady_clock;
+  std::multimap<Clock::time_point, TimerId> timerOrder_;
+  struct Timer {
+    Clock::time_point due;
+    Task task;
+  };
+  std::unordered_map<TimerId, Timer> timers_;
+  TimerId nextTimer_ = 1;
+
+  std::function<void(int)> signalHandler_;
+  int depth_ = 0;
+  bool quit_ = false;
+  uint64_t dispatched_ = 0;
+};
+
+}  // namespace vantrel::net

@@ -1,0 +1,844 @@
+#include "net/WSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "net/Resolve.h"
+
+namespace vantrel::net {
+
+int TWSocket::SendBlocksPerCall = 1;
+
+namespace {
+
+constexpr size_t kMaxReceiveText = 1 << 20;  // one read never holds more than this
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+
+sockaddr_in MakeAddr(uint32_t hostOrderAddr, int port) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(hostOrderAddr);
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  return sin;
+}
+
+// Connection-level failures a non-blocking connect may report at once; they
+// are delivered like any later failure, through OnSessionConnected.
+bool IsLateConnectError(int err) {
+  return err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH || err == ETIMEDOUT ||
+         err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN;
+}
+
+}  // namespace
+
+TWSocket::TWSocket(TComponent* owner) : TComponent(owner) {}
+
+TWSocket::~TWSocket() {
+  destroying_ = true;
+  if (lookupId_) {
+    Resolver::Default().Cancel(lookupId_);
+    lookupId_ = 0;
+  }
+  if (acceptRetry_) EventLoop::Default().CancelTimer(acceptRetry_);
+  if (fd_ >= 0) InternalClose(false, false);
+  *alive_ = false;
+}
+
+// ---- properties ----
+
+void TWSocket::SetAddr(const std::string& value) {
+  const std::string v = Trim(value);
+  if (state_ != wsClosed) {
+    if (v != addr_) RaiseException("Cannot change Addr if not closed");
+    return;
+  }
+  addr_ = v;
+  addrAssigned_ = !v.empty();
+}
+
+void TWSocket::SetPort(const std::string& value) {
+  const std::string v = Trim(value);
+  if (state_ != wsClosed) {
+    if (v != port_) RaiseException("Cannot change Port if not closed");
+    return;
+  }
+  port_ = v;
+  portAssigned_ = !v.empty();
+}
+
+void TWSocket::SetProto(const std::string& value) {
+  const std::string v = Trim(value);
+  if (state_ != wsClosed) {
+    if (v != proto_) RaiseException("Cannot change Proto if not closed");
+    return;
+  }
+  proto_ = v;
+  protoAssigned_ = !v.empty();
+}
+
+void TWSocket::SetLocalAddr(const std::string& value) {
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change LocalAddr if not closed");
+    return;
+  }
+  localAddr_ = value.empty() ? "0.0.0.0" : value;
+}
+
+void TWSocket::SetLocalPort(const std::string& value) {
+  if (state_ != wsClosed) {
+    RaiseException("Cannot change LocalPort if not closed");
+    return;
+  }
+  localPort_ = value;
+}
+
+int TWSocket::RcvdCount() {
+  if (fd_ < 0) return 0;
+  int n = 0;
+  if (ioctl(fd_, FIONREAD, &n) < 0) {
+    lastError_ = TranslateErrno(errno);
+    return -1;
+  }
+  return n;
+}
+
+int TWSocket::BoundPort() const {
+  if (fd_ < 0) return 0;
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) < 0) return 0;
+  return ntohs(sin.sin_port);
+}
+
+// ---- error reporting ----
+
+void TWSocket::RaiseException(const std::string& message) {
+  if (OnError) {
+    OnError(this);
+    return;
+  }
+  throw ESocketException(message);
+}
+
+void TWSocket::SocketError(const std::string& label, int code) {
+  const std::string message = SocketErrorMessage(code, label);
+  const bool hasOnError = static_cast<bool>(OnError);
+  AliveToken alive = alive_;
+  if (code == kWsaECONNRESET || code == kWsaENOTCONN) {
+    const bool wasOpen = state_ != wsClosed;
+    ForgetHandle();
+    ChangeState(wsClosed);
+    if (*alive && wasOpen && !closeReported_ && !destroying_) TriggerSessionClosed(code);
+    if (!*alive) {
+      if (hasOnError) return;
+      throw ESocketException(message);
+    }
+  }
+  lastError_ = code;
+  RaiseException(message);
+}
+
+void TWSocket::HandleBackgroundException(const std::exception& e) {
+  AliveToken alive = alive_;
+  bool canClose = true;
+  if (OnBgException) {
+    try {
+      OnBgException(this, e, canClose);
+    } catch (...) {
+    }
+  }
+  if (*alive && canClose) {
+    try {
+      Abort();
+    } catch (...) {
+    }
+  }
+}
+
+void TWSocket::RunFromLoop(const std::function<void()>& fn) {
+  AliveToken alive = alive_;
+  ++busy_;
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    if (*alive) {
+      --busy_;
+      HandleBackgroundException(e);
+      return;
+    }
+  } catch (...) {
+    if (*alive) {
+      --busy_;
+      HandleBackgroundException(std::runtime_error("unknown exception"));
+      return;
+    }
+  }
+  if (*alive) --busy_;
+}
+
+// ---- state ----
+
+void TWSocket::ChangeState(TSocketState newState) {
+  const TSocketState old = state_;
+  state_ = newState;
+  if (old != newState && OnChangeState) OnChangeState(this, old, newState);
+}
+
+void TWSocket::ResetSettings() {
+  addrAssigned_ = false;
+  portAssigned_ = false;
+  proto_ = "tcp";
+  protoAssigned_ = true;
+  localAddr_ = "0.0.0.0";
+  localPort_ = "0";
+  LingerOnOff = wsLingerOn;
+  LingerTimeout = 0;
+  readCount_ = 0;
+}
+
+void TWSocket::ForgetHandle() {
+  if (fd_ < 0) return;
+  EventLoop::Default().RemoveWatch(fd_);
+  ::close(fd_);
+  fd_ = -1;
+  writablePosted_ = false;
+  if (acceptRetry_) {
+    EventLoop::Default().CancelTimer(acceptRetry_);
+    acceptRetry_ = 0;
+  }
+}
+
+void TWSocket::UpdateInterest() {
+  if (fd_ < 0) return;
+  uint32_t events = 0;
+  switch (state_) {
+    case wsConnecting:
+      events = static_cast<uint32_t>(EPOLLOUT);
+      break;
+    case wsListening:
+      events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u;
+      break;
+    case wsConnected:
+    case wsSocksConnected:
+      events = EPOLLRDHUP;
+      if (!paused_ && readArmed_) events |= EPOLLIN;
+      if (!sendQueue_.Empty()) events |= EPOLLOUT;
+      break;
+    default:
+      break;
+  }
+  EventLoop::Default().ModifyWatch(fd_, events);
+}
+
+void TWSocket::Register() {
+  EventLoop::Default().AddWatch(fd_, 0, [this](uint32_t ev) { HandleIo(ev); });
+  UpdateInterest();
+}
+
+bool TWSocket::SetOption(int level, int name, int value, const char* label) {
+  if (setsockopt(fd_, level, name, &value, sizeof value) == 0) return true;
+  SocketError(label, TranslateErrno(errno));
+  return false;
+}
+
+void TWSocket::ApplyLinger() {
+  if (LingerOnOff == wsLingerNoSet || fd_ < 0) return;
+  linger l{};
+  l.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
+  l.l_linger = LingerTimeout;
+  if (setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) < 0)
+    SocketError("setsockopt(SO_LINGER)", TranslateErrno(errno));
+}
+
+// ---- connecting ----
+
+void TWSocket::Connect() {
+  if (fd_ >= 0 && state_ != wsClosed) return RaiseException("Connect: Socket already in use");
+  if (!portAssigned_) return RaiseException("Connect: No Port Specified");
+  if (!addrAssigned_) return RaiseException("Connect: No IP Address Specified");
+  if (!protoAssigned_) return RaiseException("Connect: No Protocol Specified");
+
+  uint32_t addr = 0, localAddr = 0;
+  int port = 0, localPort = 0;
+  try {
+    WSocketResolveProto(proto_);
+    port = WSocketResolvePort(port_, proto_);
+    localPort = WSocketResolvePort(localPort_, proto_);
+    addr = WSocketResolveHost(addr_);
+    localAddr = WSocketResolveHost(localAddr_);
+  } catch (const ESocketException& e) {
+    return RaiseException(std::string("connect: ") + e.what());
+  }
+
+  sendQueue_.Clear();
+  AliveToken alive = alive_;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return SocketError("Connect (socket)", TranslateErrno(errno));
+  fd_ = fd;
+  ++connection_;
+  closeReported_ = false;
+  readArmed_ = true;
+  paused_ = false;
+  socklen_t len = sizeof sndBufSize_;
+  if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
+    return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));
+  ChangeState(wsOpened);
+  if (!*alive) return;
+
+  if (!SetOption(SOL_SOCKET, SO_REUSEADDR, 1, "setsockopt(SO_REUSEADDR)")) return;
+  if ((ComponentOptions & wsoTcpNoDelay) &&
+      !SetOption(IPPROTO_TCP, TCP_NODELAY, 1, "setsockopt(IPPROTO_TCP, TCP_NODELAY)"))
+    return;
+  ApplyLinger();
+  if (!SetOption(SOL_SOCKET, SO_KEEPALIVE, 1, "setsockopt(SO_KEEPALIVE)")) return;
+
+  if (localPort != 0 || localAddr != 0) {
+    sockaddr_in local = MakeAddr(localAddr, localPort);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "winsock.bind failed, error #%d", TranslateErrno(errno));
+      return RaiseException(msg);
+    }
+    socklen_t slen = sizeof local;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &slen) < 0) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "winsock.getsockname failed, error #%d",
+                    TranslateErrno(errno));
+      return RaiseException(msg);
+    }
+    localPort_ = std::to_string(ntohs(local.sin_port));
+  }
+
+  ChangeState(wsConnecting);  // interest: writable means connect-complete
+  if (!*alive) return;
+  Register();
+  sockaddr_in remote = MakeAddr(addr, port);
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 ||
+      errno == EINPROGRESS)
+    return;
+  const int err = errno;
+  if (IsLateConnectError(err)) {
+    const uint64_t connection = connection_;
+    EventLoop::Default().Post([this, alive, connection, err] {
+      if (!*alive || connection_ != connection || state_ != wsConnecting) return;
+      RunFromLoop([&] { ConnectComplete(static_cast<uint16_t>(TranslateErrno(err))); });
+    });
+    return;
+  }
+  lastError_ = TranslateErrno(err);
+  SocketError("Connect", lastError_);
+}
+
+void TWSocket::ConnectComplete(uint16_t errCode) {
+  AliveToken alive = alive_;
+  ChangeState(wsConnected);
+  if (!*alive) return;
+  UpdateInterest();
+  if (OnSessionConnected) OnSessionConnected(this, errCode);
+  if (!*alive) return;
+  if (errCode != 0 && state_ != wsClosed) Close();
+}
+
+// ---- event dispatch ----
+
+void TWSocket::HandleIo(uint32_t events) {
+  RunFromLoop([&] { ProcessIo(events); });
+}
+
+void TWSocket::ProcessIo(uint32_t events) {
+  AliveToken alive = alive_;
+  const uint64_t connection = connection_;
+  auto gone = [&] { return !*alive || connection_ != connection || fd_ < 0; };
+
+  if (state_ == wsListening) {
+    if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) {
+      ArmAccept(false);  // the next one waits until Accept is called
+      TriggerSessionAvailable(0);
+    }
+    return;
+  }
+  if (state_ == wsConnecting) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+    ConnectComplete(static_cast<uint16_t>(TranslateErrno(err)));
+    if (gone() || err != 0) return;
+  }
+  if (state_ != wsConnected && state_ != wsSocksConnected) return;
+
+  if ((events & EPOLLIN) && !paused_) {
+    ReceiveRound(0, false);
+    if (gone()) return;
+  }
+  if (events & EPOLLOUT) {
+    HandleWritable(0);
+    if (gone()) return;
+  }
+  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+    int err = 0;
+    if (events & EPOLLERR) {
+      socklen_t len = sizeof err;
+      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+    }
+    HandleClosed(static_cast<uint16_t>(TranslateErrno(err)));
+  }
+}
+
+void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
+  AliveToken alive = alive_;
+  const uint64_t connection = connection_;
+  for (;;) {
+    lastError_ = 0;
+    if (OnDataAvailable) {
+      receiveCalled_ = false;
+      try {
+        OnDataAvailable(this, errCode);
+      } catch (...) {
+        return;  // dropped: an exception ends the round and goes no further
+      }
+      if (!*alive || connection_ != connection || fd_ < 0) return;
+      if (!receiveCalled_) {
+        // The handler left the bytes where they are: no further data events
+        // until it reads again, or the loop would spin on them.
+        readArmed_ = false;
+        UpdateInterest();
+        return;
+      }
+    } else {
+      char discard[1024];
+      if (Receive(discard, sizeof discard) <= 0) return;
+    }
+    if (!ignoreNoReceiveLoop && (ComponentOptions & wsoNoReceiveLoop)) return;
+    if (lastError_ == -1) lastError_ = 0;
+    if (lastError_ != 0) return;
+    if (RcvdCount() <= 0) return;
+  }
+}
+
+void TWSocket::HandleClosed(uint16_t errCode) {
+  AliveToken alive = alive_;
+  const uint64_t connection = connection_;
+  ReceiveRound(0, true);
+  if (!*alive || connection_ != connection) return;
+  if (!closeReported_) TriggerSessionClosed(errCode);
+  if (!*alive || connection_ != connection) return;
+  if (fd_ >= 0 && state_ != wsClosed) InternalClose(true, false);
+}
+
+// ---- sending ----
+
+int TWSocket::Send(const void* data, size_t length) {
+  if (state_ != wsConnected && state_ != wsSocksConnected) {
+    lastError_ = kWsaENOTCONN;
+    SocketError("Send", kWsaENOTCONN);
+    return -1;
+  }
+  if (length == 0) return 0;
+  AliveToken alive = alive_;
+  sendQueue_.Append({static_cast<const char*>(data), length});
+  TryToSend();
+  if (!*alive || fd_ < 0) return static_cast<int>(length);
+  if (sendQueue_.Empty()) {
+    PostWritable();  // OnDataSent comes from the loop, never from inside Send
+  } else {
+    UpdateInterest();
+  }
+  return static_cast<int>(length);
+}
+
+int TWSocket::SendText(std::string_view text) {
+  if (text.empty()) return 0;
+  return Send(text.data(), text.size());
+}
+
+void TWSocket::TryToSend() {
+  if (fd_ < 0) return;
+  constexpr int kMaxIov = 64;
+  while (!sendQueue_.Empty()) {
+    ssize_t n;
+    size_t offered;
+    if (SendBlocksPerCall <= 1) {
+      const std::string_view front = sendQueue_.Front();
+      offered = front.size();
+      n = ::send(fd_, front.data(), front.size(), MSG_NOSIGNAL);
+    } else {
+      iovec iov[kMaxIov];
+      const int count = sendQueue_.Gather(iov, std::min(SendBlocksPerCall, kMaxIov));
+      offered = 0;
+      for (int i = 0; i < count; ++i) offered += iov[i].iov_len;
+      msghdr msg{};
+      msg.msg_iov = iov;
+      msg.msg_iovlen = static_cast<size_t>(count);
+      n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;  // wait for writable
+      const int code = TranslateErrno(errno);
+      if (code == 10022 || code == 10038 || code == 10053 || code == 10054 || code == 10057) {
+        AliveToken alive = alive_;
+        const bool report = !closeReported_ && !destroying_;
+        InternalClose(false, false);
+        if (*alive && report) TriggerSessionClosed(static_cast<uint16_t>(code));
+        return;
+      }
+      SocketError("TryToSend failed", code);
+      return;
+    }
+    sendQueue_.Consume(static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < offered) return;
+  }
+}
+
+void TWSocket::PostWritable() {
+  if (writablePosted_) return;
+  writablePosted_ = true;
+  AliveToken alive = alive_;
+  const uint64_t connection = connection_;
+  EventLoop::Default().Post([this, alive, connection] {
+    if (!*alive || connection_ != connection) return;
+    writablePosted_ = false;
+    if (fd_ < 0 || (state_ != wsConnected && state_ != wsSocksConnected)) return;
+    RunFromLoop([&] { HandleWritable(0); });
+  });
+}
+
+void TWSocket::HandleWritable(uint16_t errCode) {
+  AliveToken alive = alive_;
+  TryToSend();
+  if (!*alive || fd_ < 0) return;
+  UpdateInterest();
+  if (sendQueue_.Empty()) NotifyDataSent(errCode);
+}
+
+void TWSocket::NotifyDataSent(uint16_t errCode) {
+  if (OnDataSent) OnDataSent(this, errCode);
+}
+
+// ---- receiving ----
+
+int TWSocket::Receive(void* buffer, size_t maximum) {
+  receiveCalled_ = true;
+  if (!readArmed_) {
+    readArmed_ = true;
+    UpdateInterest();
+  }
+  if (fd_ < 0) {
+    lastError_ = kWsaENOTCONN;
+    return -1;
+  }
+  for (;;) {
+    const ssize_t n = ::recv(fd_, buffer, maximum, 0);
+    if (n >= 0) {
+      readCount_ += n;
+      return static_cast<int>(n);
+    }
+    if (errno == EINTR) continue;
+    lastError_ = TranslateErrno(errno);
+    return -1;
+  }
+}
+
+std::string TWSocket::ReceiveText() {
+  // Read what is waiting: one large read, then the rest the system reports.
+  thread_local std::vector<char> scratch(64 * 1024);
+  const int n = Receive(scratch.data(), scratch.size());
+  if (n <= 0) return {};
+  std::string text(scratch.data(), static_cast<size_t>(n));
+  if (static_cast<size_t>(n) == scratch.size()) {
+    const int more = RcvdCount();
+    if (more > 0) {
+      const size_t want = std::min(static_cast<size_t>(more), kMaxReceiveText - text.size());
+      const size_t old = text.size();
+      text.resize(old + want);
+      const int got = Receive(text.data() + old, want);
+      text.resize(old + static_cast<size_t>(std::max(got, 0)));
+    }
+  }
+  return text;
+}
+
+void TWSocket::PauseReading() {
+  if (paused_) return;
+  paused_ = true;
+  UpdateInterest();
+}
+
+void TWSocket::ResumeReading() {
+  if (!paused_) return;
+  paused_ = false;
+  UpdateInterest();
+}
+
+// ---- closing ----
+
+void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
+  if (fd_ < 0) {
+    if (state_ != wsClosed) {
+      ChangeState(wsClosed);
+      ResetSettings();
+    }
+    return;
+  }
+  if (state_ == wsClosed) return;
+  if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
+  ForgetHandle();
+  AliveToken alive = alive_;
+  ChangeState(wsClosed);
+  if (!*alive) return;
+  if (raise && !destroying_ && !closeReported_) {
+    TriggerSessionClosed(0);
+    if (!*alive) return;
+  }
+  if (fd_ < 0) ResetSettings();  // unless a handler already opened it again
+}
+
+void TWSocket::Close() { InternalClose(true, true); }
+
+void TWSocket::Abort() {
+  AliveToken alive = alive_;
+  CancelLookup();
+  if (!*alive) return;
+  sendQueue_.Clear();
+  if (fd_ >= 0 && (state_ == wsConnected || state_ == wsSocksConnected)) {
+    linger l{};  // off: let the system finish in the background
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  }
+  InternalClose(false, true);
+}
+
+void TWSocket::Shutdown(int how) {
+  if (fd_ < 0) return;
+  ::shutdown(fd_, how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR);
+}
+
+void TWSocket::CloseLater() {
+  AliveToken alive = alive_;
+  EventLoop::Default().Post([this, alive] {
+    if (!*alive) return;
+    RunFromLoop([&] { Close(); });
+  });
+}
+
+void TWSocket::TriggerSessionClosed(uint16_t errCode) {
+  if (closeReported_) return;
+  closeReported_ = true;
+  if (OnSessionClosed) OnSessionClosed(this, errCode);
+}
+
+void TWSocket::TriggerSessionAvailable(uint16_t errCode) {
+  if (OnSessionAvailable) OnSessionAvailable(this, errCode);
+}
+
+// ---- listening ----
+
+void TWSocket::ArmAccept(bool on) {
+  acceptArmed_ = on;
+  UpdateInterest();
+}
+
+void TWSocket::Listen() {
+  if (!portAssigned_) {
+    lastError_ = kWsaEINVAL;
+    return RaiseException("listen: port not assigned");
+  }
+  if (!protoAssigned_) {
+    lastError_ = kWsaEINVAL;
+    return RaiseException("listen: protocol not assigned");
+  }
+  if (!addrAssigned_) {
+    lastError_ = kWsaEINVAL;
+    return RaiseException("listen: address not assigned");
+  }
+  uint32_t addr = 0;
+  int port = 0;
+  try {
+    WSocketResolveProto(proto_);
+    port = WSocketResolvePort(port_, proto_);
+    addr = WSocketResolveHost(addr_);
+  } catch (const ESocketException& e) {
+    return RaiseException(std::string("listen: ") + e.what());
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return SocketError("socket", TranslateErrno(errno));
+  // Reuse lets a restarted proxy bind while old connections sit in TIME_WAIT;
+  // Linux still refuses a second listener on the same port.
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in local = MakeAddr(addr, port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    const int code = TranslateErrno(errno);
+    ::close(fd);
+    lastError_ = code;
+    return RaiseException(SocketErrorMessage(code, "Bind"));
+  }
+  fd_ = fd;
+  ++connection_;
+  closeReported_ = false;
+  AliveToken alive = alive_;
+  ChangeState(wsBound);
+  if (!*alive) return;
+  if (::listen(fd_, ListenBacklog) < 0) {
+    const int code = TranslateErrno(errno);
+    ForgetHandle();
+    ChangeState(wsClosed);
+    if (!*alive) return;
+    lastError_ = code;
+    return RaiseException(SocketErrorMessage(code, "Listen"));
+  }
+  acceptArmed_ = true;
+  ChangeState(wsListening);
+  if (!*alive) return;
+  Register();
+}
+
+int TWSocket::Accept() {
+  if (state_ != wsListening) {
+    lastError_ = kWsaEINVAL;
+    RaiseException("not a listening socket");
+    return -1;
+  }
+  const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd >= 0) {
+    ArmAccept(true);
+    return fd;
+  }
+  const int err = errno;
+  if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+    // Out of descriptors: the connection stays queued and would wake us
+    // again at once; wait a little instead of spinning.
+    if (!acceptRetry_) {
+      AliveToken alive = alive_;
+      acceptRetry_ = EventLoop::Default().AddTimer(kAcceptRetry, [this, alive] {
+        if (!*alive) return;
+        acceptRetry_ = 0;
+        if (state_ == wsListening) ArmAccept(true);
+      });
+    }
+  } else {
+    ArmAccept(true);
+    if (err == EAGAIN || err == ECONNABORTED || err == EINTR) {
+      lastError_ = TranslateErrno(err);
+      return -1;  // the peer gave up before we took it: nothing to report
+    }
+  }
+  SocketError("Accept", TranslateErrno(err));
+  return -1;
+}
+
+void TWSocket::Dup(int handle) {
+  if (handle < 0) {
+    lastError_ = kWsaEINVAL;
+    return SocketError("Dup", kWsaEINVAL);
+  }
+  AliveToken alive = alive_;
+  if (fd_ >= 0) {
+    ForgetHandle();
+    ChangeState(wsClosed);
+    if (!*alive) return;
+  }
+  fd_ = handle;
+  ++connection_;
+  closeReported_ = false;
+  readArmed_ = true;
+  paused_ = false;
+  sendQueue_.Clear();
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  socklen_t len = sizeof sndBufSize_;
+  getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len);
+  ApplyLinger();
+  if (ComponentOptions & wsoTcpNoDelay) {
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  ChangeState(wsConnected);
+  if (!*alive) return;
+  Register();
+}
+
+// ---- lookups ----
+
+void TWSocket::DnsLookup(const std::string& host) {
+  AliveToken alive = alive_;
+  if (host.empty()) {
+    RaiseException("DNS lookup: invalid host name.");
+    if (*alive && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINVAL);
+    return;
+  }
+  if (lookupId_) {
+    Resolver::Default().Cancel(lookupId_);
+    lookupId_ = 0;
+  }
+  dnsResult_.clear();
+  dnsResultList_.clear();
+  uint32_t addr;
+  if (ParseDottedAddress(host, addr)) {
+    dnsResult_ = DottedAddress(addr);
+    dnsResultList_.push_back(dnsResult_);
+    if (OnDnsLookupDone) OnDnsLookupDone(this, 0);
+    return;
+  }
+  int status = 0;
+  lookupId_ = Resolver::Default().Start(
+      host,
+      [this, alive](int code, const std::vector<std::string>& addresses) {
+        if (!*alive) return;
+        lookupId_ = 0;
+        if (code == 0) {
+          dnsResultList_ = addresses;
+          dnsResult_ = addresses.front();
+        }
+        RunFromLoop([&] {
+          if (OnDnsLookupDone) OnDnsLookupDone(this, static_cast<uint16_t>(code));
+        });
+      },
+      status);
+  if (!lookupId_) {
+    char msg[300];
+    std::snprintf(msg, sizeof msg, "%s: can't start DNS lookup, error #%d", host.c_str(), status);
+    RaiseException(msg);
+  }
+}
+
+void TWSocket::CancelLookup() {
+  if (!lookupId_) return;
+  Resolver::Default().Cancel(lookupId_);
+  lookupId_ = 0;
+  if (!destroying_ && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINTR);
+}
+
+// ---- peer ----
+
+std::string TWSocket::GetPeerAddr() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sin), &len) < 0) {
+    SocketError("GetPeerAddr", TranslateErrno(errno));
+    return "error";
+  }
+  return DottedAddress(ntohl(sin.sin_addr.s_addr));
+}
+
+std::string TWSocket::GetPeerPort() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (getpeername(fd_, reinterpret_cast<sockaddr*>(&sin), &len) < 0) {
+    SocketError("GetPeerPort", TranslateErrno(errno));
+    return "error";
+  }
+  return std::to_string(ntohs(sin.sin_port));
+}
+
+}  // namespace vantrel::net

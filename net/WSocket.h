@@ -1,0 +1,193 @@
+#pragma once
+// TWSocket: one non-blocking TCP socket that connects out or listens, with
+// every network event delivered as a handler call from the event loop.
+//
+// Handlers may close or destroy this socket, or another one; after a handler
+// returns the socket checks a liveness token before it touches itself again.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/Component.h"
+#include "net/EventLoop.h"
+#include "net/Resolver.h"
+#include "net/SendQueue.h"
+#include "net/SocketErrors.h"
+
+namespace vantrel::net {
+
+enum TSocketState {
+  wsInvalidState,
+  wsOpened,
+  wsBound,
+  wsConnecting,
+  wsSocksConnected,
+  wsConnected,
+  wsAccepting,
+  wsListening,
+  wsClosed
+};
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+enum TWSocketOption : unsigned { wsoNoReceiveLoop = 1, wsoTcpNoDelay = 2, wsoSIO_RCVALL = 4 };
+using TWSocketOptions = unsigned;
+
+class TWSocket;
+using TSocketEvent = std::function<void(TWSocket* sender, uint16_t errCode)>;
+using TSocketErrorEvent = std::function<void(TWSocket* sender)>;
+using TBgExceptionEvent =
+    std::function<void(TWSocket* sender, const std::exception& e, bool& canClose)>;
+using TChangeStateEvent =
+    std::function<void(TWSocket* sender, TSocketState oldState, TSocketState newState)>;
+
+class TWSocket : public TComponent {
+ public:
+  explicit TWSocket(TComponent* owner = nullptr);
+  ~TWSocket() override;
+
+  // Addr, Port and Proto are trimmed; empty means not assigned. All five
+  // change only while closed (setting the same text again is always fine).
+  const std::string& Addr() const { return addr_; }
+  void SetAddr(const std::string& value);
+  const std::string& Port() const { return port_; }
+  void SetPort(const std::string& value);
+  const std::string& Proto() const { return proto_; }
+  void SetProto(const std::string& value);
+  const std::string& LocalAddr() const { return localAddr_; }
+  void SetLocalAddr(const std::string& value);
+  const std::string& LocalPort() const { return localPort_; }
+  void SetLocalPort(const std::string& value);
+
+  TSocketState State() const { return state_; }
+  int LastError() const { return lastError_; }
+  void SetLastError(int code) { lastError_ = code; }
+  int64_t ReadCount() const { return readCount_; }
+  int RcvdCount();
+  const std::string& DnsResult() const { return dnsResult_; }
+  const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
+  std::string PeerAddr() { return GetPeerAddr(); }
+  std::string PeerPort() { return GetPeerPort(); }
+
+  int ListenBacklog = 5;
+  TSocketLingerOnOff LingerOnOff = wsLingerOn;
+  int LingerTimeout = 0;
+  TWSocketOptions ComponentOptions = 0;
+  bool LineMode = false;
+
+  bool SendQueueEmpty() const { return sendQueue_.Empty(); }
+  size_t BufferedBytes() const { return sendQueue_.Bytes(); }
+  int Handle() const { return fd_; }
+  bool LookupPending() const { return lookupId_ != 0; }
+  // The port a listening socket is bound to (useful with Port "0").
+  int BoundPort() const;
+
+  void Connect();
+  void Listen();
+  int Accept();
+  virtual void Dup(int handle);
+  int Send(const void* data, size_t length);
+  int SendText(std::string_view text);
+  int Receive(void* buffer, size_t maximum);
+  std::string ReceiveText();
+  void Close();
+  void Abort();
+  void Shutdown(int how);
+  void CloseLater();
+  void DnsLookup(const std::string& host);
+  void CancelLookup();
+  virtual std::string GetPeerAddr();
+  virtual std::string GetPeerPort();
+
+  // Back-pressure: stop taking bytes from the peer until resumed. A peer's
+  // close is still reported.
+  void PauseReading();
+  void ResumeReading();
+  bool ReadingPaused() const { return paused_; }
+
+  // A handler of this socket is running further up the stack.
+  virtual bool IsBusy() const { return busy_ > 0; }
+
+  // Send attempts hand the system one block at a time; more blocks per call
+  // (writev) are an option for throughput.
+  static int SendBlocksPerCall;
+
+  TSocketEvent OnSessionAvailable;
+  TSocketEvent OnSessionConnected;
+  TSocketEvent OnDataAvailable;
+  TSocketEvent OnDataSent;
+  TSocketEvent OnSessionClosed;
+  TSocketEvent OnDnsLookupDone;
+  TSocketErrorEvent OnError;
+  TBgExceptionEvent OnBgException;
+  TChangeStateEvent OnChangeState;
+
+ protected:
+  using AliveToken = std::shared_ptr<bool>;
+  AliveToken Alive() const { return alive_; }
+  bool Destroying() const { return destroying_; }
+
+  virtual void NotifyDataSent(uint16_t errCode);
+  // Raises OnSessionClosed at most once per connection.
+  virtual void TriggerSessionClosed(uint16_t errCode);
+  virtual void TriggerSessionAvailable(uint16_t errCode);
+
+  // Reports a failure: to OnError when assigned, else thrown as ESocketException.
+  void RaiseException(const std::string& message);
+  // A failed system call: the table's message, and for 10054/10057 the close first.
+  void SocketError(const std::string& label, int code);
+  // Runs fn as the loop would run one of this socket's events: busy marked,
+  // escaping exceptions handed to OnBgException.
+  void RunFromLoop(const std::function<void()>& fn);
+  void HandleBackgroundException(const std::exception& e);
+
+ private:
+  void HandleIo(uint32_t events);
+  void ProcessIo(uint32_t events);
+  void ConnectComplete(uint16_t errCode);
+  void ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop);
+  void HandleWritable(uint16_t errCode);
+  void HandleClosed(uint16_t errCode);
+  void TryToSend();
+  void PostWritable();
+  void InternalClose(bool shutdownFirst, bool raise);
+  void ForgetHandle();
+  void ResetSettings();
+  void ChangeState(TSocketState newState);
+  void UpdateInterest();
+  void Register();
+  void ApplyLinger();
+  bool SetOption(int level, int name, int value, const char* label);
+  void ArmAccept(bool on);
+
+  int fd_ = -1;
+  TSocketState state_ = wsClosed;
+  std::string addr_, port_, proto_ = "tcp";
+  std::string localAddr_ = "0.0.0.0", localPort_ = "0";
+  bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
+  int lastError_ = 0;
+  int64_t readCount_ = 0;
+  std::string dnsResult_;
+  std::vector<std::string> dnsResultList_;
+  SendQueue sendQueue_;
+  int sndBufSize_ = 0;
+  bool closeReported_ = false;
+  bool destroying_ = false;
+  bool paused_ = false;
+  bool readArmed_ = true;      // a data event waits for the handler to read again
+  bool receiveCalled_ = false;
+  bool acceptArmed_ = true;
+  bool writablePosted_ = false;
+  uint64_t connection_ = 0;    // changes with every new handle
+  int busy_ = 0;
+  Resolver::QueryId lookupId_ = 0;
+  EventLoop::TimerId acceptRetry_ = 0;
+  AliveToken alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace vantrel::net

@@ -1,0 +1,73 @@
+#pragma once
+// TWSocketServer: a listening TWSocket that accepts every connection itself,
+// wraps it in a new client object and destroys that object on its own turn
+// of the loop once the connection has ended.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/WSocket.h"
+
+namespace vantrel::net {
+
+class TWSocketServer;
+
+class TWSocketClient : public TWSocket {
+ public:
+  explicit TWSocketClient(TComponent* owner = nullptr);
+
+  TWSocketServer* Server() const { return server_; }
+  void SetServer(TWSocketServer* server) { server_ = server; }
+  std::string Banner;
+
+  // Copies taken when the connection was adopted: readable after it closed.
+  std::string GetPeerAddr() override { return peerAddr_; }
+  std::string GetPeerPort() override { return peerPort_; }
+
+  void Dup(int handle) override;
+  void StartConnection();  // sends the banner, if any
+
+ protected:
+  void TriggerSessionClosed(uint16_t errCode) override;
+
+ private:
+  TWSocketServer* server_ = nullptr;
+  std::string peerAddr_, peerPort_;
+  bool noticeQueued_ = false;
+};
+
+using TClientClass = std::function<std::unique_ptr<TWSocketClient>(TWSocketServer* owner)>;
+
+class TWSocketServer : public TWSocket {
+ public:
+  explicit TWSocketServer(TComponent* owner = nullptr);
+  ~TWSocketServer() override;
+
+  TClientClass ClientClass;
+  std::string Banner = "Welcome to TcpSrv";
+  std::string BannerTooBusy = "Sorry, too many clients";
+  int MaxClients = 0;
+
+  int ClientCount() const { return static_cast<int>(clients_.size()); }
+  TWSocketClient* Clients(int index) const;
+
+  std::function<void(TWSocketServer* sender, TWSocketClient* client)> OnClientCreate;
+  std::function<void(TWSocketServer* sender, TWSocketClient* client, uint16_t error)>
+      OnClientConnect;
+  std::function<void(TWSocketServer* sender, TWSocketClient* client, uint16_t error)>
+      OnClientDisconnect;
+
+ protected:
+  void TriggerSessionAvailable(uint16_t errCode) override;
+
+ private:
+  friend class TWSocketClient;
+  void ClientClosed(TWSocketClient* client, uint16_t errCode);
+  void DestroyClient(TWSocketClient* client, uint16_t errCode);
+
+  std::vector<std::unique_ptr<TWSocketClient>> clients_;
+};
+
+}  // namespace vantrel::net

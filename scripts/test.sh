@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: once optimised, once under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+source "$(dirname "$0")/common.sh"
+
+need_packages "${build_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev
+
+jobs=$(nproc)
+status=0
+
+run_suite() {
+  local dir="$1"; shift
+  echo "== $dir: $*"
+  configure_and_build "$dir" -DVANTREL_TESTS=ON "$@" || return 1
+  ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 300 "${ctest_args[@]}"
+}
+
+ctest_args=()
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON || status=1
+
+if [ -x "$root/fuzz/run.sh" ]; then
+  "$root/fuzz/run.sh" 20 || status=1
+fi
+
+if [ $status -eq 0 ]; then echo "ALL TEST SUITES PASSED"; else echo "TEST FAILURES"; fi
+exit $status
