@@ -1,0 +1,78 @@
+#pragma once
+// TKwHttpProxy: collects each request header, has it parsed and rewritten
+// for a direct connection or for the next hop, answers refused and malformed
+// requests itself, and relays everything else.
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "engine/KwGenericProxy.h"
+#include "engine/KwProxyData.h"
+#include "engine/KwProxyStrings.h"
+
+namespace vantrel::engine {
+
+using TKwProxyHeaderEvent = std::function<void(
+    TKwGenericProxy* sender, TKwProxyClient* Client, const std::string& url, std::string& header,
+    std::string& proto, std::string& user, std::string& pass, std::string& host,
+    std::string& port, std::string& path, std::string& hdrHost, bool& ignoreNextHopProxy,
+    std::string& returnContent)>;
+
+using TKwProxyTunnelRequestEvent = std::function<void(
+    TKwGenericProxy* sender, TKwProxyClient* Client, std::string& Header, std::string& host,
+    std::string& port, bool& ignoreNextHopProxy, std::string& returnContent)>;
+
+class TKwHttpProxy : public TKwGenericProxy {
+ public:
+  explicit TKwHttpProxy(net::TComponent* owner = nullptr);
+  ~TKwHttpProxy() override;
+
+  TKwProxyTypes EnabledTypes{ptHTTP, ptTCPTunnel};
+  TKwProxyData& NextHopHTTP() { return *nextHop_[0]; }
+  TKwProxyData& NextHopTCPTunnel() { return *nextHop_[1]; }
+  virtual void SetNextHop(int index, const TKwProxyData& value);
+  TKwProxyStrings& Response() { return *response_; }
+  virtual void SetResponse(const TKwProxyStrings& value);
+
+  TKwProxyHeaderEvent OnClientHeaderAvailable;
+  TKwProxyTunnelRequestEvent OnTunnelRequest;
+
+  // A request header longer than this is refused: memory per connection
+  // stays bounded whatever a client sends.
+  static constexpr size_t kMaxHeader = 64 * 1024;
+
+  // Parse and rewrite one request. True when it could be parsed; then either
+  // `response` is the answer to give, or host:port is the connection to make
+  // and `header` the bytes to send first.
+  virtual bool ProcessHTTPRequest(TKwProxyClient* client, std::string& header, std::string& host,
+                                  std::string& port, std::string& response);
+  virtual bool ProcessTunnelRequest(TKwProxyClient* client, std::string& header,
+                                    std::string& host, std::string& port, std::string& response);
+  virtual void ProcessHeader(TKwProxyClient* client);
+
+ protected:
+  virtual void DoClientHeaderAvailable(TKwProxyClient* client, const std::string& url,
+                                       std::string& header, std::string& proto,
+                                       std::string& user, std::string& pass, std::string& host,
+                                       std::string& port, std::string& path,
+                                       std::string& hdrHost, bool& ignoreNextHopProxy,
+                                       std::string& returnContent);
+  virtual void DoTunnelRequest(TKwProxyClient* client, std::string& header, std::string& host,
+                               std::string& port, bool& ignoreNextHopProxy,
+                               std::string& returnContent);
+
+  void ProcessClientData(TKwProxyClient* client, std::string& data) override;
+  void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
+  void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
+
+ private:
+  void ForwardPending(TKwProxyClient* client);
+  void RefuseOversizedHeader(TKwProxyClient* client);
+  std::string Socks4Grant(const TKwProxyClient* client) const;
+
+  std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
+  std::unique_ptr<TKwProxyStrings> response_;
+};
+
+}  // namespace vantrel::engine
