@@ -1,0 +1,68 @@
+#include "app/CommandLine.h"
+
+#include "config/TextNumbers.h"
+
+namespace vantrel {
+
+namespace {
+
+// Splits "--name=value"; value is empty when there is no "=".
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               std::string& value) {
+  const std::string& arg = args[i];
+  if (arg == name) {
+    if (i + 1 >= args.size()) throw EUsageError("option " + name + " needs a value");
+    value = args[++i];
+    return true;
+  }
+  if (arg.rfind(name + "=", 0) == 0) {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  TCommandLine line;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string value;
+    if (arg == "--headless") {
+      line.headless = true;
+    } else if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
+    } else if (TakeValue(args, i, "--port", value)) {
+      const auto port = ParseInt32(value);
+      if (!port || *port < 1 || *port > 65535) {
+        throw EUsageError("invalid port '" + value + "' (expected a number from 1 to 65535)");
+      }
+      line.port = *port;
+    } else if (TakeValue(args, i, "--data-dir", value)) {
+      if (value.empty()) throw EUsageError("option --data-dir needs a folder");
+      line.dataDir = value;
+    } else {
+      throw EUsageError("unknown option '" + arg + "'");
+    }
+  }
+  return line;
+}
+
+std::string UsageText() {
+  return "Usage: vantrel [--headless] [--port N] [--data-dir DIR]\n"
+         "An HTTP proxy for one workstation or a small LAN.\n"
+         "\n"
+         "  --headless        run without a window; the activity log goes to\n"
+         "                    standard output; SIGINT or SIGTERM ends the program\n"
+         "  --port N          listen on port N (1-65535) this time, as if typed\n"
+         "                    into the port field; not saved unless saved\n"
+         "  --data-dir DIR    keep proxy.ini, the list files and log/ in DIR\n"
+         "                    (created if missing) instead of the program's folder\n"
+         "  --help            show this text and exit\n"
+         "  --version         show the version and exit\n";
+}
+
+}  // namespace vantrel

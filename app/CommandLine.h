@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+struct TCommandLine {
+  bool headless = false;
+  bool help = false;
+  bool version = false;
+  std::optional<int> port;
+  std::optional<std::filesystem::path> dataDir;
+};
+
+// A command line we cannot act on; the message says why.
+class EUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Arguments without the program name. Accepts "--port N" and "--port=N".
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText();
+
+}  // namespace vantrel

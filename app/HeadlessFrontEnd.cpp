@@ -1,0 +1,85 @@
+#include "app/HeadlessFrontEnd.h"
+
+#include <csignal>
+#include <filesystem>
+#include <system_error>
+
+#include "app/MainWindow.h"
+#include "config/DataFolder.h"
+#include "config/RecordDialogs.h"
+#include "net/EventLoop.h"
+
+namespace vantrel {
+
+TAnswer THeadlessUserInterface::Confirm(const std::string& question) {
+  std::fprintf(stderr, "%s (answered No)\n", question.c_str());
+  return TAnswer::No;
+}
+
+void THeadlessUserInterface::ShowError(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+TModalResult THeadlessUserInterface::ShowProxyProperties(TfrmProxyProperties& dialog) {
+  dialog.Close();
+  return dialog.ModalResult();
+}
+
+TModalResult THeadlessUserInterface::ShowTunnelProperties(TfrmTunnelProperties& dialog) {
+  dialog.Close();
+  return dialog.ModalResult();
+}
+
+void THeadlessUserInterface::OpenAddress(const std::string& address, bool /*maximised*/) {
+  std::fprintf(stderr, "Open %s\n", address.c_str());
+}
+
+TLogPrinter::TLogPrinter(TScreenLog& log, std::FILE* out) : log_(log), out_(out) {
+  token_ = log_.Subscribe([this](TScreenLogEvent event, const TLogEntry& entry) {
+    if (event != TScreenLogEvent::Added) return;
+    for (const std::string& line : TScreenLog::ScreenLines(entry.text)) {
+      std::fwrite(line.data(), 1, line.size(), out_);
+      std::fputc('\n', out_);
+    }
+    std::fflush(out_);
+  });
+}
+
+TLogPrinter::~TLogPrinter() { log_.Unsubscribe(token_); }
+
+int RunHeadless(const TCommandLine& line) {
+  if (line.dataDir) {
+    std::error_code error;
+    std::filesystem::create_directories(*line.dataDir, error);
+    if (error || !std::filesystem::is_directory(*line.dataDir)) {
+      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n",
+                   line.dataDir->c_str(), error ? error.message().c_str() : "not a folder");
+      return 1;
+    }
+    SetDataFolder(*line.dataDir);
+  }
+
+  auto& loop = net::EventLoop::Default();
+  THeadlessUserInterface ui;
+  TfrmVantrelMain window(ui);
+  TLogPrinter printer(window.memStatus, stdout);
+  loop.OnUnhandledException = [&window](const std::string& message) {
+    window.ApplicationEvents1Exception(message);
+  };
+
+  window.FormCreate();
+  if (line.port) {
+    window.controls.edProxyPort.SetText(std::to_string(*line.port));
+    // Typed for this run only; not a change worth saving.
+    window.changes.SetChanged(false);
+  }
+  window.log.DoComment("Headless mode, data folder \"" + DataFolder().string() + "\"", false);
+  window.StartProxy();
+
+  loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });
+  loop.Run();
+  loop.OnUnhandledException = nullptr;
+  return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,49 @@
+#pragma once
+// The front end without a screen: the activity log goes to standard output,
+// questions are answered No, dialogs are cancelled, errors go to standard
+// error.
+
+#include <cstdio>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "app/ScreenLog.h"
+#include "config/UserInterface.h"
+
+namespace vantrel {
+
+class THeadlessUserInterface : public TUserInterface {
+ public:
+  TAnswer Confirm(const std::string& question) override;
+  void ShowError(const std::string& message) override;
+  TModalResult ShowProxyProperties(TfrmProxyProperties& dialog) override;
+  TModalResult ShowTunnelProperties(TfrmTunnelProperties& dialog) override;
+  void SetTrayHint(const std::string& hint) override { trayHint_ = hint; }
+  void ShowApplication() override {}
+  void HideApplication() override {}
+  void OpenAddress(const std::string& address, bool maximised) override;
+
+ private:
+  std::string trayHint_;
+};
+
+// Prints every line added to the screen log, as the screen shows it, and
+// flushes at once so a reader sees each line as it happens.
+class TLogPrinter {
+ public:
+  TLogPrinter(TScreenLog& log, std::FILE* out);
+  ~TLogPrinter();
+  TLogPrinter(const TLogPrinter&) = delete;
+  TLogPrinter& operator=(const TLogPrinter&) = delete;
+
+ private:
+  TScreenLog& log_;
+  std::FILE* out_;
+  int token_;
+};
+
+// Runs the program without a window until SIGINT or SIGTERM; returns the
+// process's exit code.
+int RunHeadless(const TCommandLine& line);
+
+}  // namespace vantrel

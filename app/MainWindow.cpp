@@ -1,0 +1,58 @@
+#include "app/MainWindow.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "config/DataFolder.h"
+
+namespace vantrel {
+
+TfrmVantrelMain::TfrmVantrelMain(TUserInterface& userInterface, TClock clock)
+    : ui(userInterface), log(controls, memStatus, changes, std::move(clock)) {
+  WireEvents();
+}
+
+void TfrmVantrelMain::WireEvents() {
+  auto& c = controls;
+  auto settingsChanged = [this](TControl& sender) { nextHops.cbIntConClick(sender); };
+  c.edProxyPort.OnChange = settingsChanged;
+  c.cbStartAutomatically.OnClick = settingsChanged;
+  c.cbMinimize.OnClick = settingsChanged;
+  c.cbUnknownHosts.OnClick = settingsChanged;
+  for (TCheckBox* box : c.NextHopSwitches()) box->OnClick = settingsChanged;
+  for (TLookupCombo* combo : c.NextHopSelectors()) combo->OnChange = settingsChanged;
+
+  auto loggingChanged = [this](TControl& sender) { log.cbLoggingClick(sender); };
+  c.cbLogging.OnClick = loggingChanged;
+  c.cbDebug.OnClick = loggingChanged;
+  c.cbWriteLog.OnClick = loggingChanged;
+  c.cbDetailedLog.OnClick = loggingChanged;
+  c.btnClearLog.OnClick = [this](TControl& sender) { log.btnClearLogClick(sender); };
+
+  c.btnAdd.OnClick = [this](TControl& sender) { proxyRecords.btnAddClick(sender); };
+  c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
+  c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
+}
+
+bool TfrmVantrelMain::FormCreate() {
+  std::error_code error;
+  std::filesystem::create_directories(DataPath("log"), error);
+
+  // The configuration load goes here; it ends by running both handlers so
+  // the dependent controls match the loaded switches.
+  log.cbLoggingClick(controls.cbLogging);
+  nextHops.cbIntConClick(controls.cbIntCon);
+  changes.SetChanged(false);
+  return !error;
+}
+
+void TfrmVantrelMain::StartProxy() {
+  // The proxy engine is opened here: port from edProxyPort, next hops
+  // refreshed, engine opened, then the tunnels.
+}
+
+void TfrmVantrelMain::ApplicationEvents1Exception(const std::string& message) {
+  log.DoComment("EXCEPTION: " + message, true);
+}
+
+}  // namespace vantrel

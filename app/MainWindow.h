@@ -1,0 +1,49 @@
+#pragma once
+// The main window: owns the tables, the controls and one object per concern,
+// wires the controls' events to their handlers and runs start-up. Handlers
+// keep the window's names but live with their concern.
+
+#include <string>
+
+#include "app/ActivityLog.h"
+#include "app/LogFormat.h"
+#include "app/ScreenLog.h"
+#include "config/ChangeTracker.h"
+#include "config/MainControls.h"
+#include "config/NextHopRecords.h"
+#include "config/ProxyRecords.h"
+#include "config/ProxyTables.h"
+#include "config/RecordTable.h"
+#include "config/UserInterface.h"
+
+namespace vantrel {
+
+class TfrmVantrelMain {
+ public:
+  explicit TfrmVantrelMain(TUserInterface& ui, TClock clock = LocalNow);
+  TfrmVantrelMain(const TfrmVantrelMain&) = delete;
+  TfrmVantrelMain& operator=(const TfrmVantrelMain&) = delete;
+
+  // Start-up work of the window; returns false when the log folder could
+  // not be created (logging to disk will then report its own failure).
+  bool FormCreate();
+  // Opens the proxy engine and the tunnels; the engine joins here.
+  void StartProxy();
+  // Anything that escaped a handler ends up here; the program goes on.
+  void ApplicationEvents1Exception(const std::string& message);
+
+  TUserInterface& ui;
+  TRecordTable mtblProxy = CreateProxyTable();
+  TRecordTable mtblTunnels = CreateTunnelTable();
+  TMainControls controls{mtblProxy};
+  TScreenLog memStatus;
+  TChangeTracker changes{controls};
+  TNextHopRecords nextHops{controls, mtblProxy, changes};
+  TProxyRecords proxyRecords{controls, mtblProxy, changes, ui};
+  TActivityLog log;
+
+ private:
+  void WireEvents();
+};
+
+}  // namespace vantrel

@@ -1,0 +1,154 @@
+#pragma once
+// Toolkit-neutral controls of the main window and its dialogs. Each one holds
+// the live value of a setting. Setting a value from code behaves like a
+// user's change: the change event fires, but only when the value really
+// changes. Views subscribe to redraw on any change of value or state.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+class TRecordTable;
+
+// Subscribers for views; the token unsubscribes.
+class TNotifier {
+ public:
+  using Listener = std::function<void()>;
+  int Subscribe(Listener listener);
+  void Unsubscribe(int token);
+  void Notify() const;
+
+ private:
+  std::map<int, Listener> listeners_;
+  int next_ = 1;
+};
+
+class TControl {
+ public:
+  // The sender is the control itself, as the handlers expect.
+  using TNotifyEvent = std::function<void(TControl& sender)>;
+
+  explicit TControl(std::string name, std::string caption = {})
+      : name_(std::move(name)), caption_(std::move(caption)) {}
+  virtual ~TControl() = default;
+  TControl(const TControl&) = delete;
+  TControl& operator=(const TControl&) = delete;
+
+  const std::string& Name() const { return name_; }
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool enabled);
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible);
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  intptr_t Tag() const { return tag_; }
+  void SetTag(intptr_t tag);
+
+  TNotifier& Views() { return views_; }
+
+ protected:
+  void Changed() { views_.Notify(); }
+
+ private:
+  std::string name_;
+  std::string caption_;
+  bool enabled_ = true;
+  bool visible_ = true;
+  intptr_t tag_ = 0;
+  TNotifier views_;
+};
+
+class TCheckBox : public TControl {
+ public:
+  using TControl::TControl;
+  bool Checked() const { return checked_; }
+  void SetChecked(bool checked);
+  TNotifyEvent OnClick;
+
+ private:
+  bool checked_ = false;
+};
+
+class TEdit : public TControl {
+ public:
+  using TControl::TControl;
+  const std::string& Text() const { return text_; }
+  void SetText(const std::string& text);
+  // 0: no limit. Longer text is cut, as a bound edit refuses longer input.
+  size_t MaxLength() const { return maxLength_; }
+  void SetMaxLength(size_t maxLength);
+  TNotifyEvent OnChange;
+
+ private:
+  std::string text_;
+  size_t maxLength_ = 0;
+};
+
+class TLabel : public TControl {
+ public:
+  using TControl::TControl;
+};
+
+class TButton : public TControl {
+ public:
+  using TControl::TControl;
+  // A click on a disabled button does nothing, as on screen.
+  void Click();
+  TNotifyEvent OnClick;
+};
+
+class TMemo : public TControl {
+ public:
+  using TControl::TControl;
+  const std::vector<std::string>& Lines() const { return lines_; }
+  void SetLines(const std::vector<std::string>& lines);
+  TNotifyEvent OnChange;
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+// A sorted list of unique texts (the host lists).
+class TListBox : public TControl {
+ public:
+  using TControl::TControl;
+  const std::vector<std::string>& Items() const { return items_; }
+  bool Contains(const std::string& item) const;
+  void Add(const std::string& item);
+  void Clear();
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// A lookup combo: its value is a key of the list table, shown by another
+// field of that table; an empty value shows the null text.
+class TLookupCombo : public TControl {
+ public:
+  TLookupCombo(std::string name, TRecordTable& list, std::string keyField,
+               std::string listField, std::string nullText);
+
+  const std::string& Value() const { return value_; }
+  void SetValue(const std::string& value);
+  // What the combo shows: the null text, the listed name, or empty when the
+  // value names no record.
+  std::string DisplayText() const;
+  // The choices a view offers, null entry first: (value, text).
+  std::vector<std::pair<std::string, std::string>> Items() const;
+  TNotifyEvent OnChange;
+
+ private:
+  TRecordTable& list_;
+  std::string keyField_;
+  std::string listField_;
+  std::string nullText_;
+  std::string value_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,39 @@
+#include "config/MainControls.h"
+
+#include "config/ProxyTables.h"
+
+namespace vantrel {
+
+namespace {
+constexpr const char* kDirect = "<direct>";
+}
+
+TMainControls::TMainControls(TRecordTable& mtblProxy)
+    : jvdbIntCon("jvdbIntCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName, kDirect),
+      jvdbIntConSSL("jvdbIntConSSL", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
+                    kDirect),
+      jvdbIntConOTHER("jvdbIntConOTHER", mtblProxy, proxy_fields::ProxyID,
+                      proxy_fields::ProxyName, kDirect),
+      jvdbLocalCon("jvdbLocalCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
+                   kDirect),
+      jvdbLocalConSSL("jvdbLocalConSSL", mtblProxy, proxy_fields::ProxyID,
+                      proxy_fields::ProxyName, kDirect),
+      jvdbLocalConOTHER("jvdbLocalConOTHER", mtblProxy, proxy_fields::ProxyID,
+                        proxy_fields::ProxyName, kDirect) {
+  edProxyPort.SetText("1080");
+  cbAutoScroll.SetChecked(true);
+  // Nothing has changed before the configuration is loaded.
+  btnSave.SetEnabled(false);
+  btnCancel.SetEnabled(false);
+}
+
+std::array<TCheckBox*, 6> TMainControls::NextHopSwitches() {
+  return {&cbIntCon, &cbIntConSSL, &cbIntConOther, &cbLocalCon, &cbLocalConSSL, &cbLocalConOTHER};
+}
+
+std::array<TLookupCombo*, 6> TMainControls::NextHopSelectors() {
+  return {&jvdbIntCon,   &jvdbIntConSSL,   &jvdbIntConOTHER,
+          &jvdbLocalCon, &jvdbLocalConSSL, &jvdbLocalConOTHER};
+}
+
+}  // namespace vantrel

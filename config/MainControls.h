@@ -1,0 +1,61 @@
+#pragma once
+// The controls of the main window that hold settings and state, named as the
+// window names them. Code reads a setting from its control when it needs it.
+// Controls join here as the features that use them arrive.
+
+#include <array>
+
+#include "config/Controls.h"
+#include "config/RecordTable.h"
+
+namespace vantrel {
+
+struct TMainControls {
+  // The next-hop selectors list the records of the proxy table.
+  explicit TMainControls(TRecordTable& mtblProxy);
+
+  // Proxy page.
+  TEdit edProxyPort{"edProxyPort", "Proxy Listens on Port:"};
+  TCheckBox cbStartAutomatically{"cbStartAutomatically", "Start Proxy Automatically"};
+  TCheckBox cbMinimize{"cbMinimize", "Minimize on Start"};
+  TCheckBox cbUnknownHosts{"cbUnknownHosts",
+                           "Consider unknown hosts \"international\" until DNS result is returned"};
+  TButton btnAdd{"btnAdd", "Add"};
+  TButton btnEdit{"btnEdit", "Edit"};
+  TButton btnDelete{"btnDelete", "Delete"};
+
+  // Next hops: a switch and a selector per locality and traffic class.
+  TCheckBox cbIntCon{"cbIntCon", "HTTP (80):"};
+  TCheckBox cbIntConSSL{"cbIntConSSL", "Secure (443):"};
+  TCheckBox cbIntConOther{"cbIntConOther", "All Others:"};
+  TCheckBox cbLocalCon{"cbLocalCon", "HTTP (80):"};
+  TCheckBox cbLocalConSSL{"cbLocalConSSL", "Secure (443):"};
+  TCheckBox cbLocalConOTHER{"cbLocalConOTHER", "All Others:"};
+  TLookupCombo jvdbIntCon;
+  TLookupCombo jvdbIntConSSL;
+  TLookupCombo jvdbIntConOTHER;
+  TLookupCombo jvdbLocalCon;
+  TLookupCombo jvdbLocalConSSL;
+  TLookupCombo jvdbLocalConOTHER;
+
+  // Status bar and command buttons.
+  TLabel lblProxyStatus{"lblProxyStatus", "INACTIVE"};
+  TButton btnStart{"btnStart", "Start Proxy"};
+  TButton btnSave{"btnSave", "Save Changes"};
+  TButton btnCancel{"btnCancel", "Cancel Changes"};
+
+  // Logging page.
+  TCheckBox cbLogging{"cbLogging", "Log to Screen"};
+  TCheckBox cbDebug{"cbDebug", "Debug Mode"};
+  TCheckBox cbWriteLog{"cbWriteLog", "Log to Disk"};
+  TCheckBox cbDetailedLog{"cbDetailedLog", "Detailed Log"};
+  TCheckBox cbAutoScroll{"cbAutoScroll", "Auto Scroll"};
+  TButton btnClearLog{"btnClearLog", "Clear Log"};
+
+  // The six switches and selectors in table order: international HTTP,
+  // secure, other; then local HTTP, secure, other.
+  std::array<TCheckBox*, 6> NextHopSwitches();
+  std::array<TLookupCombo*, 6> NextHopSelectors();
+};
+
+}  // namespace vantrel

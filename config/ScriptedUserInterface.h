@@ -1,0 +1,45 @@
+#pragma once
+// A front end without a screen whose answers are scripted in advance: for
+// tests, and for anything that drives the window model by program. It
+// records every question, error and hint it was shown.
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/RecordDialogs.h"
+#include "config/UserInterface.h"
+
+namespace vantrel {
+
+class TScriptedUserInterface : public TUserInterface {
+ public:
+  using ProxyScript = std::function<void(TfrmProxyProperties&)>;
+  using TunnelScript = std::function<void(TfrmTunnelProperties&)>;
+
+  // Answers are used in order; with none left the box is closed (No).
+  std::deque<TAnswer> answers;
+  // Each dialog shown takes the next script; it fills in fields and clicks.
+  // With no script left, the dialog is closed by its window frame.
+  std::deque<ProxyScript> proxyScripts;
+  std::deque<TunnelScript> tunnelScripts;
+
+  std::vector<std::string> questions;
+  std::vector<std::string> errors;
+  std::vector<std::string> openedAddresses;
+  std::string trayHint;
+  bool shown = false;
+  int dialogsShown = 0;
+
+  TAnswer Confirm(const std::string& question) override;
+  void ShowError(const std::string& message) override;
+  TModalResult ShowProxyProperties(TfrmProxyProperties& dialog) override;
+  TModalResult ShowTunnelProperties(TfrmTunnelProperties& dialog) override;
+  void SetTrayHint(const std::string& hint) override { trayHint = hint; }
+  void ShowApplication() override { shown = true; }
+  void HideApplication() override { shown = false; }
+  void OpenAddress(const std::string& address, bool maximised) override;
+};
+
+}  // namespace vantrel
