@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/ChangeTracker.h"
+#include "config/MainControls.h"
+#include "config/ProxyRecords.h"
+#include "config/ProxyTables.h"
+#include "config/RecordDialogs.h"
+#include "config/ScriptedUserInterface.h"
+
+namespace vantrel {
+namespace {
+
+using namespace proxy_fields;
+
+class ProxyRecordsTest : public ::testing::Test {
+ protected:
+  // Adds a proxy through the dialog, as a user would.
+  void AddThroughDialog(const std::string& name) {
+    ui.proxyScripts.push_back([name](TfrmProxyProperties& dialog) {
+      dialog.dbProxyName.SetText(name);
+      dialog.dbProxyAddress.SetText(name + ".example");
+      dialog.dbProxyPort.SetText("3128");
+      dialog.Button1.Click();
+    });
+    records.btnAddClick(controls.btnAdd);
+  }
+
+  TRecordTable table = CreateProxyTable();
+  TMainControls controls{table};
+  TChangeTracker changes{controls};
+  TScriptedUserInterface ui;
+  TProxyRecords records{controls, table, changes, ui};
+};
+
+TEST_F(ProxyRecordsTest, AddWithOkPostsANewRecordAndMarksChanged) {
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    EXPECT_EQ(dialog.Caption(), "Proxy Properties");
+    EXPECT_EQ(dialog.dbProxyName.Text(), "");
+    EXPECT_FALSE(dialog.DBCheckBox1.Checked());
+    dialog.dbProxyName.SetText("Office");
+    dialog.dbProxyAddress.SetText("10.0.0.1");
+    dialog.dbProxyPort.SetText("8080");
+    dialog.DBCheckBox1.SetChecked(true);
+    dialog.dbProxyUserName.SetText("me");
+    dialog.dbProxyUserPassword.SetText("pw");
+    dialog.Button1.Click();
+  });
+  records.btnAddClick(controls.btnAdd);
+
+  ASSERT_EQ(table.RecordCount(), 1);
+  EXPECT_EQ(table.State(), TDataSetState::Browse);
+  EXPECT_EQ(table.IntegerAt(0, ProxyID), 1);
+  EXPECT_EQ(table.StringAt(0, ProxyName), "Office");
+  EXPECT_EQ(table.StringAt(0, ProxyAddress), "10.0.0.1");
+  EXPECT_EQ(table.IntegerAt(0, ProxyPort), 8080);
+  EXPECT_TRUE(table.BooleanAt(0, NeedsAuthentication));
+  EXPECT_EQ(table.StringAt(0, ProxyUserName), "me");
+  EXPECT_EQ(table.StringAt(0, ProxyPassword), "pw");
+  EXPECT_TRUE(changes.IsChanged());
+}
+
+TEST_F(ProxyRecordsTest, AddCancelledOrClosedLeavesTableAndFlagAsTheyWere) {
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    dialog.dbProxyName.SetText("Gone");
+    dialog.Button2.Click();
+  });
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    dialog.dbProxyName.SetText("Closed by the frame");
+  });
+  records.btnAddClick(controls.btnAdd);
+  records.btnAddClick(controls.btnAdd);
+  EXPECT_EQ(ui.dialogsShown, 2);
+  EXPECT_EQ(table.RecordCount(), 0);
+  EXPECT_EQ(table.State(), TDataSetState::Browse);
+  EXPECT_FALSE(changes.IsChanged());
+}
+
+TEST_F(ProxyRecordsTest, EditOkChangesAndCancelKeepsTheFormerValues) {
+  AddThroughDialog("a");
+  changes.SetChanged(false);
+
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    EXPECT_EQ(dialog.dbProxyName.Text(), "a");
+    dialog.dbProxyAddress.SetText("elsewhere");
+    dialog.Button2.Click();
+  });
+  records.btnEditClick(controls.btnEdit);
+  EXPECT_EQ(table.StringAt(0, ProxyAddress), "a.example");
+  EXPECT_FALSE(changes.IsChanged());
+
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    dialog.dbProxyAddress.SetText("elsewhere");
+    dialog.Button1.Click();
+  });
+  records.btnEditClick(controls.btnEdit);
+  EXPECT_EQ(table.StringAt(0, ProxyAddress), "elsewhere");
+  EXPECT_TRUE(changes.IsChanged());
+}
+
+TEST_F(ProxyRecordsTest, EditAndDeleteOnAnEmptyTableDoNothing) {
+  records.btnEditClick(controls.btnEdit);
+  records.btnDeleteClick(controls.btnDelete);
+  EXPECT_EQ(ui.dialogsShown, 0);
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_FALSE(changes.IsChanged());
+}
+
+TEST_F(ProxyRecordsTest, DeleteAsksWithTheNameAndOnlyYesDeletes) {
+  AddThroughDialog("Office");
+  changes.SetChanged(false);
+
+  ui.answers.push_back(TAnswer::No);
+  records.btnDeleteClick(controls.btnDelete);
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_EQ(ui.questions[0], "Delete proxy \"Office\" - are you sure?");
+  EXPECT_EQ(table.RecordCount(), 1);
+  EXPECT_FALSE(changes.IsChanged());
+
+  ui.answers.push_back(TAnswer::Yes);
+  records.btnDeleteClick(controls.btnDelete);
+  EXPECT_EQ(table.RecordCount(), 0);
+  EXPECT_TRUE(changes.IsChanged());
+}
+
+TEST_F(ProxyRecordsTest, NewIdsStayUnambiguousAfterDeletions) {
+  AddThroughDialog("a");
+  AddThroughDialog("b");
+  AddThroughDialog("c");
+  // A selector still names "c" after it is deleted.
+  controls.jvdbIntCon.SetValue("3");
+  table.First();
+  ui.answers.push_back(TAnswer::Yes);
+  records.btnDeleteClick(controls.btnDelete);  // deletes "a", id 1
+  table.Last();
+  ui.answers.push_back(TAnswer::Yes);
+  records.btnDeleteClick(controls.btnDelete);  // deletes "c", id 3
+  AddThroughDialog("d");
+  ASSERT_EQ(table.RecordCount(), 2);
+  EXPECT_EQ(table.IntegerAt(0, ProxyID), 2);
+  EXPECT_EQ(table.IntegerAt(1, ProxyID), 4);
+  EXPECT_EQ(controls.jvdbIntCon.DisplayText(), "");  // still the deleted one, not "d"
+}
+
+TEST_F(ProxyRecordsTest, OkRefusesAnEmptyNameOrABadPortAndKeepsTheDialogOpen) {
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    dialog.dbProxyPort.SetText("80");
+    dialog.Button1.Click();
+    EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
+    dialog.dbProxyName.SetText("Named");
+    dialog.dbProxyPort.SetText("80x");
+    dialog.Button1.Click();
+    EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
+    dialog.dbProxyPort.SetText("81");
+    dialog.Button1.Click();
+  });
+  records.btnAddClick(controls.btnAdd);
+  ASSERT_EQ(ui.errors.size(), 2u);
+  EXPECT_EQ(ui.errors[0], "Please enter a proxy name.");
+  EXPECT_EQ(ui.errors[1], "'80x' is not a valid integer value");
+  ASSERT_EQ(table.RecordCount(), 1);
+  EXPECT_EQ(table.StringAt(0, ProxyName), "Named");
+  EXPECT_EQ(table.IntegerAt(0, ProxyPort), 81);
+}
+
+TEST_F(ProxyRecordsTest, AuthenticationBoxEnablesCredentialFields) {
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    auto credentialsEnabled = [&dialog](bool on) {
+      EXPECT_EQ(dialog.lbProxyUserName.Enabled(), on);
+      EXPECT_EQ(dialog.dbProxyUserName.Enabled(), on);
+      EXPECT_EQ(dialog.lbProxyUserPassword.Enabled(), on);
+      EXPECT_EQ(dialog.dbProxyUserPassword.Enabled(), on);
+    };
+    credentialsEnabled(false);  // a new record has no authentication
+    dialog.DBCheckBox1.SetChecked(true);
+    credentialsEnabled(true);
+    dialog.DBCheckBox1.SetChecked(false);
+    credentialsEnabled(false);
+    dialog.DBCheckBox1.SetChecked(true);
+    dialog.dbProxyName.SetText("Auth");
+    dialog.Button1.Click();
+  });
+  records.btnAddClick(controls.btnAdd);
+
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    EXPECT_TRUE(dialog.DBCheckBox1.Checked());
+    EXPECT_TRUE(dialog.dbProxyUserName.Enabled());
+    dialog.Close();
+  });
+  records.btnEditClick(controls.btnEdit);
+  EXPECT_TRUE(ui.proxyScripts.empty());
+}
+
+TEST_F(ProxyRecordsTest, DialogEditsAreCutToTheFieldWidth) {
+  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
+    dialog.dbProxyName.SetText(std::string(40, 'n'));
+    EXPECT_EQ(dialog.dbProxyName.Text().size(), 30u);
+    dialog.Button1.Click();
+  });
+  records.btnAddClick(controls.btnAdd);
+  EXPECT_EQ(table.StringAt(0, ProxyName), std::string(30, 'n'));
+}
+
+TEST(TunnelPropertiesTest, RefusesLocalPortZeroAndPostsTheRest) {
+  TRecordTable tunnels = CreateTunnelTable();
+  TScriptedUserInterface ui;
+  tunnels.Append();
+  ui.tunnelScripts.push_back([](TfrmTunnelProperties& dialog) {
+    EXPECT_EQ(dialog.Caption(), "Tunnel Properties");
+    dialog.dbTunnelName.SetText("mail");
+    dialog.dbRemoteHost.SetText("mail.example");
+    dialog.dbRemotePortNo.SetText("110");
+    dialog.dbEnabled.SetChecked(true);
+    dialog.Button1.Click();  // local port still 0
+    EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
+    dialog.dbLocalPortNo.SetText("1110");
+    dialog.Button1.Click();
+  });
+  TfrmTunnelProperties dialog(tunnels, ui);
+  ASSERT_EQ(dialog.ShowModal(), TModalResult::Ok);
+  tunnels.Post();
+  EXPECT_EQ(ui.errors, (std::vector<std::string>{"Please enter a local port other than 0."}));
+  EXPECT_EQ(tunnels.StringAt(0, tunnel_fields::TunnelName), "mail");
+  EXPECT_EQ(tunnels.IntegerAt(0, tunnel_fields::LocalPortNo), 1110);
+  EXPECT_EQ(tunnels.StringAt(0, tunnel_fields::RemoteHost), "mail.example");
+  EXPECT_EQ(tunnels.IntegerAt(0, tunnel_fields::RemotePortNo), 110);
+  EXPECT_TRUE(tunnels.BooleanAt(0, tunnel_fields::Enabled));
+}
+
+}  // namespace
+}  // namespace vantrel
