@@ -150,7 +150,7 @@ void SplitURL(std::string_view url, std::string& proto, std::string& user, std::
     path = url;
     return;
   } else if (StartsWithNoCase(url, "mailto:")) {
-    proto = "mailto";
+    proto = url.substr(0, 6);
     path = url.substr(7);
     return;
   } else if (StartsWithNoCase(url, "http:") || StartsWithNoCase(url, "https:")) {

@@ -37,7 +37,7 @@ std::string BuildURL(std::string_view proto, std::string_view user, std::string_
 //   "//host/path"              scheme-relative: proto "http"
 //   "./x", "../x"              relative: treated like origin form
 //   "http:x", "https:x"        scheme without "//": the rest as in the forms above
-//   "mailto:x"                 proto "mailto", path "x", nothing else
+//   "mailto:x"                 proto "mailto" (as written), path "x", nothing else
 // "://" counts as the scheme separator only before any "/" or "?", so a URL
 // inside a query does not split the target. The port colon of a bracketed
 // IPv6 host comes after its "]". port stays empty when the target names none.
