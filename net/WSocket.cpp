@@ -256,6 +256,10 @@ void TWSocket::ApplyLinger() {
   linger l{};
   l.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
   l.l_linger = LingerTimeout;
+  // Here linger on for zero seconds makes close send a reset and drop what the
+  // system has not sent yet; an orderly close must deliver it, so zero seconds
+  // lets the system finish in the background instead.
+  if (l.l_linger == 0) l.l_onoff = 0;
   if (setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) < 0)
     SocketError("setsockopt(SO_LINGER)", TranslateErrno(errno));
 }
