@@ -1,0 +1,220 @@
+// Connecting, closing and sending: the order and count of events a program
+// built on the socket layer relies on.
+
+#include <string>
+#include <vector>
+
+#include "tests/net/NetFixture.h"
+
+namespace vantrel::net {
+namespace {
+
+using testsupport::ReadAvailable;
+using testsupport::ReadState;
+
+class ConnectionTest : public NetTest {
+ protected:
+  void SetUp() override {
+    NetTest::SetUp();
+    listenFd = testsupport::ListenOnLoopback(port);
+  }
+  // Event names with their codes, in the order raised.
+  TSocketEvent Record(const char* name) {
+    return [this, name](TWSocket*, uint16_t err) {
+      events.push_back(std::string(name) + " " + std::to_string(err));
+    };
+  }
+  int port = 0;
+  Fd listenFd;
+  std::vector<std::string> events;
+};
+
+TEST_F(ConnectionTest, RefusedConnectGivesConnectedThenClosed) {
+  int closedPort = 0;
+  Fd bound = testsupport::BindWithoutListening(closedPort);
+  auto s = Connecting(closedPort);
+  s->OnSessionConnected = Record("connected");
+  s->OnSessionClosed = Record("closed");
+  ASSERT_TRUE(Pump([&] { return events.size() >= 2; }));
+  Settle();
+  EXPECT_EQ(events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+  EXPECT_EQ(s->State(), wsClosed);
+}
+
+TEST_F(ConnectionTest, RefusedConnectHandlerThatEndsTheSocketGetsNothingMore) {
+  int closedPort = 0;
+  Fd bound = testsupport::BindWithoutListening(closedPort);
+
+  // Destroyed inside the handler: nothing after it.
+  auto destroyed = Connecting(closedPort);
+  destroyed->OnSessionClosed = Never("OnSessionClosed after destruction");
+  destroyed->OnSessionConnected = [&](TWSocket*, uint16_t err) {
+    EXPECT_EQ(err, 10061);
+    destroyed.reset();
+  };
+  // Closed inside the handler: the Close itself reports once, nothing after.
+  auto closed = Connecting(closedPort);
+  closed->OnSessionConnected = [&](TWSocket* s, uint16_t) { s->Close(); };
+  closed->OnSessionClosed = Record("closed");
+
+  ASSERT_TRUE(Pump([&] { return !destroyed && !events.empty(); }));
+  Settle();
+  EXPECT_EQ(events, std::vector<std::string>{"closed 0"});
+}
+
+TEST_F(ConnectionTest, DataAndPeerCloseAllArriveBeforeClosed) {
+  Link link = Connected(listenFd, port);
+  const std::string sent = testsupport::PatternStream(7).Next(300000);
+  std::string received;
+  size_t receivedAtClose = 0;
+  int closedCount = 0;
+  link.sock->OnDataAvailable = [&](TWSocket* s, uint16_t) {
+    char buf[1000];  // small reads: the layer must keep asking
+    const int n = s->Receive(buf, sizeof buf);
+    if (n > 0) received.append(buf, static_cast<size_t>(n));
+  };
+  link.sock->OnSessionClosed = [&](TWSocket*, uint16_t err) {
+    EXPECT_EQ(err, 0);
+    receivedAtClose = received.size();
+    ++closedCount;
+  };
+  ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), sent));
+  link.peer.Reset();
+  ASSERT_TRUE(Pump([&] { return closedCount > 0; }));
+  Settle();
+  EXPECT_EQ(closedCount, 1);
+  EXPECT_EQ(receivedAtClose, sent.size());
+  EXPECT_TRUE(received == sent);
+  EXPECT_EQ(link.sock->State(), wsClosed);
+}
+
+TEST_F(ConnectionTest, SessionClosedIsRaisedExactlyOnce) {
+  // Close first, then the peer goes.
+  Link first = Connected(listenFd, port);
+  first.sock->OnSessionClosed = Record("first");
+  first.sock->Close();
+  EXPECT_EQ(events, std::vector<std::string>{"first 0"});  // raised inside Close
+  first.peer.Reset();
+
+  // The peer goes first, then Close.
+  Link second = Connected(listenFd, port);
+  second.sock->OnSessionClosed = Record("second");
+  second.peer.Reset();
+  ASSERT_TRUE(Pump([&] { return events.size() == 2; }));
+  second.sock->Close();
+
+  // Destroyed while open: never.
+  Link third = Connected(listenFd, port);
+  third.sock->OnSessionClosed = Never("OnSessionClosed on destruction");
+  third.sock.reset();
+  std::string rest;
+  ASSERT_TRUE(Pump([&] { return ReadAvailable(third.peer.Get(), rest) != ReadState::Open; }));
+
+  Settle();
+  EXPECT_EQ(events, (std::vector<std::string>{"first 0", "second 0"}));
+}
+
+TEST_F(ConnectionTest, SendWhenNotConnected) {
+  TWSocket idle;
+  idle.OnSessionClosed = Never("OnSessionClosed of a closed socket");
+  try {
+    idle.SendText("x");
+    ADD_FAILURE() << "Send on a closed socket did not fail";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Error 10057 in function Send\r\nSocket is not connected");
+  }
+  EXPECT_EQ(idle.LastError(), 10057);
+  EXPECT_EQ(idle.SendText(""), 0);  // nothing to send, nothing to report
+
+  // Still connecting: the send closes the socket and reports it as closed.
+  auto s = Connecting(port);
+  int errors = 0;
+  s->OnError = [&](TWSocket*) { ++errors; };
+  s->OnSessionClosed = Record("closed");
+  s->OnSessionConnected = Never("OnSessionConnected after the failed send");
+  EXPECT_EQ(s->SendText("x"), -1);
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(s->LastError(), 10057);
+  EXPECT_EQ(s->State(), wsClosed);
+  EXPECT_EQ(events, std::vector<std::string>{"closed 10057"});
+  Settle();
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(ConnectionTest, DataSentComesFromTheLoopNeverFromSend) {
+  Link link = Connected(listenFd, port);
+  bool inSend = false;
+  int sentEvents = 0;
+  link.sock->OnDataSent = [&](TWSocket*, uint16_t err) {
+    EXPECT_FALSE(inSend) << "OnDataSent inside Send";
+    EXPECT_EQ(err, 0);
+    ++sentEvents;
+  };
+  EXPECT_EQ(link.sock->SendText(""), 0);
+  inSend = true;
+  EXPECT_EQ(link.sock->SendText("hello"), 5);
+  inSend = false;
+  EXPECT_EQ(sentEvents, 0);
+  ASSERT_TRUE(Pump([&] { return sentEvents > 0; }));
+  std::string got;
+  ASSERT_TRUE(Pump([&] {
+    ReadAvailable(link.peer.Get(), got);
+    return got.size() >= 5;
+  }));
+  EXPECT_EQ(got, "hello");  // the empty send added nothing
+  Settle();
+  EXPECT_EQ(sentEvents, 1);
+}
+
+TEST_F(ConnectionTest, PeerAddressOnlyWhileConnected) {
+  TWSocket idle;
+  EXPECT_EQ(idle.GetPeerAddr(), "error");
+  EXPECT_EQ(idle.GetPeerPort(), "error");
+  Link link = Connected(listenFd, port);
+  EXPECT_EQ(link.sock->GetPeerAddr(), "127.0.0.1");
+  EXPECT_EQ(link.sock->GetPeerPort(), std::to_string(port));
+  link.sock->Close();
+  EXPECT_EQ(link.sock->GetPeerAddr(), "error");
+}
+
+TEST_F(ConnectionTest, SettingsGuardedWhileOpenAndResetByClose) {
+  auto listener = Listener();
+  const std::string bound = listener->Port();
+  try {
+    listener->SetPort("1234");
+    ADD_FAILURE() << "Port changed while listening";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Cannot change Port if not closed");
+  }
+  EXPECT_NO_THROW(listener->SetPort(" " + bound + " "));  // same text after trimming
+  EXPECT_EQ(listener->State(), wsListening);
+
+  Link link = Connected(listenFd, port);
+  link.sock->Close();
+  try {
+    link.sock->Connect();
+    ADD_FAILURE() << "Connect after Close without a port";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Connect: No Port Specified");
+  }
+  EXPECT_EQ(link.sock->Port(), std::to_string(port));  // the text stays readable
+}
+
+TEST_F(ConnectionTest, SecondListenerOnOnePortIsRefused) {
+  auto first = Listener();
+  TWSocket second;
+  second.SetAddr("127.0.0.1");
+  second.SetPort(std::to_string(first->BoundPort()));
+  try {
+    second.Listen();
+    ADD_FAILURE() << "two listeners on one port";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Error 10048 in function Bind\r\nAddress already in use");
+  }
+  EXPECT_EQ(second.LastError(), 10048);
+  EXPECT_EQ(second.State(), wsClosed);
+  EXPECT_EQ(second.Handle(), -1);
+}
+
+}  // namespace
+}  // namespace vantrel::net

@@ -1,0 +1,211 @@
+// The listening server: banners, the client limit, and how a client's end is
+// reported and the client freed.
+
+#include <string>
+#include <vector>
+
+#include "net/WSocketServer.h"
+#include "tests/net/NetFixture.h"
+
+namespace vantrel::net {
+namespace {
+
+using testsupport::ReadAvailable;
+using testsupport::ReadState;
+
+// Counts its own destruction, so a test can see the server free it.
+class CountedClient : public TWSocketClient {
+ public:
+  CountedClient(TComponent* owner, int& destroyed) : TWSocketClient(owner), destroyed_(destroyed) {}
+  ~CountedClient() override { ++destroyed_; }
+
+ private:
+  int& destroyed_;
+};
+
+class ServerTest : public NetTest {
+ protected:
+  void SetUp() override {
+    NetTest::SetUp();
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.ClientClass = [this](TWSocketServer* owner) {
+      return std::make_unique<CountedClient>(owner, destroyed);
+    };
+    server.OnClientConnect = [this](TWSocketServer*, TWSocketClient*, uint16_t err) {
+      EXPECT_EQ(err, 0);
+      ++connected;
+    };
+    server.OnClientDisconnect = [this](TWSocketServer*, TWSocketClient*, uint16_t) {
+      ++disconnected;
+    };
+  }
+
+  Fd Join() {
+    Fd fd = testsupport::ConnectToLoopback(server.BoundPort());
+    const int before = connected;
+    EXPECT_TRUE(Pump([&] { return connected > before; }));
+    return fd;
+  }
+
+  // Everything the peer gets until the server's side closes.
+  std::string ReadToEnd(Fd& fd) {
+    std::string got;
+    ReadState state = ReadState::Open;
+    EXPECT_TRUE(Pump([&] { return (state = ReadAvailable(fd.Get(), got)) != ReadState::Open; }));
+    EXPECT_EQ(state, ReadState::Closed);
+    return got;
+  }
+
+  // The bytes before a marker that the server's client sends after its banner.
+  std::string BytesBeforeMarker(Fd& fd, TWSocketClient* client) {
+    client->SendText("#");
+    std::string got;
+    EXPECT_TRUE(Pump([&] {
+      ReadAvailable(fd.Get(), got);
+      return !got.empty() && got.back() == '#';
+    }));
+    return got.substr(0, got.size() - 1);
+  }
+
+  TWSocketServer server;
+  int connected = 0, disconnected = 0, destroyed = 0;
+  TWSocketClient* refusedClient = nullptr;
+};
+
+TEST_F(ServerTest, BannerIsSentWithCrLfAndEmptyBannerSendsNothing) {
+  server.Banner = "";
+  server.Listen();
+  Fd quiet = Join();
+  EXPECT_EQ(BytesBeforeMarker(quiet, server.Clients(0)), "");
+
+  server.Banner = "Hello there";
+  Fd greeted = Join();
+  EXPECT_EQ(BytesBeforeMarker(greeted, server.Clients(1)), "Hello there\r\n");
+}
+
+TEST_F(ServerTest, ClientOverTheLimitGetsTheBusyBannerAndIsFreed) {
+  server.Banner = "Welcome";
+  server.MaxClients = 2;
+  server.Listen();
+  Fd a = Join();
+  Fd b = Join();
+  server.OnClientDisconnect = [this](TWSocketServer* s, TWSocketClient* client, uint16_t err) {
+    if (s->ClientCount() == 3) {  // the refused one, still listed while reported
+      refusedClient = s->Clients(2);
+      EXPECT_EQ(client, refusedClient);
+      EXPECT_EQ(err, 0);
+    }
+    ++disconnected;
+  };
+  Fd c = Join();
+  EXPECT_EQ(ReadToEnd(c), "Sorry, too many clients\r\n");
+  ASSERT_TRUE(Pump([&] { return destroyed == 1; }));
+  EXPECT_NE(refusedClient, nullptr);
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_EQ(server.ClientCount(), 2);
+  EXPECT_EQ(BytesBeforeMarker(a, server.Clients(0)), "Welcome\r\n");
+  EXPECT_EQ(BytesBeforeMarker(b, server.Clients(1)), "Welcome\r\n");
+}
+
+TEST_F(ServerTest, ClientClosedByOnClientConnectGetsNoBanner) {
+  server.Banner = "Welcome";
+  server.OnClientConnect = [&](TWSocketServer*, TWSocketClient* client, uint16_t) {
+    ++connected;
+    client->Close();
+  };
+  server.Listen();
+  Fd fd = Join();
+  EXPECT_EQ(ReadToEnd(fd), "");
+  ASSERT_TRUE(Pump([&] { return destroyed == 1; }));
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_EQ(server.ClientCount(), 0);
+}
+
+TEST_F(ServerTest, EndedClientStaysCountedUntilDisconnectOnItsOwnTurn) {
+  server.Banner = "";
+  bool inSessionClosed = false;
+  uint64_t closedAt = 0;
+  int countAtClose = -1, countAtDisconnect = -1;
+  server.OnClientConnect = [&](TWSocketServer* s, TWSocketClient* client, uint16_t) {
+    ++connected;
+    client->OnSessionClosed = [&, s](TWSocket*, uint16_t) {
+      inSessionClosed = true;
+      countAtClose = s->ClientCount();
+      closedAt = loop.DispatchedEvents();
+      loop.ProcessMessages();  // a nested round must not run the disconnect inside this handler
+      inSessionClosed = false;
+    };
+  };
+  server.OnClientDisconnect = [&](TWSocketServer* s, TWSocketClient* client, uint16_t err) {
+    EXPECT_FALSE(inSessionClosed);
+    EXPECT_GT(loop.DispatchedEvents(), closedAt);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(s->Clients(0), client);
+    EXPECT_EQ(destroyed, 0);
+    countAtDisconnect = s->ClientCount();
+    ++disconnected;
+  };
+  server.Listen();
+  Fd fd = Join();
+  EXPECT_EQ(server.Clients(-1), nullptr);
+  EXPECT_EQ(server.Clients(server.ClientCount()), nullptr);
+  ASSERT_NE(server.Clients(0), nullptr);
+  EXPECT_EQ(server.Clients(0)->GetPeerAddr(), "127.0.0.1");
+
+  fd.Reset();
+  ASSERT_TRUE(Pump([&] { return destroyed == 1; }));
+  EXPECT_EQ(countAtClose, 1);
+  EXPECT_EQ(countAtDisconnect, 1);
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_EQ(server.ClientCount(), 0);
+  EXPECT_EQ(server.Clients(0), nullptr);
+}
+
+TEST_F(ServerTest, ExceptionInOnClientDisconnectStillFreesTheClient) {
+  server.Banner = "";
+  int bgExceptions = 0;
+  server.OnClientDisconnect = [&](TWSocketServer*, TWSocketClient*, uint16_t) {
+    throw std::runtime_error("handler failed");
+  };
+  server.OnBgException = [&](TWSocket*, const std::exception& e, bool& canClose) {
+    EXPECT_STREQ(e.what(), "handler failed");
+    canClose = false;  // keep listening
+    ++bgExceptions;
+  };
+  server.Listen();
+  Fd fd = Join();
+  fd.Reset();
+  ASSERT_TRUE(Pump([&] { return destroyed == 1; }));
+  EXPECT_EQ(bgExceptions, 1);
+  EXPECT_EQ(server.ClientCount(), 0);
+  EXPECT_EQ(server.State(), wsListening);
+}
+
+TEST_F(ServerTest, DestroyingTheServerFreesItsClientsSilently) {
+  server.Banner = "";
+  server.Listen();
+  Fd a = Join();
+  Fd b = Join();
+  auto* extra = new TWSocketServer;  // destroyed below with its clients inside
+  extra->SetAddr("127.0.0.1");
+  extra->SetPort("0");
+  extra->Banner = "";
+  int extraDestroyed = 0;
+  extra->ClientClass = [&](TWSocketServer* owner) {
+    return std::make_unique<CountedClient>(owner, extraDestroyed);
+  };
+  extra->OnClientDisconnect = [](TWSocketServer*, TWSocketClient*, uint16_t) {
+    ADD_FAILURE() << "OnClientDisconnect while the server is destroyed";
+  };
+  extra->Listen();
+  Fd c = testsupport::ConnectToLoopback(extra->BoundPort());
+  ASSERT_TRUE(Pump([&] { return extra->ClientCount() == 1; }));
+  extra->Clients(0)->OnSessionClosed = Never("OnSessionClosed on destruction");
+  delete extra;
+  EXPECT_EQ(extraDestroyed, 1);
+  EXPECT_EQ(ReadToEnd(c), "");
+}
+
+}  // namespace
+}  // namespace vantrel::net

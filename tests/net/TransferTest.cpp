@@ -1,0 +1,201 @@
+// Volume and hostile conditions: a slow reader, a peer that resets, a
+// listener out of file descriptors.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "net/WSocketServer.h"
+#include "tests/net/NetFixture.h"
+
+namespace vantrel::net {
+namespace {
+
+using testsupport::Checksum;
+using testsupport::PatternStream;
+using testsupport::ReadAvailable;
+using testsupport::ReadState;
+
+class TransferTest : public NetTest {
+ protected:
+  // A listener whose accepted sockets have a small receive window, so that
+  // a sender quickly has to queue.
+  void ListenSmall() {
+    listenFd = testsupport::ListenOnLoopback(port);
+    const int small = 32 * 1024;
+    setsockopt(listenFd.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  }
+  int port = 0;
+  Fd listenFd;
+};
+
+// Reads at most `piece` bytes per loop event, checksumming as it goes.
+struct SlowReader {
+  SlowReader(EventLoop& loop, int fd, size_t piece) : loop(loop), fd(fd) {
+    loop.AddWatch(fd, EPOLLIN, [this, piece](uint32_t) {
+      std::string chunk;
+      state = ReadAvailable(this->fd, chunk, piece);
+      sum.Add(chunk);
+    });
+  }
+  ~SlowReader() { loop.RemoveWatch(fd); }
+  EventLoop& loop;
+  int fd;
+  Checksum sum;
+  ReadState state = ReadState::Open;
+};
+
+class BlocksPerCall : public TransferTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void TearDown() override {
+    TWSocket::SendBlocksPerCall = 1;
+    TransferTest::TearDown();
+  }
+};
+
+TEST_P(BlocksPerCall, LargeTransferToASlowReaderArrivesIntact) {
+  TWSocket::SendBlocksPerCall = GetParam();
+  ListenSmall();
+  Link link = Connected(listenFd, port);
+  constexpr size_t kTotal = 64u << 20;
+  constexpr size_t kPiece = 100003;  // never a multiple of the block size
+  int sentEvents = 0;
+  link.sock->OnDataSent = [&](TWSocket*, uint16_t) { ++sentEvents; };
+  PatternStream pattern(GetParam());
+  Checksum expected;
+  for (size_t done = 0; done < kTotal;) {
+    const std::string piece = pattern.Next(std::min(kPiece, kTotal - done));
+    expected.Add(piece);
+    ASSERT_EQ(link.sock->Send(piece.data(), piece.size()), static_cast<int>(piece.size()));
+    done += piece.size();
+  }
+  EXPECT_GT(link.sock->BufferedBytes(), 0u);  // the queue really holds most of it
+
+  SlowReader reader(loop, link.peer.Get(), 4096);
+  ASSERT_TRUE(Pump([&] { return reader.sum.Bytes() >= kTotal; }, 90s))
+      << "received " << reader.sum.Bytes();
+  EXPECT_EQ(reader.sum.Bytes(), kTotal);
+  EXPECT_EQ(reader.sum.Value(), expected.Value());
+  ASSERT_TRUE(Pump([&] { return sentEvents > 0; }));
+  EXPECT_EQ(sentEvents, 1);
+  EXPECT_TRUE(link.sock->SendQueueEmpty());
+
+  link.sock->Close();
+  ASSERT_TRUE(Pump([&] { return reader.state != ReadState::Open; }));
+  EXPECT_EQ(reader.state, ReadState::Closed);
+}
+
+INSTANTIATE_TEST_SUITE_P(SendBlocks, BlocksPerCall, ::testing::Values(1, 16));
+
+TEST_F(TransferTest, CloseRightAfterTheQueueDrainsLosesNothing) {
+  ListenSmall();
+  Link link = Connected(listenFd, port);
+  const std::string data = PatternStream(3).Next(4u << 20);
+  Checksum expected;
+  expected.Add(data);
+  bool closed = false;
+  // The system still holds much of it when our own queue runs dry.
+  link.sock->OnDataSent = [&](TWSocket* s, uint16_t) {
+    s->Close();
+    closed = true;
+  };
+  SlowReader reader(loop, link.peer.Get(), 4096);
+  link.sock->SendText(data);
+  ASSERT_TRUE(Pump([&] { return closed; }, 30s));
+  ASSERT_TRUE(Pump([&] { return reader.state != ReadState::Open; }, 30s));
+  EXPECT_EQ(reader.state, ReadState::Closed);
+  EXPECT_EQ(reader.sum.Bytes(), data.size());
+  EXPECT_EQ(reader.sum.Value(), expected.Value());
+}
+
+TEST_F(TransferTest, SendingToAResetPeerNeitherKillsNorHangs) {
+  // Without MSG_NOSIGNAL these sends would end the process.
+  struct sigaction defaultAction {}, old{};
+  defaultAction.sa_handler = SIG_DFL;
+  sigaction(SIGPIPE, &defaultAction, &old);
+  ListenSmall();
+
+  for (const bool shutDownFirst : {false, true}) {
+    SCOPED_TRACE(shutDownFirst ? "after our own shutdown" : "after the peer's reset");
+    Link link = Connected(listenFd, port);
+    std::vector<uint16_t> codes;
+    link.sock->OnSessionClosed = [&](TWSocket*, uint16_t err) { codes.push_back(err); };
+    if (shutDownFirst) {
+      link.sock->Shutdown(1);
+    } else {
+      testsupport::CloseWithReset(link.peer);
+      pollfd p{link.sock->Handle(), POLLIN, 0};
+      ASSERT_EQ(poll(&p, 1, 5000), 1);
+      char c;
+      EXPECT_EQ(link.sock->Receive(&c, 1), -1);  // takes the reset; the next send gets EPIPE
+      EXPECT_EQ(link.sock->LastError(), 10054);
+    }
+    link.sock->SendText("after the end");
+    EXPECT_EQ(codes, std::vector<uint16_t>{10053});
+    EXPECT_EQ(link.sock->State(), wsClosed);
+    Settle();
+    EXPECT_EQ(codes.size(), 1u);
+  }
+  sigaction(SIGPIPE, &old, nullptr);
+}
+
+// Lowers the soft descriptor limit so that no new descriptor can be opened,
+// and restores it however the test ends.
+class DescriptorLimit {
+ public:
+  DescriptorLimit() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    const int next = dup(0);  // the lowest free descriptor
+    close(next);
+    rlimit tight = saved_;
+    tight.rlim_cur = static_cast<rlim_t>(next);
+    setrlimit(RLIMIT_NOFILE, &tight);
+  }
+  ~DescriptorLimit() { Restore(); }
+  void Restore() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+TEST_F(TransferTest, ListenerOutOfDescriptorsWaitsInsteadOfSpinning) {
+  TWSocketServer server;
+  server.SetAddr("127.0.0.1");
+  server.SetPort("0");
+  server.Banner = "in";
+  int failures = 0;
+  server.OnBgException = [&](TWSocket*, const std::exception& e, bool& canClose) {
+    EXPECT_STREQ(e.what(), "Error 10024 in function Accept\r\nToo many open files");
+    canClose = false;  // a listener stays up, as the proxy keeps its own
+    ++failures;
+  };
+  server.Listen();
+  Fd client = testsupport::ConnectToLoopback(server.BoundPort());
+  {
+    DescriptorLimit limit;
+    ASSERT_TRUE(Pump([&] { return failures > 0; }));
+    const uint64_t before = loop.DispatchedEvents();
+    for (int i = 0; i < 200; ++i) loop.ProcessMessages();
+    // A spinning listener would dispatch on every round; a waiting one at most
+    // for its retry.
+    EXPECT_LE(loop.DispatchedEvents() - before, 4u);
+    EXPECT_EQ(server.ClientCount(), 0);
+    EXPECT_EQ(server.State(), wsListening);
+  }
+  ASSERT_TRUE(Pump([&] { return server.ClientCount() == 1; }));
+  std::string got;
+  ASSERT_TRUE(Pump([&] {
+    ReadAvailable(client.Get(), got);
+    return got.size() >= 4;
+  }));
+  EXPECT_EQ(got, "in\r\n");
+}
+
+}  // namespace
+}  // namespace vantrel::net
