@@ -60,6 +60,8 @@ int RunHeadless(const TCommandLine& line) {
   }
 
   auto& loop = net::EventLoop::Default();
+  // Before the first line is printed: whoever reads it may signal at once.
+  loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });
   THeadlessUserInterface ui;
   TfrmVantrelMain window(ui);
   TLogPrinter printer(window.memStatus, stdout);
@@ -76,7 +78,6 @@ int RunHeadless(const TCommandLine& line) {
   window.log.DoComment("Headless mode, data folder \"" + DataFolder().string() + "\"", false);
   window.StartProxy();
 
-  loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });
   loop.Run();
   loop.OnUnhandledException = nullptr;
   return 0;

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+
+namespace vantrel {
+namespace {
+
+TEST(CommandLine, ReadsEveryOptionInBothSpellings) {
+  const auto line = ParseCommandLine({"--headless", "--port", "8080", "--data-dir", "/tmp/x"});
+  EXPECT_TRUE(line.headless);
+  EXPECT_EQ(line.port, 8080);
+  EXPECT_EQ(line.dataDir, "/tmp/x");
+  const auto joined = ParseCommandLine({"--port=1", "--data-dir=d"});
+  EXPECT_EQ(joined.port, 1);
+  EXPECT_EQ(joined.dataDir, "d");
+  EXPECT_FALSE(joined.headless);
+  EXPECT_TRUE(ParseCommandLine({"--version"}).version);
+  EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+}
+
+TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--bogus"},
+           {"headless"},
+           {"--port"},
+           {"--port", "0"},
+           {"--port", "65536"},
+           {"--port", "-1"},
+           {"--port", "80x"},
+           {"--port", ""},
+           {"--port=99999999999"},
+           {"--data-dir"},
+           {"--data-dir="},
+       }) {
+    EXPECT_THROW(ParseCommandLine(args), EUsageError) << args.front();
+  }
+  EXPECT_EQ(ParseCommandLine({"--port", "65535"}).port, 65535);
+}
+
+}  // namespace
+}  // namespace vantrel
