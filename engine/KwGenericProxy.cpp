@@ -210,6 +210,9 @@ TKwProxyClient* TKwGenericProxy::ClientOf(TWSocket* remote) {
 }
 
 void TKwGenericProxy::PrepareRemoteSocket(TWSocket* remote) {
+  // One read per notification: a pause for back-pressure then takes effect
+  // at once instead of after the system's whole receive buffer was read.
+  remote->ComponentOptions |= net::wsoNoReceiveLoop;
   remote->OnSessionConnected = [this](TWSocket* s, uint16_t err) { RemoteSessionConnected(s, err); };
   remote->OnDataAvailable = [this](TWSocket* s, uint16_t err) { RemoteDataAvailable(s, err); };
   remote->OnSessionClosed = [this](TWSocket* s, uint16_t err) { RemoteSessionClosed(s, err); };
