@@ -29,6 +29,12 @@ void TfrmVantrelMain::WireEvents() {
   c.cbDetailedLog.OnClick = loggingChanged;
   c.btnClearLog.OnClick = [this](TControl& sender) { log.btnClearLogClick(sender); };
 
+  c.btnStart.OnClick = [this](TControl& sender) { lifecycle.btnStartClick(sender); };
+  Proxy1.OnServerClosed = [this](engine::TKwGenericProxy* sender, uint16_t error) {
+    lifecycle.Proxy1ServerClosed(sender, error);
+  };
+  Proxy1.NextHopHTTP().SetPort(1080);
+
   c.btnAdd.OnClick = [this](TControl& sender) { proxyRecords.btnAddClick(sender); };
   c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
@@ -46,9 +52,10 @@ bool TfrmVantrelMain::FormCreate() {
   return !error;
 }
 
+TfrmVantrelMain::~TfrmVantrelMain() { lifecycle.destroying = true; }
+
 void TfrmVantrelMain::StartProxy() {
-  // The proxy engine is opened here: port from edProxyPort, next hops
-  // refreshed, engine opened, then the tunnels.
+  if (!lifecycle.Running()) lifecycle.btnStartClick(controls.btnStart);
 }
 
 void TfrmVantrelMain::ApplicationEvents1Exception(const std::string& message) {

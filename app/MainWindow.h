@@ -7,6 +7,7 @@
 
 #include "app/ActivityLog.h"
 #include "app/LogFormat.h"
+#include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
 #include "config/ChangeTracker.h"
 #include "config/MainControls.h"
@@ -27,8 +28,9 @@ class TfrmVantrelMain {
   // Start-up work of the window; returns false when the log folder could
   // not be created (logging to disk will then report its own failure).
   bool FormCreate();
-  // Opens the proxy engine and the tunnels; the engine joins here.
+  // Starts the proxy as the "Start Proxy" button does.
   void StartProxy();
+  ~TfrmVantrelMain();
   // Anything that escaped a handler ends up here; the program goes on.
   void ApplicationEvents1Exception(const std::string& message);
 
@@ -41,6 +43,8 @@ class TfrmVantrelMain {
   TNextHopRecords nextHops{controls, mtblProxy, changes};
   TProxyRecords proxyRecords{controls, mtblProxy, changes, ui};
   TActivityLog log;
+  engine::TKwHttpProxy Proxy1;
+  TProxyLifecycle lifecycle{controls, nextHops, log, ui, Proxy1};
 
  private:
   void WireEvents();

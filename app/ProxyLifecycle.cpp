@@ -1,0 +1,68 @@
+#include "app/ProxyLifecycle.h"
+
+namespace vantrel {
+
+namespace {
+
+// The number in the port field, or 1080 when it is not a whole number.
+int PortFromText(const std::string& text) {
+  if (text.empty() || text.size() > 9) return 1080;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 1080;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+TProxyLifecycle::TProxyLifecycle(TMainControls& controls, TNextHopRecords& nextHops,
+                                 TActivityLog& log, TUserInterface& ui,
+                                 engine::TKwHttpProxy& proxy)
+    : controls_(controls), nextHops_(nextHops), log_(log), ui_(ui), proxy_(proxy) {}
+
+bool TProxyLifecycle::Running() const { return controls_.btnStart.Tag() != 0; }
+
+void TProxyLifecycle::btnStartClick(TControl&) {
+  if (Running()) {
+    StopProxy();
+  } else {
+    StartProxy();
+  }
+}
+
+void TProxyLifecycle::StartProxy() {
+  proxy_.SetPort(PortFromText(controls_.edProxyPort.Text()));
+  controls_.edProxyPort.SetText(std::to_string(proxy_.Port()));
+  nextHops_.LoadNextHopRecords();
+  std::string error;
+  proxy_.Open(error);
+  if (!error.empty()) {
+    controls_.lblProxyStatus.SetCaption("ERROR");
+    log_.DoComment("Error: " + error, false);
+    ui_.SetTrayHint("ERROR: " + error);
+    ui_.ShowError("Error: " + error);
+    return;
+  }
+  log_.DoComment("Proxy Started", false);
+  ui_.SetTrayHint("Vantrel Active");
+  controls_.lblProxyStatus.SetCaption("ACTIVE");
+  controls_.btnStart.SetCaption("Stop Proxy");
+  controls_.btnStart.SetTag(1);
+}
+
+void TProxyLifecycle::StopProxy() {
+  proxy_.Close();
+  log_.DoComment("Proxy Stopped", false);
+  ui_.SetTrayHint("Vantrel Stopped");
+  controls_.lblProxyStatus.SetCaption("INACTIVE");
+}
+
+void TProxyLifecycle::Proxy1ServerClosed(engine::TKwGenericProxy*, uint16_t) {
+  if (destroying) return;
+  controls_.btnStart.SetCaption("Start Proxy");
+  controls_.btnStart.SetTag(0);
+}
+
+}  // namespace vantrel

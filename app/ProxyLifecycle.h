@@ -1,0 +1,38 @@
+#pragma once
+// Starting and stopping the proxy engine (`Proxy1`) from the "Start Proxy"
+// button: port from edProxyPort, next hops refreshed, status texts, icon
+// hint and log lines.
+
+#include "app/ActivityLog.h"
+#include "config/MainControls.h"
+#include "config/NextHopRecords.h"
+#include "config/UserInterface.h"
+#include "engine/KwHttpProxy.h"
+
+namespace vantrel {
+
+class TProxyLifecycle {
+ public:
+  TProxyLifecycle(TMainControls& controls, TNextHopRecords& nextHops, TActivityLog& log,
+                  TUserInterface& ui, engine::TKwHttpProxy& proxy);
+
+  bool Running() const;
+  void btnStartClick(TControl& sender);
+  // The engine's server-closed event: the button returns to "Start Proxy".
+  void Proxy1ServerClosed(engine::TKwGenericProxy* sender, uint16_t error);
+
+  // Set while the window is being destroyed: the button then stays as it is.
+  bool destroying = false;
+
+ private:
+  void StartProxy();
+  void StopProxy();
+
+  TMainControls& controls_;
+  TNextHopRecords& nextHops_;
+  TActivityLog& log_;
+  TUserInterface& ui_;
+  engine::TKwHttpProxy& proxy_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,183 @@
+// The real `vantrel --headless` binary, driven by curl through its proxy
+// port toward a loopback origin.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/origin_server.h"
+
+namespace vantrel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+  socklen_t len = sizeof sin;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+  ::close(fd);
+  return ntohs(sin.sin_port);
+}
+
+// Runs a command and returns its standard output.
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+class HeadlessProxy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    port_ = FreePort();
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      const std::string port = std::to_string(port_);
+      ::execl(VANTREL_BINARY, VANTREL_BINARY, "--headless", "--port", port.c_str(), "--data-dir",
+              dir_.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    out_ = out[0];
+    ASSERT_TRUE(WaitForOutput("Proxy Started")) << output_;
+  }
+
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    if (out_ >= 0) ::close(out_);
+    fs::remove_all(dir_);
+  }
+
+  bool WaitForOutput(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (output_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return false;
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+      char buf[4096];
+      const ssize_t n = ::read(out_, buf, sizeof buf);
+      if (n <= 0) return false;
+      output_.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  std::string Proxy() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(origin_.Port()) + path;
+  }
+
+  // Sends raw bytes to the proxy port and returns everything it answers.
+  std::string RawExchange(const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sin.sin_port = htons(static_cast<uint16_t>(port_));
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0) {
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      pollfd p{fd, POLLIN, 0};
+      char buf[4096];
+      while (::poll(&p, 1, 10000) > 0) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        reply.append(buf, static_cast<size_t>(n));
+      }
+    }
+    ::close(fd);
+    return reply;
+  }
+
+  OriginServer origin_;
+  fs::path dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string output_;
+};
+
+TEST_F(HeadlessProxy, PlainRequestsAndDownloadsArriveWhole) {
+  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + Url("/bytes/1000")), Pattern(1000));
+  // The origin saw the rewritten request: origin form, the Host line kept.
+  const std::string seen = origin_.LastRequestHeader();
+  EXPECT_EQ(seen.rfind("GET /bytes/1000 HTTP/1.1\r\n", 0), 0u) << seen;
+  EXPECT_NE(seen.find("\r\nHost: 127.0.0.1:"), std::string::npos) << seen;
+
+  const size_t big = 64u << 20;
+  const std::string body = Shell("curl -s -x " + Proxy() + " " + Url("/bytes/" + std::to_string(big)));
+  ASSERT_EQ(body.size(), big);
+  EXPECT_EQ(Checksum(body), Checksum(Pattern(big)));
+}
+
+TEST_F(HeadlessProxy, UploadsReachTheOriginWhole) {
+  const fs::path file = dir_ / "upload.bin";
+  const std::string data = Pattern(8u << 20);
+  std::ofstream(file, std::ios::binary) << data;
+  const std::string expected =
+      "len=" + std::to_string(data.size()) + " sum=" + std::to_string(Checksum(data));
+  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " --data-binary @" + file.string() + " " +
+                Url("/upload")),
+            expected);
+  // Through a CONNECT tunnel as well.
+  EXPECT_EQ(Shell("curl -s -p -x " + Proxy() + " --data-binary @" + file.string() + " " +
+                Url("/upload")),
+            expected);
+}
+
+TEST_F(HeadlessProxy, ConnectTunnelsCarryRequests) {
+  EXPECT_EQ(Shell("curl -s -p -x " + Proxy() + " " + Url("/bytes/70000")), Pattern(70000));
+  const std::string verbose =
+      Shell("curl -s -v -p -x " + Proxy() + " " + Url("/bytes/10") + " 2>&1");
+  EXPECT_NE(verbose.find("HTTP/1.0 200 Connection established"), std::string::npos) << verbose;
+}
+
+TEST_F(HeadlessProxy, MalformedRequestsGetTheBadRequestText) {
+  const std::string reply = RawExchange("GARBAGE\r\n\r\n");
+  EXPECT_EQ(reply.rfind("HTTP/1.1 400 Bad request\r\n", 0), 0u) << reply;
+  const std::string tunnel = RawExchange("CONNECT nohost HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(tunnel, "HTTP/1.0 400 Bad request\r\nConnection: close\r\n\r\n");
+  // The proxy is still serving afterwards.
+  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + Url("/bytes/10")), Pattern(10));
+}
+
+}  // namespace
+}  // namespace vantrel::e2e

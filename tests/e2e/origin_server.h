@@ -1,0 +1,39 @@
+#pragma once
+// A small blocking HTTP/1.1 origin on 127.0.0.1 for end-to-end tests, one
+// thread per connection:
+//   GET /bytes/N   -> N bytes of a fixed pattern
+//   POST anything  -> "len=<bytes> sum=<checksum>" of the body it received
+// Every response says "Connection: close" and closes.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel::e2e {
+
+uint64_t Checksum(const std::string& data);
+std::string Pattern(size_t n);
+
+class OriginServer {
+ public:
+  OriginServer();
+  ~OriginServer();
+  int Port() const { return port_; }
+  std::string LastRequestHeader();
+
+ private:
+  void AcceptLoop();
+  void Serve(int fd);
+
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+  std::string lastHeader_;
+  std::atomic<int> lock_{0};
+};
+
+}  // namespace vantrel::e2e
