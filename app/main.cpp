@@ -1,9 +1,25 @@
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
+
+namespace {
+
+// Every proxied connection takes two descriptors; the usual soft limit of
+// 1024 would refuse a busy browser long before memory or CPU run short.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vantrel;
@@ -23,6 +39,7 @@ int main(int argc, char** argv) {
     std::puts("vantrel " VANTREL_VERSION);
     return 0;
   }
+  RaiseDescriptorLimit();
   // Until the desktop window is built in, every run is headless.
   return RunHeadless(line);
 }
