@@ -60,16 +60,6 @@ TEST(ControlEvents, ViewsHearStateChangesButHandlersDoNot) {
   EXPECT_EQ(views, 3);
 }
 
-TEST(ControlEvents, DisabledButtonIgnoresClicks) {
-  TButton button("btnTest");
-  int clicks = 0;
-  button.OnClick = [&](TControl&) { ++clicks; };
-  button.Click();
-  button.SetEnabled(false);
-  button.Click();
-  EXPECT_EQ(clicks, 1);
-}
-
 TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   TEdit edit("edTest");
   edit.SetMaxLength(4);
@@ -79,16 +69,6 @@ TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   EXPECT_EQ(edit.Text(), "abcd");
   edit.SetText("abcdxyz");  // cuts to the same text: no change
   EXPECT_EQ(changes, 1);
-}
-
-TEST(ListBox, KeepsItemsSortedAndUnique) {
-  TListBox list("lbLocal");
-  list.Add("www.example.org");
-  list.Add("a.example.org");
-  list.Add("www.example.org");
-  EXPECT_EQ(list.Items(), (std::vector<std::string>{"a.example.org", "www.example.org"}));
-  EXPECT_TRUE(list.Contains("a.example.org"));
-  EXPECT_FALSE(list.Contains("b.example.org"));
 }
 
 class LookupComboTest : public ::testing::Test {

@@ -130,13 +130,5 @@ TEST_F(NextHopRecordsTest, EditsReachTheRecordsOnlyAtTheNextRefresh) {
   EXPECT_EQ(hops.IntConInfo, TProxyInfo());
 }
 
-TEST_F(NextHopRecordsTest, SetChangedMovesBothButtonsTogether) {
-  changes.SetChanged(true);
-  EXPECT_TRUE(controls.btnSave.Enabled() && controls.btnCancel.Enabled());
-  changes.SetChanged(false);
-  EXPECT_FALSE(controls.btnSave.Enabled() || controls.btnCancel.Enabled());
-  EXPECT_FALSE(changes.IsChanged());
-}
-
 }  // namespace
 }  // namespace vantrel

@@ -107,17 +107,6 @@ TEST_F(RecordTableTest, DeleteWhileInsertingDropsOnlyTheNewRecord) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"a"}));
 }
 
-TEST_F(RecordTableTest, CursorStaysWithinTheTable) {
-  Add(1, "a");
-  Add(2, "b");
-  table.Last();
-  table.Next();
-  EXPECT_EQ(table.RecNo(), 1);
-  table.First();
-  table.Prior();
-  EXPECT_EQ(table.RecNo(), 0);
-}
-
 TEST_F(RecordTableTest, LocateFindsTheFirstMatch) {
   Add(5, "a");
   Add(6, "b");
