@@ -230,7 +230,9 @@ void TWSocket::UpdateInterest() {
       break;
     case wsConnected:
     case wsSocksConnected:
-      events = EPOLLRDHUP;
+      // While paused, the peer's end waits too: reporting it would read
+      // everything the system holds at once. Resets and hang-ups still come.
+      if (!paused_) events = EPOLLRDHUP;
       if (!paused_ && readArmed_) events |= EPOLLIN;
       if (!sendQueue_.Empty()) events |= EPOLLOUT;
       break;
@@ -293,6 +295,7 @@ void TWSocket::Connect() {
   closeReported_ = false;
   readArmed_ = true;
   paused_ = false;
+  peerError_ = 0;
   socklen_t len = sizeof sndBufSize_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
     return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));
@@ -380,6 +383,14 @@ void TWSocket::ProcessIo(uint32_t events) {
   }
   if (state_ != wsConnected && state_ != wsSocksConnected) return;
 
+  // Take the pending error first: reading would consume it, and a reset
+  // would then look like an orderly end.
+  if (events & EPOLLERR) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err != 0) peerError_ = static_cast<uint16_t>(TranslateErrno(err));
+  }
   if ((events & EPOLLIN) && !paused_) {
     ReceiveRound(0, false);
     if (gone()) return;
@@ -388,14 +399,7 @@ void TWSocket::ProcessIo(uint32_t events) {
     HandleWritable(0);
     if (gone()) return;
   }
-  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
-    int err = 0;
-    if (events & EPOLLERR) {
-      socklen_t len = sizeof err;
-      getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-    }
-    HandleClosed(static_cast<uint16_t>(TranslateErrno(err)));
-  }
+  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) HandleClosed(peerError_);
 }
 
 void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
@@ -422,7 +426,7 @@ void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
       char discard[1024];
       if (Receive(discard, sizeof discard) <= 0) return;
     }
-    if (!ignoreNoReceiveLoop && (ComponentOptions & wsoNoReceiveLoop)) return;
+    if (!ignoreNoReceiveLoop && ((ComponentOptions & wsoNoReceiveLoop) || paused_)) return;
     if (lastError_ == -1) lastError_ = 0;
     if (lastError_ != 0) return;
     if (RcvdCount() <= 0) return;
@@ -549,6 +553,7 @@ int TWSocket::Receive(void* buffer, size_t maximum) {
     }
     if (errno == EINTR) continue;
     lastError_ = TranslateErrno(errno);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) peerError_ = static_cast<uint16_t>(lastError_);
     return -1;
   }
 }
@@ -756,6 +761,7 @@ void TWSocket::Dup(int handle) {
   closeReported_ = false;
   readArmed_ = true;
   paused_ = false;
+  peerError_ = 0;
   sendQueue_.Clear();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   socklen_t len = sizeof sndBufSize_;

@@ -48,7 +48,7 @@ TEST_F(ProxyClosing, ServerCloseHalfClosesTheClientAfterEverythingQueuedWasSent)
 // Disabled: the socket layer reports a peer's reset as an orderly close
 // (error 0), so the engine cannot tell the two apart. Enable once a reset
 // arrives with its error code.
-TEST_F(ProxyClosing, DISABLED_ResettingServerLeavesTheClientOpenUntilItCloses) {
+TEST_F(ProxyClosing, ResettingServerLeavesTheClientOpenUntilItCloses) {
   auto client = NewClient();
   client->Send(Get(OriginHost()));
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));

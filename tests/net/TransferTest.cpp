@@ -220,3 +220,53 @@ TEST_F(TransferTest, ListenerOutOfDescriptorsWaitsInsteadOfSpinning) {
 
 }  // namespace
 }  // namespace vantrel::net
+
+namespace vantrel::net {
+
+// The read that finds a reset consumes the system's error; the close must
+// still be reported with the reset's code, not as an orderly end.
+TEST_F(TransferTest, PeerResetIsReportedWithItsCode) {
+  int port = 0;
+  Fd listenFd = testsupport::ListenOnLoopback(port);
+  for (bool withReader : {true, false}) {
+    Link link = Connected(listenFd, port);
+    std::string got;
+    if (withReader) {
+      link.sock->OnDataAvailable = [&got](TWSocket* s, uint16_t) { got += s->ReceiveText(); };
+    }
+    std::vector<uint16_t> closed;
+    link.sock->OnSessionClosed = [&closed](TWSocket*, uint16_t err) { closed.push_back(err); };
+    ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), "last words"));
+    testsupport::CloseWithReset(link.peer);
+    ASSERT_TRUE(Pump([&] { return !closed.empty(); }));
+    Settle();
+    EXPECT_EQ(closed, std::vector<uint16_t>{10054}) << "reader: " << withReader;
+  }
+}
+
+// While reading is paused the peer's orderly end waits as well, so a pause
+// holds even when the peer finishes; everything arrives after the resume.
+TEST_F(TransferTest, PausedSocketHearsThePeersEndOnlyAfterResuming) {
+  int port = 0;
+  Fd listenFd = testsupport::ListenOnLoopback(port);
+  Link link = Connected(listenFd, port);
+  std::string got;
+  bool closed = false;
+  link.sock->OnDataAvailable = [&got](TWSocket* s, uint16_t) { got += s->ReceiveText(); };
+  link.sock->OnSessionClosed = [&](TWSocket*, uint16_t err) {
+    EXPECT_EQ(err, 0);
+    closed = true;
+  };
+  link.sock->PauseReading();
+  const std::string payload = testsupport::PatternStream(7).Next(20000);
+  ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), payload));
+  ::shutdown(link.peer.Get(), SHUT_WR);
+  Settle();
+  EXPECT_TRUE(got.empty());
+  EXPECT_FALSE(closed);
+  link.sock->ResumeReading();
+  ASSERT_TRUE(Pump([&] { return closed; }));
+  EXPECT_EQ(got, payload);
+}
+
+}  // namespace vantrel::net
