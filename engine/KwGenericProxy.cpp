@@ -1,5 +1,7 @@
 #include "engine/KwGenericProxy.h"
 
+#include <sys/socket.h>
+
 namespace vantrel::engine {
 
 using net::TWSocket;
@@ -24,7 +26,7 @@ TKwGenericProxy::TKwGenericProxy(net::TComponent* owner)
   s.MaxClients = 0;
   s.SetProto("tcp");
   // A burst of browser connections must not be refused by a tiny queue.
-  s.ListenBacklog = 511;
+  s.ListenBacklog = SOMAXCONN;
   s.OnBgException = [this](TWSocket* sender, const std::exception& e, bool& canClose) {
     SocketBgException(sender, e, canClose);
   };
