@@ -17,13 +17,13 @@ run_suite() {
 
 ctest_args=()
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+
+# A short fuzzing run of every parser of client input; longer runs: fuzz/run.sh SECONDS.
+"$root/fuzz/run.sh" 20 || status=1
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON || status=1
-
-if [ -x "$root/fuzz/run.sh" ]; then
-  "$root/fuzz/run.sh" 20 || status=1
-fi
 
 if [ $status -eq 0 ]; then echo "ALL TEST SUITES PASSED"; else echo "TEST FAILURES"; fi
 exit $status
