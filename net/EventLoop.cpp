@@ -132,15 +132,15 @@ void EventLoop::CancelTimer(TimerId id) {
 }
 
 void EventLoop::ArmTimerFd() {
-  itimerspec spec{};
+  itimerspec when{};
   if (!timerOrder_.empty()) {
     auto wait = timerOrder_.begin()->first - Clock::now();
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     if (ns < 1) ns = 1;  // zero would disarm
-    spec.it_value.tv_sec = ns / 1000000000;
-    spec.it_value.tv_nsec = ns % 1000000000;
+    when.it_value.tv_sec = ns / 1000000000;
+    when.it_value.tv_nsec = ns % 1000000000;
   }
-  timerfd_settime(timerFd_, 0, &spec, nullptr);
+  timerfd_settime(timerFd_, 0, &when, nullptr);
 }
 
 int EventLoop::NextTimeoutMs() const {
