@@ -41,6 +41,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError("invalid port '" + value + "' (expected a number from 1 to 65535)");
       }
       line.port = *port;
+    } else if (TakeValue(args, i, "--send-blocks", value)) {
+      const auto blocks = ParseInt32(value);
+      if (!blocks || *blocks < 1 || *blocks > 64) {
+        throw EUsageError("invalid block count '" + value + "' (expected a number from 1 to 64)");
+      }
+      line.sendBlocks = *blocks;
     } else if (TakeValue(args, i, "--data-dir", value)) {
       if (value.empty()) throw EUsageError("option --data-dir needs a folder");
       line.dataDir = value;
@@ -52,7 +58,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-  return "Usage: vantrel [--headless] [--port N] [--data-dir DIR]\n"
+  return "Usage: vantrel [--headless] [--port N] [--data-dir DIR] [--send-blocks N]\n"
          "An HTTP proxy for one workstation or a small LAN.\n"
          "\n"
          "  --headless        run without a window; the activity log goes to\n"
@@ -61,6 +67,8 @@ std::string UsageText() {
          "                    into the port field; not saved unless saved\n"
          "  --data-dir DIR    keep proxy.ini, the list files and log/ in DIR\n"
          "                    (created if missing) instead of the program's folder\n"
+         "  --send-blocks N   hand up to N queued 1460-byte blocks to the system\n"
+         "                    per send call (1-64; default 1, one block per call)\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

@@ -14,6 +14,8 @@ struct TCommandLine {
   bool version = false;
   std::optional<int> port;
   std::optional<std::filesystem::path> dataDir;
+  // Send-queue blocks handed to the system per call (throughput tuning).
+  std::optional<int> sendBlocks;
 };
 
 // A command line we cannot act on; the message says why.

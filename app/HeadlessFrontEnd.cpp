@@ -8,6 +8,7 @@
 #include "config/DataFolder.h"
 #include "config/RecordDialogs.h"
 #include "net/EventLoop.h"
+#include "net/WSocket.h"
 
 namespace vantrel {
 
@@ -59,6 +60,7 @@ int RunHeadless(const TCommandLine& line) {
     SetDataFolder(*line.dataDir);
   }
 
+  if (line.sendBlocks) net::TWSocket::SendBlocksPerCall = *line.sendBlocks;
   auto& loop = net::EventLoop::Default();
   // Before the first line is printed: whoever reads it may signal at once.
   loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });

@@ -299,8 +299,13 @@ void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
     SendToSocket(c, c->Socks4Reply ? Socks4Grant(c) : Response().Text(kTCPTunnelEstablished));
     c->TunnelEstablished = true;
   }
-  c->ResumeReading();
-  std::string pending = c->ReceiveText();
+  // A client that was not paused has had everything it sent delivered to
+  // its data handler already; only a paused one can hold unread bytes.
+  std::string pending;
+  if (c->ReadingPaused()) {
+    c->ResumeReading();
+    pending = c->ReceiveText();
+  }
   ProcessClientData(c, pending);
 }
 

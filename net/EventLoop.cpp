@@ -102,10 +102,16 @@ bool EventLoop::IsWatched(int fd) const { return watches_.count(fd) != 0; }
 
 void EventLoop::Post(Task task) {
   tasks_.push_back(std::move(task));
-  if (!wakePending_) {
-    uint64_t one = 1;
-    if (::write(wakeFd_, &one, sizeof one) == sizeof one) wakePending_ = true;
-  }
+  // Inside a round the tasks run at its end or the next round does not
+  // wait; only a post from outside must wake the epoll fd (an embedding
+  // loop watches it).
+  if (depth_ == 0) Wake();
+}
+
+void EventLoop::Wake() {
+  if (wakePending_) return;
+  uint64_t one = 1;
+  if (::write(wakeFd_, &one, sizeof one) == sizeof one) wakePending_ = true;
 }
 
 EventLoop::TimerId EventLoop::AddTimer(std::chrono::milliseconds delay, Task task) {
@@ -240,10 +246,7 @@ void EventLoop::RunTasks() {
       ReportException("unknown exception");
     }
   }
-  if (!tasks_.empty() && !wakePending_) {
-    uint64_t one = 1;
-    if (::write(wakeFd_, &one, sizeof one) == sizeof one) wakePending_ = true;
-  }
+  if (!tasks_.empty() && depth_ <= 1) Wake();
 }
 
 bool EventLoop::RunOnce(int timeoutMs) {

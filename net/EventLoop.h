@@ -98,6 +98,7 @@ class EventLoop {
   void RunTasks();
   void ArmTimerFd();
   void DrainFd(int fd);
+  void Wake();
 
   int epollFd_ = -1;
   int timerFd_ = -1;

@@ -5,9 +5,9 @@
 #include <sys/uio.h>
 
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::net {
 
@@ -27,7 +27,7 @@ class SendQueue {
   void Clear();
   bool Empty() const { return bytes_ == 0; }
   size_t Bytes() const { return bytes_; }
-  size_t Blocks() const { return blocks_.size(); }
+  size_t Blocks() const { return blocks_.size() - head_; }
 
   // The unsent remainder of the first block.
   std::string_view Front() const;
@@ -37,7 +37,10 @@ class SendQueue {
   void Consume(size_t n);
 
  private:
-  std::deque<std::unique_ptr<TBuffer>> blocks_;
+  // Blocks from head_ on are live. A vector, not a deque: an idle
+  // connection's empty queue then costs no allocation at all.
+  std::vector<std::unique_ptr<TBuffer>> blocks_;
+  size_t head_ = 0;
   size_t bytes_ = 0;
 };
 

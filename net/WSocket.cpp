@@ -626,6 +626,19 @@ void TWSocket::Abort() {
   InternalClose(false, true);
 }
 
+void TWSocket::AbortWithReset() {
+  if (fd_ >= 0) {
+    linger l{};
+    l.l_onoff = 1;  // zero seconds: close resets
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  }
+  AliveToken alive = alive_;
+  CancelLookup();
+  if (!*alive) return;
+  sendQueue_.Clear();
+  InternalClose(false, true);
+}
+
 void TWSocket::Shutdown(int how) {
   if (fd_ < 0) return;
   ::shutdown(fd_, how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR);

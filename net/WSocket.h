@@ -97,6 +97,9 @@ class TWSocket : public TComponent {
   std::string ReceiveText();
   void Close();
   void Abort();
+  // Abort that also resets the connection: the peer sees a reset and no
+  // TIME_WAIT is left behind. For connections abandoned on purpose.
+  void AbortWithReset();
   void Shutdown(int how);
   void CloseLater();
   void DnsLookup(const std::string& host);

@@ -19,6 +19,8 @@ TEST(CommandLine, ReadsEveryOptionInBothSpellings) {
   EXPECT_FALSE(joined.headless);
   EXPECT_TRUE(ParseCommandLine({"--version"}).version);
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+  EXPECT_EQ(ParseCommandLine({"--send-blocks", "16"}).sendBlocks, 16);
+  EXPECT_FALSE(ParseCommandLine({}).sendBlocks.has_value());
 }
 
 TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
@@ -34,6 +36,8 @@ TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
            {"--port=99999999999"},
            {"--data-dir"},
            {"--data-dir="},
+           {"--send-blocks", "0"},
+           {"--send-blocks", "65"},
        }) {
     EXPECT_THROW(ParseCommandLine(args), EUsageError) << args.front();
   }

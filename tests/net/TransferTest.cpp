@@ -2,6 +2,7 @@
 // listener out of file descriptors.
 
 #include <fcntl.h>
+#include <cerrno>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -267,6 +268,32 @@ TEST_F(TransferTest, PausedSocketHearsThePeersEndOnlyAfterResuming) {
   link.sock->ResumeReading();
   ASSERT_TRUE(Pump([&] { return closed; }));
   EXPECT_EQ(got, payload);
+}
+
+}  // namespace vantrel::net
+
+namespace vantrel::net {
+
+// An abandoned connection ends with a reset, not an orderly end, and its
+// close is still reported once.
+TEST_F(TransferTest, AbortWithResetResetsThePeer) {
+  int port = 0;
+  Fd listenFd = testsupport::ListenOnLoopback(port);
+  Link link = Connected(listenFd, port);
+  int closed = 0;
+  link.sock->OnSessionClosed = [&closed](TWSocket*, uint16_t err) {
+    EXPECT_EQ(err, 0);
+    ++closed;
+  };
+  link.sock->AbortWithReset();
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(link.sock->State(), wsClosed);
+  pollfd p{link.peer.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  int err = 0;
+  socklen_t len = sizeof err;
+  ::getsockopt(link.peer.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
+  EXPECT_EQ(err, ECONNRESET);
 }
 
 }  // namespace vantrel::net
