@@ -212,8 +212,8 @@ TKwProxyClient* TKwGenericProxy::ClientOf(TWSocket* remote) {
 }
 
 void TKwGenericProxy::PrepareRemoteSocket(TWSocket* remote) {
-  // One read per notification: a pause for back-pressure then takes effect
-  // at once instead of after the system's whole receive buffer was read.
+  // One read per notification, as on client connections: each read already
+  // takes what is waiting, and a pause for back-pressure holds after it.
   remote->ComponentOptions |= net::wsoNoReceiveLoop;
   remote->OnSessionConnected = [this](TWSocket* s, uint16_t err) { RemoteSessionConnected(s, err); };
   remote->OnDataAvailable = [this](TWSocket* s, uint16_t err) { RemoteDataAvailable(s, err); };
