@@ -60,13 +60,14 @@ TEST_F(LookupTest, FailuresGiveTheirCodesAndClearTheResult) {
   dns.SetReply("servfail.vantrel.test", Reply::ServFail);
   dns.SetReply("refused.vantrel.test", Reply::Refused);
   dns.SetReply("silent.vantrel.test", Reply::Silent);
+  dns.SetReply("formerr.vantrel.test", Reply::FormErr);
   const struct {
     const char* host;
     int code;
   } cases[] = {
       {"nx.vantrel.test.", 11001},       {"empty.vantrel.test.", 11004},
       {"servfail.vantrel.test.", 11002}, {"refused.vantrel.test.", 11002},
-      {"silent.vantrel.test.", 11002},
+      {"silent.vantrel.test.", 11002}, {"formerr.vantrel.test.", 11003},
   };
   // The resolver reports a refusing server like one it could not reach, so a
   // refusal, a server failure and silence all mean "try again".

@@ -137,6 +137,7 @@ void DnsResponder::Answer(const uint8_t* q, size_t n, const void* from, unsigned
   if (entry.reply == Reply::NxDomain) rcode = 3;
   if (entry.reply == Reply::ServFail) rcode = 2;
   if (entry.reply == Reply::Refused) rcode = 5;
+  if (entry.reply == Reply::FormErr) rcode = 1;
   const bool withRecords = entry.reply == Reply::Addresses && qtype == kTypeA;
   const uint16_t count = withRecords ? static_cast<uint16_t>(entry.addresses.size()) : 0;
 

@@ -14,7 +14,7 @@ namespace vantrel::testsupport {
 
 class DnsResponder {
  public:
-  enum class Reply { Addresses, NxDomain, ServFail, Refused, Empty, Silent };
+  enum class Reply { Addresses, NxDomain, ServFail, Refused, FormErr, Empty, Silent };
 
   explicit DnsResponder(net::EventLoop& loop = net::EventLoop::Default());
   ~DnsResponder();
