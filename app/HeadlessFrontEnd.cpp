@@ -79,6 +79,12 @@ int RunHeadless(const TCommandLine& line) {
   }
   window.log.DoComment("Headless mode, data folder \"" + DataFolder().string() + "\"", false);
   window.StartProxy();
+  // Without a window nobody can pick another port: a proxy that cannot
+  // listen ends the program (the reason is already logged and on stderr).
+  if (!window.lifecycle.Running()) {
+    loop.OnUnhandledException = nullptr;
+    return 1;
+  }
 
   loop.Run();
   loop.OnUnhandledException = nullptr;

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +31,18 @@ struct Child {
   pid_t pid = -1;
   int out = -1;
 };
+
+// A port on 127.0.0.1 held by a listener of the test's own.
+int ListenOnFreePort(int& fd) {
+  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 1) != 0) return 0;
+  socklen_t len = sizeof sin;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+  return ntohs(sin.sin_port);
+}
 
 Child Spawn(const std::vector<std::string>& args) {
   int pipeFds[2];
@@ -93,7 +108,13 @@ TEST(HeadlessBinary, PrintsTimestampedLinesAndEndsCleanlyOnSigterm) {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path dataDir = fs::path(pattern) / "data";  // created by the program
 
-  Child child = Spawn({VANTREL_BINARY, "--headless", "--data-dir", dataDir.string()});
+  // A free port: whatever may hold the default one must not matter here.
+  int holder = -1;
+  const int port = ListenOnFreePort(holder);
+  ASSERT_GT(port, 0);
+  close(holder);
+  Child child = Spawn({VANTREL_BINARY, "--headless", "--port", std::to_string(port), "--data-dir",
+                       dataDir.string()});
   ASSERT_GT(child.pid, 0);
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   const std::string first = ReadUntil(child.out, deadline, [](const std::string& text) {
@@ -107,6 +128,26 @@ TEST(HeadlessBinary, PrintsTimestampedLinesAndEndsCleanlyOnSigterm) {
 
   ASSERT_EQ(kill(child.pid, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(child, deadline), 0);
+  fs::remove_all(pattern);
+}
+
+TEST(HeadlessBinary, APortInUseEndsTheProgramWithItsReason) {
+  char pattern[] = "/tmp/vantrel-busy-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  int holder = -1;
+  const int port = ListenOnFreePort(holder);
+  ASSERT_GT(port, 0);
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child =
+      Spawn({VANTREL_BINARY, "--headless", "--port", std::to_string(port), "--data-dir", pattern});
+  ASSERT_GT(child.pid, 0);
+  const std::string text = ReadUntil(child.out, deadline, [](const std::string& t) {
+    return t.find("Address already in use") != std::string::npos;
+  });
+  EXPECT_NE(text.find("[Error: Error 10048 in function Bind"), std::string::npos) << text;
+  EXPECT_NE(text.find("Address already in use]"), std::string::npos) << text;
+  EXPECT_EQ(WaitForExit(child, deadline), 1);
+  close(holder);
   fs::remove_all(pattern);
 }
 
