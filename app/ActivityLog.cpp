@@ -8,8 +8,8 @@
 
 namespace vantrel {
 
-TActivityLog::TActivityLog(TMainControls& controls, TScreenLog& memStatus,
-                           TChangeTracker& changes, TClock clock)
+TActivityLog::TActivityLog(TMainControls& controls, TScreenLog& memStatus, TChangeTracker& changes,
+                           TClock clock)
     : controls_(controls), memStatus_(memStatus), changes_(changes), clock_(std::move(clock)) {}
 
 void TActivityLog::DoComment(const std::string& message, bool screenGated) {
@@ -81,6 +81,8 @@ void TActivityLog::cbLoggingClick(TControl& /*sender*/) {
   changes_.SetChanged(true);
 }
 
-void TActivityLog::btnClearLogClick(TControl& /*sender*/) { memStatus_.Clear(); }
+void TActivityLog::btnClearLogClick(TControl& /*sender*/) {
+  memStatus_.Clear();
+}
 
 }  // namespace vantrel

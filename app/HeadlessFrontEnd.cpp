@@ -46,15 +46,17 @@ TLogPrinter::TLogPrinter(TScreenLog& log, std::FILE* out) : log_(log), out_(out)
   });
 }
 
-TLogPrinter::~TLogPrinter() { log_.Unsubscribe(token_); }
+TLogPrinter::~TLogPrinter() {
+  log_.Unsubscribe(token_);
+}
 
 int RunHeadless(const TCommandLine& line) {
   if (line.dataDir) {
     std::error_code error;
     std::filesystem::create_directories(*line.dataDir, error);
     if (error || !std::filesystem::is_directory(*line.dataDir)) {
-      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n",
-                   line.dataDir->c_str(), error ? error.message().c_str() : "not a folder");
+      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n", line.dataDir->c_str(),
+                   error ? error.message().c_str() : "not a folder");
       return 1;
     }
     SetDataFolder(*line.dataDir);

@@ -11,14 +11,13 @@ TLocalTime LocalNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm tm{};
   localtime_r(&now, &tm);
-  return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                    tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+  return TLocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
 std::string FormatTimestamp(const TLocalTime& t) {
   char text[48];
-  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
   return text;
 }
 

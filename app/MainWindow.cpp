@@ -52,7 +52,9 @@ bool TfrmVantrelMain::FormCreate() {
   return !error;
 }
 
-TfrmVantrelMain::~TfrmVantrelMain() { lifecycle.destroying = true; }
+TfrmVantrelMain::~TfrmVantrelMain() {
+  lifecycle.destroying = true;
+}
 
 void TfrmVantrelMain::StartProxy() {
   if (!lifecycle.Running()) lifecycle.btnStartClick(controls.btnStart);

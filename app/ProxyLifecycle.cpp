@@ -18,11 +18,12 @@ int PortFromText(const std::string& text) {
 }  // namespace
 
 TProxyLifecycle::TProxyLifecycle(TMainControls& controls, TNextHopRecords& nextHops,
-                                 TActivityLog& log, TUserInterface& ui,
-                                 engine::TKwHttpProxy& proxy)
+                                 TActivityLog& log, TUserInterface& ui, engine::TKwHttpProxy& proxy)
     : controls_(controls), nextHops_(nextHops), log_(log), ui_(ui), proxy_(proxy) {}
 
-bool TProxyLifecycle::Running() const { return controls_.btnStart.Tag() != 0; }
+bool TProxyLifecycle::Running() const {
+  return controls_.btnStart.Tag() != 0;
+}
 
 void TProxyLifecycle::btnStartClick(TControl&) {
   if (Running()) {

@@ -61,7 +61,9 @@ int TScreenLog::Subscribe(Listener listener) {
   return token;
 }
 
-void TScreenLog::Unsubscribe(int token) { listeners_.erase(token); }
+void TScreenLog::Unsubscribe(int token) {
+  listeners_.erase(token);
+}
 
 void TScreenLog::Notify(TScreenLogEvent event, const TLogEntry& entry) {
   auto listeners = listeners_;

@@ -29,10 +29,10 @@ struct TLogEntry {
 };
 
 enum class TScreenLogEvent {
-  Added,         // entry: the new one
-  Evicting,      // entry: the oldest, about to be dropped for room
-  Cleared,       // entry: unused
-  ScrollToEnd,   // a request to show the last line
+  Added,        // entry: the new one
+  Evicting,     // entry: the oldest, about to be dropped for room
+  Cleared,      // entry: unused
+  ScrollToEnd,  // a request to show the last line
 };
 
 class TScreenLog {

@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
   try {
     line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const EUsageError& error) {
-    std::fprintf(stderr, "vantrel: %s\nTry 'vantrel --help' for more information.\n",
-                 error.what());
+    std::fprintf(stderr, "vantrel: %s\nTry 'vantrel --help' for more information.\n", error.what());
     return 2;
   }
   if (line.help) {

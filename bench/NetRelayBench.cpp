@@ -64,7 +64,8 @@ int ConnectLoopback(int port) {
 // Waits for a condition on fd until the run's deadline; false when time is up.
 bool WaitFor(int fd, short events) {
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(gDeadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(gDeadline - Clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, events, 0};
     const int r = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
@@ -84,7 +85,8 @@ void Source(int fd, uint64_t total, std::atomic<bool>& failed) {
     }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), total - sent));
     const ssize_t n = send(fd, buf.data(), want, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) sent += static_cast<uint64_t>(n);
+    if (n > 0)
+      sent += static_cast<uint64_t>(n);
     else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       failed = true;
       break;
@@ -100,8 +102,10 @@ uint64_t Sink(int fd) {
   for (;;) {
     if (!WaitFor(fd, POLLIN)) break;
     const ssize_t n = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-    if (n > 0) got += static_cast<uint64_t>(n);
-    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
+    if (n > 0)
+      got += static_cast<uint64_t>(n);
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+      break;
   }
   return got;
 }
@@ -142,8 +146,10 @@ Result RelayThroughSockets(uint64_t total, int blocksPerCall) {
   };
   relayIn.OnSessionClosed = [&](TWSocket*, uint16_t) { inEnded = true; };
   relayOut.OnDataSent = [&](TWSocket* s, uint16_t) {
-    if (inEnded) s->Shutdown(1);  // everything is out: pass the end on
-    else relayIn.ResumeReading();
+    if (inEnded)
+      s->Shutdown(1);  // everything is out: pass the end on
+    else
+      relayIn.ResumeReading();
   };
 
   std::atomic<bool> failed{false};
@@ -191,8 +197,8 @@ Result RelayPlainCopy(uint64_t total) {
       if (n <= 0) break;
       size_t done = 0;
       while (done < static_cast<size_t>(n)) {
-        const ssize_t w = send(relayOut, buf.data() + done, static_cast<size_t>(n) - done,
-                               MSG_NOSIGNAL);
+        const ssize_t w =
+            send(relayOut, buf.data() + done, static_cast<size_t>(n) - done, MSG_NOSIGNAL);
         if (w <= 0) return;
         done += static_cast<size_t>(w);
       }
@@ -210,7 +216,9 @@ Result RelayPlainCopy(uint64_t total) {
   return r;
 }
 
-double MBps(const Result& r) { return r.seconds > 0 ? r.bytes / r.seconds / 1e6 : 0; }
+double MBps(const Result& r) {
+  return r.seconds > 0 ? r.bytes / r.seconds / 1e6 : 0;
+}
 
 void Print(const char* name, const Result& r, double reference) {
   std::printf("%-28s %8.1f MB/s  %6.2f s  ratio %.2f%s\n", name, MBps(r), r.seconds,
@@ -237,7 +245,8 @@ int main(int argc, char** argv) {
   Print("TWSocket, 1 block per call", one, reference);
   Print("TWSocket, 16 blocks per call", sixteen, reference);
   const bool ok = plain.complete && one.complete && sixteen.complete;
-  if (!ok) std::printf("a run did not finish within the %lld s cap\n",
-                       static_cast<long long>(kCap.count()));
+  if (!ok)
+    std::printf("a run did not finish within the %lld s cap\n",
+                static_cast<long long>(kCap.count()));
   return ok ? 0 : 1;
 }

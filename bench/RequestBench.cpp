@@ -90,11 +90,13 @@ int main(int argc, char** argv) {
     sink = static_cast<size_t>(copy[100]);
   });
 
-  std::printf("request header (%zu bytes, 4 reads): collect+parse+rewrite %.0f ns, "
-              "copy+find %.0f ns, ratio %.2f\n",
-              kHeader.size(), collect, collectBase, collect / collectBase);
-  std::printf("relay 64 KiB through the send queue: %.0f ns (%.0f MB/s), memcpy %.0f ns "
-              "(%.0f MB/s), ratio %.2f\n",
-              relay, 65536e3 / relay, relayBase, 65536e3 / relayBase, relay / relayBase);
+  std::printf(
+      "request header (%zu bytes, 4 reads): collect+parse+rewrite %.0f ns, "
+      "copy+find %.0f ns, ratio %.2f\n",
+      kHeader.size(), collect, collectBase, collect / collectBase);
+  std::printf(
+      "relay 64 KiB through the send queue: %.0f ns (%.0f MB/s), memcpy %.0f ns "
+      "(%.0f MB/s), ratio %.2f\n",
+      relay, 65536e3 / relay, relayBase, 65536e3 / relayBase, relay / relayBase);
   return 0;
 }

@@ -14,7 +14,9 @@ int TNotifier::Subscribe(Listener listener) {
   return token;
 }
 
-void TNotifier::Unsubscribe(int token) { listeners_.erase(token); }
+void TNotifier::Unsubscribe(int token) {
+  listeners_.erase(token);
+}
 
 void TNotifier::Notify() const {
   // Copy: a view may unsubscribe from inside its own notification.

@@ -131,8 +131,8 @@ class TListBox : public TControl {
 // field of that table; an empty value shows the null text.
 class TLookupCombo : public TControl {
  public:
-  TLookupCombo(std::string name, TRecordTable& list, std::string keyField,
-               std::string listField, std::string nullText);
+  TLookupCombo(std::string name, TRecordTable& list, std::string keyField, std::string listField,
+               std::string nullText);
 
   const std::string& Value() const { return value_; }
   void SetValue(const std::string& value);

@@ -30,6 +30,8 @@ void SetDataFolder(const std::filesystem::path& folder) {
   Chosen() = std::filesystem::absolute(folder);
 }
 
-std::filesystem::path DataPath(const std::string& name) { return DataFolder() / name; }
+std::filesystem::path DataPath(const std::string& name) {
+  return DataFolder() / name;
+}
 
 }  // namespace vantrel

@@ -12,12 +12,12 @@ TMainControls::TMainControls(TRecordTable& mtblProxy)
     : jvdbIntCon("jvdbIntCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName, kDirect),
       jvdbIntConSSL("jvdbIntConSSL", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
                     kDirect),
-      jvdbIntConOTHER("jvdbIntConOTHER", mtblProxy, proxy_fields::ProxyID,
-                      proxy_fields::ProxyName, kDirect),
+      jvdbIntConOTHER("jvdbIntConOTHER", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
+                      kDirect),
       jvdbLocalCon("jvdbLocalCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
                    kDirect),
-      jvdbLocalConSSL("jvdbLocalConSSL", mtblProxy, proxy_fields::ProxyID,
-                      proxy_fields::ProxyName, kDirect),
+      jvdbLocalConSSL("jvdbLocalConSSL", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
+                      kDirect),
       jvdbLocalConOTHER("jvdbLocalConOTHER", mtblProxy, proxy_fields::ProxyID,
                         proxy_fields::ProxyName, kDirect) {
   edProxyPort.SetText("1080");

@@ -37,7 +37,8 @@ void TProxyRecords::btnAddClick(TControl& /*sender*/) {
   // keeps it from silently naming the new record.
   auto selectors = controls_.NextHopSelectors();
   int32_t named[6] = {};
-  for (size_t i = 0; i < selectors.size(); ++i) named[i] = ParseInt32(selectors[i]->Value()).value_or(0);
+  for (size_t i = 0; i < selectors.size(); ++i)
+    named[i] = ParseInt32(selectors[i]->Value()).value_or(0);
   const int32_t id = NextRecordId(mtblProxy_, ProxyID,
                                   {named[0], named[1], named[2], named[3], named[4], named[5]});
   mtblProxy_.Append();

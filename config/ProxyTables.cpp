@@ -7,29 +7,27 @@ namespace vantrel {
 
 TRecordTable CreateProxyTable() {
   using namespace proxy_fields;
-  return TRecordTable(
-      "mtblProxy", std::vector<TFieldDef>{
-                       {ProxyID, TFieldType::Integer},
-                       {ProxyName, TFieldType::Text, 30},
-                       {ProxyAddress, TFieldType::Text, 80},
-                       {ProxyPort, TFieldType::Integer},
-                       {NeedsAuthentication, TFieldType::Boolean},
-                       {ProxyUserName, TFieldType::Text, 80},
-                       {ProxyPassword, TFieldType::Text, 80},
-                   });
+  return TRecordTable("mtblProxy", std::vector<TFieldDef>{
+                                       {ProxyID, TFieldType::Integer},
+                                       {ProxyName, TFieldType::Text, 30},
+                                       {ProxyAddress, TFieldType::Text, 80},
+                                       {ProxyPort, TFieldType::Integer},
+                                       {NeedsAuthentication, TFieldType::Boolean},
+                                       {ProxyUserName, TFieldType::Text, 80},
+                                       {ProxyPassword, TFieldType::Text, 80},
+                                   });
 }
 
 TRecordTable CreateTunnelTable() {
   using namespace tunnel_fields;
-  return TRecordTable(
-      "mtblTunnels", std::vector<TFieldDef>{
-                         {TunnelID, TFieldType::Integer},
-                         {TunnelName, TFieldType::Text, 30},
-                         {LocalPortNo, TFieldType::Integer},
-                         {RemoteHost, TFieldType::Text, 100},
-                         {RemotePortNo, TFieldType::Integer},
-                         {Enabled, TFieldType::Boolean},
-                     });
+  return TRecordTable("mtblTunnels", std::vector<TFieldDef>{
+                                         {TunnelID, TFieldType::Integer},
+                                         {TunnelName, TFieldType::Text, 30},
+                                         {LocalPortNo, TFieldType::Integer},
+                                         {RemoteHost, TFieldType::Text, 100},
+                                         {RemotePortNo, TFieldType::Integer},
+                                         {Enabled, TFieldType::Boolean},
+                                     });
 }
 
 int32_t NextRecordId(const TRecordTable& table, const char* idField,

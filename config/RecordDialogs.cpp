@@ -31,7 +31,9 @@ void TRecordDialog::Button1Click(TControl& /*sender*/) {
   modalResult_ = TModalResult::Ok;
 }
 
-void TRecordDialog::Button2Click(TControl& /*sender*/) { modalResult_ = TModalResult::Cancel; }
+void TRecordDialog::Button2Click(TControl& /*sender*/) {
+  modalResult_ = TModalResult::Cancel;
+}
 
 void TRecordDialog::BindText(TEdit& edit, const char* field) {
   edit.SetMaxLength(table_.Fields()[table_.FieldIndex(field)].size);

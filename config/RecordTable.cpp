@@ -57,13 +57,20 @@ void TRecordTable::MoveTo(int row) {
   Notify(TTableChange::CursorMoved, cursor_);
 }
 
-void TRecordTable::First() { MoveTo(0); }
-void TRecordTable::Last() { MoveTo(RecordCount() - 1); }
-void TRecordTable::Next() { MoveTo(cursor_ + 1); }
-void TRecordTable::Prior() { MoveTo(cursor_ - 1); }
+void TRecordTable::First() {
+  MoveTo(0);
+}
+void TRecordTable::Last() {
+  MoveTo(RecordCount() - 1);
+}
+void TRecordTable::Next() {
+  MoveTo(cursor_ + 1);
+}
+void TRecordTable::Prior() {
+  MoveTo(cursor_ - 1);
+}
 
-std::optional<int> TRecordTable::Find(const std::string& field,
-                                      const TFieldValue& value) const {
+std::optional<int> TRecordTable::Find(const std::string& field, const TFieldValue& value) const {
   const size_t index = FieldIndex(field);
   for (size_t row = 0; row < rows_.size(); ++row) {
     if (rows_[row][index] == value) return static_cast<int>(row);
@@ -97,8 +104,7 @@ bool TRecordTable::Edit() {
 
 void TRecordTable::Post() {
   switch (state_) {
-    case TDataSetState::Browse:
-      return;
+    case TDataSetState::Browse: return;
     case TDataSetState::Edit:
       rows_[static_cast<size_t>(cursor_)] = std::move(pending_);
       pending_.clear();
@@ -212,7 +218,9 @@ void TRecordTable::SetBoolean(const std::string& field, bool value) {
   SetField(field, value);
 }
 
-void TRecordTable::DisableControls() { ++disabled_; }
+void TRecordTable::DisableControls() {
+  ++disabled_;
+}
 
 void TRecordTable::EnableControls() {
   if (disabled_ == 0) return;
@@ -228,6 +236,8 @@ int TRecordTable::Subscribe(Listener listener) {
   return token;
 }
 
-void TRecordTable::Unsubscribe(int token) { listeners_.erase(token); }
+void TRecordTable::Unsubscribe(int token) {
+  listeners_.erase(token);
+}
 
 }  // namespace vantrel

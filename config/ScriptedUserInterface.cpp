@@ -10,7 +10,9 @@ TAnswer TScriptedUserInterface::Confirm(const std::string& question) {
   return answer;
 }
 
-void TScriptedUserInterface::ShowError(const std::string& message) { errors.push_back(message); }
+void TScriptedUserInterface::ShowError(const std::string& message) {
+  errors.push_back(message);
+}
 
 namespace {
 

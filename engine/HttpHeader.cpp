@@ -6,7 +6,9 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -20,7 +22,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 std::size_t FindValueStart(std::string_view header, std::string_view name) {
   const std::size_t end = FindHeaderEnd(header);
   const std::size_t last = end == npos ? header.size() : end;
-  for (std::size_t p = header.find("\r\n"); p != npos && p <= last; p = header.find("\r\n", p + 1)) {
+  for (std::size_t p = header.find("\r\n"); p != npos && p <= last;
+       p = header.find("\r\n", p + 1)) {
     const std::size_t n = p + 2;
     if (header.size() - n < name.size() + 1) break;
     if (header[n + name.size()] == ':' && StartsWithNoCase(header.substr(n), name))
@@ -30,8 +33,8 @@ std::size_t FindValueStart(std::string_view header, std::string_view name) {
 }
 
 // The part of an authority-plus-path text after the scheme.
-void SplitAuthority(std::string_view rest, std::string& user, std::string& pass,
-                    std::string& host, std::string& port, std::string& path) {
+void SplitAuthority(std::string_view rest, std::string& user, std::string& pass, std::string& host,
+                    std::string& port, std::string& path) {
   const std::size_t pathAt = rest.find_first_of("/?");
   const std::string_view authority = rest.substr(0, pathAt);
   if (pathAt != npos) path = rest.substr(pathAt);

@@ -109,7 +109,9 @@ void TKwGenericProxy::Open(std::string& ErrorText) {
   }
 }
 
-void TKwGenericProxy::AfterListen(std::string& ErrorText) { ErrorText.clear(); }
+void TKwGenericProxy::AfterListen(std::string& ErrorText) {
+  ErrorText.clear();
+}
 
 void TKwGenericProxy::Close() {
   DoDebugLog("TKwGenericProxy.Close");
@@ -203,7 +205,9 @@ void TKwGenericProxy::ServerClientDisconnect(TWSocketServer* sender, TWSocketCli
   DoClientDisconnect(static_cast<TKwProxyClient*>(client));
 }
 
-void TKwGenericProxy::ServerSessionClosed(TWSocket*, uint16_t error) { DoServerClosed(error); }
+void TKwGenericProxy::ServerSessionClosed(TWSocket*, uint16_t error) {
+  DoServerClosed(error);
+}
 
 // ---- remote side ----
 
@@ -215,7 +219,9 @@ void TKwGenericProxy::PrepareRemoteSocket(TWSocket* remote) {
   // One read per notification, as on client connections: each read already
   // takes what is waiting, and a pause for back-pressure holds after it.
   remote->ComponentOptions |= net::wsoNoReceiveLoop;
-  remote->OnSessionConnected = [this](TWSocket* s, uint16_t err) { RemoteSessionConnected(s, err); };
+  remote->OnSessionConnected = [this](TWSocket* s, uint16_t err) {
+    RemoteSessionConnected(s, err);
+  };
   remote->OnDataAvailable = [this](TWSocket* s, uint16_t err) { RemoteDataAvailable(s, err); };
   remote->OnSessionClosed = [this](TWSocket* s, uint16_t err) { RemoteSessionClosed(s, err); };
   remote->OnBgException = [this](TWSocket* s, const std::exception& e, bool& canClose) {

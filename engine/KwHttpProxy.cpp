@@ -60,16 +60,18 @@ void TKwHttpProxy::SetNextHop(int index, const TKwProxyData& value) {
   nextHop_.at(static_cast<size_t>(index))->Assign(value);
 }
 
-void TKwHttpProxy::SetResponse(const TKwProxyStrings& value) { response_->Assign(value); }
+void TKwHttpProxy::SetResponse(const TKwProxyStrings& value) {
+  response_->Assign(value);
+}
 
 // ---- events ----
 
 void TKwHttpProxy::DoClientHeaderAvailable(TKwProxyClient* c, const std::string& url,
                                            std::string& header, std::string& proto,
-                                           std::string& user, std::string& pass,
-                                           std::string& host, std::string& port,
-                                           std::string& path, std::string& hdrHost,
-                                           bool& ignoreNextHopProxy, std::string& returnContent) {
+                                           std::string& user, std::string& pass, std::string& host,
+                                           std::string& port, std::string& path,
+                                           std::string& hdrHost, bool& ignoreNextHopProxy,
+                                           std::string& returnContent) {
   ignoreNextHopProxy = false;
   returnContent.clear();
   if (OnClientHeaderAvailable)
@@ -80,7 +82,8 @@ void TKwHttpProxy::DoClientHeaderAvailable(TKwProxyClient* c, const std::string&
 void TKwHttpProxy::DoTunnelRequest(TKwProxyClient* c, std::string& header, std::string& host,
                                    std::string& port, bool& ignoreNextHopProxy,
                                    std::string& returnContent) {
-  if (OnTunnelRequest) OnTunnelRequest(this, c, header, host, port, ignoreNextHopProxy, returnContent);
+  if (OnTunnelRequest)
+    OnTunnelRequest(this, c, header, host, port, ignoreNextHopProxy, returnContent);
 }
 
 // ---- the client's bytes ----
@@ -221,8 +224,8 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
     header.replace(urlStart, url.size(), BuildURL(proto, user, pass, host, port, path));
     if (!hop.Username().empty())
-      InsertBeforeHeaderEnd(header, "\r\nProxy-Authorization: " +
-                                        BasicCredentials(hop.Username(), hop.Password()));
+      InsertBeforeHeaderEnd(
+          header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
     SetHeaderValue(header, "Host", hdrHost);
     port = std::to_string(hop.Port());
     host = hop.Address();
@@ -251,9 +254,8 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   return true;
 }
 
-bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header,
-                                        std::string& host, std::string& port,
-                                        std::string& response) {
+bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, std::string& host,
+                                        std::string& port, std::string& response) {
   const std::string line = FirstField(header, "\r");
   if (FieldCount(line, " ") != 3) return false;
   const std::string target = GetField(line, 2, " ");
@@ -269,8 +271,8 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header,
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
     header = FirstField(header, " ") + " " + host + ":" + port + " " + FieldsAfter(header, 2, " ");
     if (!hop.Username().empty())
-      InsertBeforeHeaderEnd(header, "\r\nProxy-Authorization: " +
-                                        BasicCredentials(hop.Username(), hop.Password()));
+      InsertBeforeHeaderEnd(
+          header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
     port = std::to_string(hop.Port());
     host = hop.Address();
     c->ViaNextHop = true;

@@ -15,9 +15,8 @@ namespace vantrel::engine {
 
 using TKwProxyHeaderEvent = std::function<void(
     TKwGenericProxy* sender, TKwProxyClient* Client, const std::string& url, std::string& header,
-    std::string& proto, std::string& user, std::string& pass, std::string& host,
-    std::string& port, std::string& path, std::string& hdrHost, bool& ignoreNextHopProxy,
-    std::string& returnContent)>;
+    std::string& proto, std::string& user, std::string& pass, std::string& host, std::string& port,
+    std::string& path, std::string& hdrHost, bool& ignoreNextHopProxy, std::string& returnContent)>;
 
 using TKwProxyTunnelRequestEvent = std::function<void(
     TKwGenericProxy* sender, TKwProxyClient* Client, std::string& Header, std::string& host,
@@ -47,17 +46,16 @@ class TKwHttpProxy : public TKwGenericProxy {
   // and `header` the bytes to send first.
   virtual bool ProcessHTTPRequest(TKwProxyClient* client, std::string& header, std::string& host,
                                   std::string& port, std::string& response);
-  virtual bool ProcessTunnelRequest(TKwProxyClient* client, std::string& header,
-                                    std::string& host, std::string& port, std::string& response);
+  virtual bool ProcessTunnelRequest(TKwProxyClient* client, std::string& header, std::string& host,
+                                    std::string& port, std::string& response);
   virtual void ProcessHeader(TKwProxyClient* client);
 
  protected:
   virtual void DoClientHeaderAvailable(TKwProxyClient* client, const std::string& url,
-                                       std::string& header, std::string& proto,
-                                       std::string& user, std::string& pass, std::string& host,
-                                       std::string& port, std::string& path,
-                                       std::string& hdrHost, bool& ignoreNextHopProxy,
-                                       std::string& returnContent);
+                                       std::string& header, std::string& proto, std::string& user,
+                                       std::string& pass, std::string& host, std::string& port,
+                                       std::string& path, std::string& hdrHost,
+                                       bool& ignoreNextHopProxy, std::string& returnContent);
   virtual void DoTunnelRequest(TKwProxyClient* client, std::string& header, std::string& host,
                                std::string& port, bool& ignoreNextHopProxy,
                                std::string& returnContent);

@@ -57,7 +57,9 @@ uint32_t TKwIPSec::ParseMask(const std::string& text) const {
   return IsValidMask(value) ? value : 0;
 }
 
-uint32_t TKwIPSec::ParseIP(const std::string& text) const { return net::WSocketResolveHost(text); }
+uint32_t TKwIPSec::ParseIP(const std::string& text) const {
+  return net::WSocketResolveHost(text);
+}
 
 bool TKwIPSec::SameNetwork(uint32_t a, uint32_t b, uint32_t mask) const {
   return (a & mask) == (b & mask);
@@ -87,7 +89,9 @@ void TKwIPSec::AddEntries(TStringList& list, bool allowLocalhost) {
   }
 }
 
-void TKwIPSec::IPListChanged(TStringList*) { Rebuild(); }
+void TKwIPSec::IPListChanged(TStringList*) {
+  Rebuild();
+}
 
 bool TKwIPSec::AddMask(const std::string& address, const std::string& mask) {
   try {
@@ -101,7 +105,9 @@ bool TKwIPSec::AddMask(const std::string& address, const std::string& mask) {
   }
 }
 
-void TKwIPSec::ClearMasks() { masks_.Clear(); }
+void TKwIPSec::ClearMasks() {
+  masks_.Clear();
+}
 
 void TKwIPSec::Rebuild() {
   ClearMasks();

@@ -17,17 +17,37 @@ TStringList TKwProxyStrings::DefaultLines(int index) {
   CheckIndex(index);
   switch (index) {
     case kHTTPClosed:
-      return {"HTTP/1.1 403 Closed", "Connection: close", "Content-Type: text/html", "",
-              "<HTML><HEAD>", "<TITLE>Closed</TITLE>", "</HEAD><BODY>", "<H1>Closed</H1>",
-              "HTTP proxy is closed.<P>", "</BODY></HTML>"};
+      return {"HTTP/1.1 403 Closed",
+              "Connection: close",
+              "Content-Type: text/html",
+              "",
+              "<HTML><HEAD>",
+              "<TITLE>Closed</TITLE>",
+              "</HEAD><BODY>",
+              "<H1>Closed</H1>",
+              "HTTP proxy is closed.<P>",
+              "</BODY></HTML>"};
     case kHTTPBlocked:
-      return {"HTTP/1.1 403 Forbidden", "Connection: close", "Content-Type: text/html", "",
-              "<HTML><HEAD>", "<TITLE>Blocked</TITLE>", "</HEAD><BODY>", "<H1>Blocked</H1>",
-              "You are not allowed to access this URL.<P>", "</BODY></HTML>"};
+      return {"HTTP/1.1 403 Forbidden",
+              "Connection: close",
+              "Content-Type: text/html",
+              "",
+              "<HTML><HEAD>",
+              "<TITLE>Blocked</TITLE>",
+              "</HEAD><BODY>",
+              "<H1>Blocked</H1>",
+              "You are not allowed to access this URL.<P>",
+              "</BODY></HTML>"};
     case kHTTPBadRequest:
-      return {"HTTP/1.1 400 Bad request", "Connection: close", "Content-Type: text/html", "",
-              "<HTML><HEAD>", "<TITLE>Bad request</TITLE>", "</HEAD><BODY>",
-              "<H1>Bad request</H1><P>", "</BODY></HTML>"};
+      return {"HTTP/1.1 400 Bad request",
+              "Connection: close",
+              "Content-Type: text/html",
+              "",
+              "<HTML><HEAD>",
+              "<TITLE>Bad request</TITLE>",
+              "</HEAD><BODY>",
+              "<H1>Bad request</H1><P>",
+              "</BODY></HTML>"};
     case kHTTPIPForbidden:
       return {"HTTP/1.1 403 Forbidden",
               "Connection: close",
@@ -39,14 +59,10 @@ TStringList TKwProxyStrings::DefaultLines(int index) {
               "<H1>Forbidden</H1>",
               "You are not allowed to access the proxy from this IP address<P>",
               "</BODY></HTML>"};
-    case kTCPTunnelEstablished:
-      return {"HTTP/1.0 200 Connection established", ""};
-    case kTCPTunnelClosed:
-      return {"HTTP/1.0 403 Closed", "Connection: close", ""};
-    case kTCPTunnelBlocked:
-      return {"HTTP/1.0 403 Forbidden", "Connection: close", ""};
-    case kTCPTunnelBadRequest:
-      return {"HTTP/1.0 400 Bad request", "Connection: close", ""};
+    case kTCPTunnelEstablished: return {"HTTP/1.0 200 Connection established", ""};
+    case kTCPTunnelClosed: return {"HTTP/1.0 403 Closed", "Connection: close", ""};
+    case kTCPTunnelBlocked: return {"HTTP/1.0 403 Forbidden", "Connection: close", ""};
+    case kTCPTunnelBadRequest: return {"HTTP/1.0 400 Bad request", "Connection: close", ""};
     default:  // kTCPTunnelIPForbidden
       return {"HTTP/1.0 403 Forbidden", "Connection: close", ""};
   }

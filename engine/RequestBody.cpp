@@ -10,7 +10,8 @@ namespace {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -48,7 +49,8 @@ void RequestBody::Start(std::string_view header) {
     if (colon != std::string_view::npos) {
       const std::string_view name = line.substr(0, colon);
       std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
       if (EqualsNoCase(name, "Transfer-Encoding") && ContainsNoCase(value, "chunked")) {
         chunked = true;
       } else if (EqualsNoCase(name, "Content-Length") && !haveLength) {
@@ -78,16 +80,14 @@ void RequestBody::Start(std::string_view header) {
 
 size_t RequestBody::Consume(std::string_view bytes) {
   switch (mode_) {
-    case Mode::kNone:
-      return 0;
+    case Mode::kNone: return 0;
     case Mode::kLength: {
       const size_t take = static_cast<size_t>(std::min<uint64_t>(remaining_, bytes.size()));
       remaining_ -= take;
       if (remaining_ == 0) mode_ = Mode::kNone;
       return take;
     }
-    case Mode::kChunked:
-      return ConsumeChunked(bytes);
+    case Mode::kChunked: return ConsumeChunked(bytes);
   }
   return 0;
 }

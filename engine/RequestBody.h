@@ -22,7 +22,18 @@ class RequestBody {
 
  private:
   enum class Mode { kNone, kLength, kChunked };
-  enum class Chunk { kSize, kExtension, kSizeLF, kData, kDataCR, kDataLF, kTrailerStart, kTrailer, kTrailerLF, kEndLF };
+  enum class Chunk {
+    kSize,
+    kExtension,
+    kSizeLF,
+    kData,
+    kDataCR,
+    kDataLF,
+    kTrailerStart,
+    kTrailer,
+    kTrailerLF,
+    kEndLF
+  };
 
   size_t ConsumeChunked(std::string_view bytes);
 

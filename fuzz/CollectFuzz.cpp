@@ -24,10 +24,12 @@ struct Proxy : engine::TKwHttpProxy {
 
 Proxy* MakeProxy() {
   auto* proxy = new Proxy();
-  proxy->OnClientHeaderAvailable =
-      [](engine::TKwGenericProxy*, engine::TKwProxyClient*, const std::string&, std::string&,
-         std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
-         std::string&, bool&, std::string& returnContent) { returnContent = "HTTP/1.0 204 x\r\n\r\n"; };
+  proxy->OnClientHeaderAvailable = [](engine::TKwGenericProxy*, engine::TKwProxyClient*,
+                                      const std::string&, std::string&, std::string&, std::string&,
+                                      std::string&, std::string&, std::string&, std::string&,
+                                      std::string&, bool&, std::string& returnContent) {
+    returnContent = "HTTP/1.0 204 x\r\n\r\n";
+  };
   proxy->OnTunnelRequest = [](engine::TKwGenericProxy*, engine::TKwProxyClient*, std::string&,
                               std::string&, std::string&, bool&, std::string& returnContent) {
     returnContent = "HTTP/1.0 204 x\r\n\r\n";

@@ -41,11 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(built.size() <= proto.size() + url.size() + 6);
 
   // Parts free of delimiters survive a round trip through BuildURL.
-  const bool plain = !HasAny(proto, "/?:@[]") && !HasAny(user, "/?:@[]") &&
-                     !HasAny(pass, "/?@[]") && !HasAny(host, "/?:@[]") &&
-                     !HasAny(port, "/?:@[]") && (!user.empty() || pass.empty()) &&
-                     (path.empty() || path[0] == '/' || path[0] == '?') &&
-                     pass.find(':') == std::string::npos;
+  const bool plain =
+      !HasAny(proto, "/?:@[]") && !HasAny(user, "/?:@[]") && !HasAny(pass, "/?@[]") &&
+      !HasAny(host, "/?:@[]") && !HasAny(port, "/?:@[]") && (!user.empty() || pass.empty()) &&
+      (path.empty() || path[0] == '/' || path[0] == '?') && pass.find(':') == std::string::npos;
   if (plain) {
     std::string p2, u2, s2, h2, o2, a2;
     SplitURL(built, p2, u2, s2, h2, o2, a2);

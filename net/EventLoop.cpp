@@ -98,7 +98,9 @@ void EventLoop::RemoveWatch(int fd) {
   watches_.erase(it);  // a handler on the stack keeps its own reference
 }
 
-bool EventLoop::IsWatched(int fd) const { return watches_.count(fd) != 0; }
+bool EventLoop::IsWatched(int fd) const {
+  return watches_.count(fd) != 0;
+}
 
 void EventLoop::Post(Task task) {
   tasks_.push_back(std::move(task));

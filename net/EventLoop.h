@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <string>
 #include <map>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -85,8 +85,8 @@ class EventLoop {
     uint32_t events = 0;
     uint32_t generation = 0;
     IoHandler handler;
-    int busy = 0;        // handler frames on the stack
-    bool held = false;   // taken out of epoll while busy
+    int busy = 0;       // handler frames on the stack
+    bool held = false;  // taken out of epoll while busy
     bool removed = false;
     bool inEpoll = false;
   };

@@ -118,8 +118,9 @@ uint32_t WSocketResolveHost(const std::string& text) {
   const int rc = LookupIPv4(host, found);
   if (rc != 0) {
     char msg[600];
-    std::snprintf(msg, sizeof msg, "WSocketResolveHost: Cannot convert host address '%s', Error #%d",
-                  host.c_str(), TranslateGaiError(rc));
+    std::snprintf(msg, sizeof msg,
+                  "WSocketResolveHost: Cannot convert host address '%s', Error #%d", host.c_str(),
+                  TranslateGaiError(rc));
     throw ESocketException(msg);
   }
   return found.front();

@@ -59,7 +59,9 @@ bool Resolver::SetServers(const std::string& csv) {
   return ares_set_servers_ports_csv(channel_, csv.c_str()) == ARES_SUCCESS;
 }
 
-void Resolver::SetTimeouts(int timeoutMs, int tries) { Init(timeoutMs, tries); }
+void Resolver::SetTimeouts(int timeoutMs, int tries) {
+  Init(timeoutMs, tries);
+}
 
 void Resolver::OnSocketState(void* data, ares_socket_t fd, int readable, int writable) {
   auto* self = static_cast<Resolver*>(data);
@@ -141,6 +143,8 @@ void Resolver::Deliver(QueryId id) {
   q.callback(q.code, q.addresses);
 }
 
-void Resolver::Cancel(QueryId id) { queries_.erase(id); }
+void Resolver::Cancel(QueryId id) {
+  queries_.erase(id);
+}
 
 }  // namespace vantrel::net

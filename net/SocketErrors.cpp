@@ -74,10 +74,12 @@ int TranslateErrno(int err) {
     case 0: return 0;
     case EINTR: return 10004;
     case EBADF: return 10009;
-    case EACCES: case EPERM: return 10013;
+    case EACCES:
+    case EPERM: return 10013;
     case EFAULT: return 10014;
     case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
+    case EMFILE:
+    case ENFILE: return 10024;
     case EAGAIN: return 10035;
     case EINPROGRESS: return 10036;
     case EALREADY: return 10037;
@@ -98,9 +100,11 @@ int TranslateErrno(int err) {
     case ENETRESET: return 10052;
     // A send to a peer that has gone: treated as an aborted connection so the
     // socket closes instead of failing the send.
-    case ECONNABORTED: case EPIPE: return 10053;
+    case ECONNABORTED:
+    case EPIPE: return 10053;
     case ECONNRESET: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
+    case ENOBUFS:
+    case ENOMEM: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
     case ESHUTDOWN: return 10058;
@@ -124,9 +128,13 @@ int TranslateResolverStatus(int st) {
   switch (st) {
     case ARES_SUCCESS: return 0;
     case ARES_ENODATA: return kWsaNO_DATA;
-    case ARES_ENOTFOUND: case ARES_ENONAME: return kWsaHOST_NOT_FOUND;
-    case ARES_ESERVFAIL: case ARES_ETIMEOUT: case ARES_ECONNREFUSED: return kWsaTRY_AGAIN;
-    case ARES_ECANCELLED: case ARES_EDESTRUCTION: return kWsaEINTR;
+    case ARES_ENOTFOUND:
+    case ARES_ENONAME: return kWsaHOST_NOT_FOUND;
+    case ARES_ESERVFAIL:
+    case ARES_ETIMEOUT:
+    case ARES_ECONNREFUSED: return kWsaTRY_AGAIN;
+    case ARES_ECANCELLED:
+    case ARES_EDESTRUCTION: return kWsaEINTR;
     default: return kWsaNO_RECOVERY;
   }
 }

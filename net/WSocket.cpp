@@ -222,12 +222,8 @@ void TWSocket::UpdateInterest() {
   if (fd_ < 0) return;
   uint32_t events = 0;
   switch (state_) {
-    case wsConnecting:
-      events = static_cast<uint32_t>(EPOLLOUT);
-      break;
-    case wsListening:
-      events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u;
-      break;
+    case wsConnecting: events = static_cast<uint32_t>(EPOLLOUT); break;
+    case wsListening: events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u; break;
     case wsConnected:
     case wsSocksConnected:
       // While paused, the peer's end waits too: reporting it would read
@@ -236,8 +232,7 @@ void TWSocket::UpdateInterest() {
       if (!paused_ && readArmed_) events |= EPOLLIN;
       if (!sendQueue_.Empty()) events |= EPOLLOUT;
       break;
-    default:
-      break;
+    default: break;
   }
   EventLoop::Default().ModifyWatch(fd_, events);
 }
@@ -612,7 +607,9 @@ void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
   if (fd_ < 0) ResetSettings();  // unless a handler already opened it again
 }
 
-void TWSocket::Close() { InternalClose(true, true); }
+void TWSocket::Close() {
+  InternalClose(true, true);
+}
 
 void TWSocket::Abort() {
   AliveToken alive = alive_;

@@ -180,14 +180,14 @@ class TWSocket : public TComponent {
   SendQueue sendQueue_;
   int sndBufSize_ = 0;
   bool closeReported_ = false;
-  uint16_t peerError_ = 0;     // a reset seen by a read or by the loop
+  uint16_t peerError_ = 0;  // a reset seen by a read or by the loop
   bool destroying_ = false;
   bool paused_ = false;
-  bool readArmed_ = true;      // a data event waits for the handler to read again
+  bool readArmed_ = true;  // a data event waits for the handler to read again
   bool receiveCalled_ = false;
   bool acceptArmed_ = true;
   bool writablePosted_ = false;
-  uint64_t connection_ = 0;    // changes with every new handle
+  uint64_t connection_ = 0;  // changes with every new handle
   int busy_ = 0;
   Resolver::QueryId lookupId_ = 0;
   EventLoop::TimerId acceptRetry_ = 0;

@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -67,7 +67,8 @@ std::string ReadUntil(int fd, Clock::time_point deadline,
                       const std::function<bool(const std::string&)>& done) {
   std::string text;
   while (!done(text)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
@@ -88,7 +89,8 @@ int WaitForExit(Child& child, Clock::time_point deadline) {
   const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, child.pid, 0));
   bool ended = false;
   if (pidFd >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd p{pidFd, POLLIN, 0};
     ended = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) == 1;
     close(pidFd);

@@ -13,7 +13,9 @@ std::string Bytes(size_t count, char first = 'A') {
   return data;
 }
 
-TEST(HexDump, EmptyDataGivesEmptyText) { EXPECT_EQ(HexDump(""), ""); }
+TEST(HexDump, EmptyDataGivesEmptyText) {
+  EXPECT_EQ(HexDump(""), "");
+}
 
 TEST(HexDump, OneByteIsPaddedSoTheTextColumnLinesUp) {
   EXPECT_EQ(HexDump("A"), "0000 41 " + std::string(45, ' ') + "A\r\n");
@@ -21,8 +23,7 @@ TEST(HexDump, OneByteIsPaddedSoTheTextColumnLinesUp) {
 
 TEST(HexDump, FullLineHasTheDashAfterTheEighthByte) {
   const std::string dump = HexDump(Bytes(16));
-  EXPECT_EQ(dump,
-            "0000 41 42 43 44 45 46 47 48-49 4A 4B 4C 4D 4E 4F 50 ABCDEFGHIJKLMNOP\r\n");
+  EXPECT_EQ(dump, "0000 41 42 43 44 45 46 47 48-49 4A 4B 4C 4D 4E 4F 50 ABCDEFGHIJKLMNOP\r\n");
   EXPECT_EQ(dump.size(), 71u);
 }
 

@@ -66,9 +66,8 @@ TEST_F(ProxyRecordsTest, AddCancelledOrClosedLeavesTableAndFlagAsTheyWere) {
     dialog.dbProxyName.SetText("Gone");
     dialog.Button2.Click();
   });
-  ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
-    dialog.dbProxyName.SetText("Closed by the frame");
-  });
+  ui.proxyScripts.push_back(
+      [](TfrmProxyProperties& dialog) { dialog.dbProxyName.SetText("Closed by the frame"); });
   records.btnAddClick(controls.btnAdd);
   records.btnAddClick(controls.btnAdd);
   EXPECT_EQ(ui.dialogsShown, 2);

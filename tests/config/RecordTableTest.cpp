@@ -22,7 +22,8 @@ class RecordTableTest : public ::testing::Test {
   }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (int row = 0; row < table.RecordCount(); ++row) names.push_back(table.StringAt(row, ProxyName));
+    for (int row = 0; row < table.RecordCount(); ++row)
+      names.push_back(table.StringAt(row, ProxyName));
     return names;
   }
   TRecordTable table = CreateProxyTable();

@@ -143,7 +143,8 @@ TEST_F(HeadlessProxy, PlainRequestsAndDownloadsArriveWhole) {
   EXPECT_NE(seen.find("\r\nHost: 127.0.0.1:"), std::string::npos) << seen;
 
   const size_t big = 64u << 20;
-  const std::string body = Shell("curl -s -x " + Proxy() + " " + Url("/bytes/" + std::to_string(big)));
+  const std::string body =
+      Shell("curl -s -x " + Proxy() + " " + Url("/bytes/" + std::to_string(big)));
   ASSERT_EQ(body.size(), big);
   EXPECT_EQ(Checksum(body), Checksum(Pattern(big)));
 }
@@ -154,13 +155,13 @@ TEST_F(HeadlessProxy, UploadsReachTheOriginWhole) {
   std::ofstream(file, std::ios::binary) << data;
   const std::string expected =
       "len=" + std::to_string(data.size()) + " sum=" + std::to_string(Checksum(data));
-  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " --data-binary @" + file.string() + " " +
-                Url("/upload")),
-            expected);
+  EXPECT_EQ(
+      Shell("curl -s -x " + Proxy() + " --data-binary @" + file.string() + " " + Url("/upload")),
+      expected);
   // Through a CONNECT tunnel as well.
-  EXPECT_EQ(Shell("curl -s -p -x " + Proxy() + " --data-binary @" + file.string() + " " +
-                Url("/upload")),
-            expected);
+  EXPECT_EQ(
+      Shell("curl -s -p -x " + Proxy() + " --data-binary @" + file.string() + " " + Url("/upload")),
+      expected);
 }
 
 TEST_F(HeadlessProxy, ConnectTunnelsCarryRequests) {

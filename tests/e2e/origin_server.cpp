@@ -105,8 +105,8 @@ void OriginServer::Serve(int fd) {
   if (header.rfind("GET /bytes/", 0) == 0) {
     const size_t n = std::stoul(header.substr(11));
     const std::string data = Pattern(n);
-    reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(n) +
-            "\r\nConnection: close\r\n\r\n";
+    reply =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(n) + "\r\nConnection: close\r\n\r\n";
     if (SendAll(fd, reply.data(), reply.size())) SendAll(fd, data.data(), data.size());
   } else if (header.rfind("POST ", 0) == 0) {
     const char* cl = strcasestr(header.c_str(), "\r\nContent-Length:");

@@ -35,7 +35,9 @@ class FakeIPSec : public TKwIPSec {
   }
 };
 
-std::vector<std::string> Lines(const TStringList& list) { return list.Lines(); }
+std::vector<std::string> Lines(const TStringList& list) {
+  return list.Lines();
+}
 
 class IPSecTest : public ::testing::Test {
  protected:

@@ -31,8 +31,8 @@ TEST(ProxyStrings, DefaultTextBytes) {
             "HTTP proxy is closed.<P>\r\n"
             "</BODY></HTML>\r\n");
   EXPECT_EQ(strings.Text(kHTTPIPForbidden).substr(0, 24), "HTTP/1.1 403 Forbidden\r\n");
-  EXPECT_NE(strings.Text(kHTTPIPForbidden).find(
-                "\r\nYou are not allowed to access the proxy from this IP address<P>\r\n"),
+  EXPECT_NE(strings.Text(kHTTPIPForbidden)
+                .find("\r\nYou are not allowed to access the proxy from this IP address<P>\r\n"),
             std::string::npos);
 }
 

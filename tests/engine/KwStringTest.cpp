@@ -13,7 +13,7 @@ TEST(FieldHelpers, FieldCountCountsSeparatorsPlusOne) {
   EXPECT_EQ(FieldCount(" ", " "), 2);
   EXPECT_EQ(FieldCount("a\r\nb\r\n", "\r\n"), 3);
   EXPECT_EQ(FieldCount("a\r\r\nb", "\r\n"), 2);  // no overlap with a lone CR
-  EXPECT_EQ(FieldCount("abc", ""), 1);         // an empty separator never matches
+  EXPECT_EQ(FieldCount("abc", ""), 1);           // an empty separator never matches
 }
 
 TEST(FieldHelpers, GetFieldAtTheEdges) {
@@ -70,8 +70,13 @@ TEST(CharHelpers, LeftRightAndAfter) {
   EXPECT_EQ(CharsAfter("abc", 0), "abc");
   EXPECT_EQ(CharsAfter("", 0), "");
   // Byte strings: embedded NULs and high bytes are ordinary characters.
-  const std::string bytes("a\0\xff" "b", 4);
-  EXPECT_EQ(RightChars(bytes, 3), std::string("\0\xff" "b", 3));
+  const std::string bytes(
+      "a\0\xff"
+      "b",
+      4);
+  EXPECT_EQ(RightChars(bytes, 3), std::string("\0\xff"
+                                              "b",
+                                              3));
   EXPECT_EQ(FieldCount(bytes, std::string(1, '\0')), 2);
 }
 

@@ -83,7 +83,7 @@ TEST_F(StringListTest, CopiesTakeLinesButNotTheHandler) {
   list = copy;
   EXPECT_EQ(changes, 2);  // assignment is a change of list
   EXPECT_EQ(list.Text(), "a\r\nb\r\n");
-  list.Assign(list);      // from itself: nothing happens
+  list.Assign(list);  // from itself: nothing happens
   EXPECT_EQ(changes, 2);
 }
 

@@ -7,7 +7,9 @@
 namespace vantrel::engine::proxytest {
 namespace {
 
-bool HasHeader(Peer& p) { return p.In().find("\r\n\r\n") != std::string::npos; }
+bool HasHeader(Peer& p) {
+  return p.In().find("\r\n\r\n") != std::string::npos;
+}
 
 class ProxyClosing : public ProxyTest {
  protected:
@@ -159,9 +161,9 @@ TEST_F(ProxyClosing, ExceptionInRemoteConnectIsLoggedAndTheSocketStaysOpen) {
 
 TEST_F(ProxyClosing, ExceptionInTheHeaderEventIsDroppedSilently) {
   int calls = 0;
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string&,
-                 std::string&, std::string&, bool&, std::string&) {
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 bool&, std::string&) {
     ++calls;
     throw std::runtime_error("header handler failed");
   };

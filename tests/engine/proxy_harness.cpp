@@ -111,8 +111,7 @@ void Peer::HandleEvents(uint32_t events) {
 void Peer::Flush() {
   if (!fd_.Valid()) return;
   while (outPos_ < out_.size()) {
-    const ssize_t n =
-        ::send(fd_.Get(), out_.data() + outPos_, out_.size() - outPos_, MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd_.Get(), out_.data() + outPos_, out_.size() - outPos_, MSG_NOSIGNAL);
     if (n > 0) {
       outPos_ += static_cast<size_t>(n);
       continue;
@@ -155,13 +154,17 @@ PeerServer::PeerServer() : fd_(testsupport::ListenOnLoopback(port_, 64)) {
   });
 }
 
-PeerServer::~PeerServer() { EventLoop::Default().RemoveWatch(fd_.Get()); }
+PeerServer::~PeerServer() {
+  EventLoop::Default().RemoveWatch(fd_.Get());
+}
 
 std::unique_ptr<Peer> ConnectTo(int port) {
   return std::make_unique<Peer>(testsupport::ConnectToLoopback(port));
 }
 
-std::string Canned(TKwHttpProxy& proxy, int index) { return proxy.Response().Text(index); }
+std::string Canned(TKwHttpProxy& proxy, int index) {
+  return proxy.Response().Text(index);
+}
 
 // ---- ProxyTest ----
 

@@ -7,7 +7,9 @@
 namespace vantrel::engine::proxytest {
 namespace {
 
-bool HasHeader(Peer& p) { return p.In().find("\r\n\r\n") != std::string::npos; }
+bool HasHeader(Peer& p) {
+  return p.In().find("\r\n\r\n") != std::string::npos;
+}
 
 class ProxyLimits : public ProxyTest {
  protected:
@@ -49,8 +51,8 @@ TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWo
 
 TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewRequest) {
   auto client = NewClient();
-  const std::string header = "POST " + Url("/up") +
-                             " HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string header =
+      "POST " + Url("/up") + " HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string next = "GET " + Url("/after") + " HTTP/1.1\r\nHost: h\r\n\r\n";
   // Cuts inside a size line, inside data, between CR and LF, in the trailer.
   SendInReads(*client, {header, "5\r", "\nab", "cde\r", "\n1", "0;ext=1\r\n0123456789abcdef\r\n",

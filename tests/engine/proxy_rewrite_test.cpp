@@ -6,7 +6,9 @@
 namespace vantrel::engine::proxytest {
 namespace {
 
-bool HasHeader(Peer& p) { return p.In().find("\r\n\r\n") != std::string::npos; }
+bool HasHeader(Peer& p) {
+  return p.In().find("\r\n\r\n") != std::string::npos;
+}
 
 class ProxyRewrite : public ProxyTest {
  protected:
@@ -37,9 +39,9 @@ class ProxyRewrite : public ProxyTest {
 
 TEST_F(ProxyRewrite, DirectRequestGetsOriginFormAndTheHandlersHost) {
   RouteNameTo("origin.test");
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string& port,
-                 std::string&, std::string& hdrHost, bool&, std::string&) {
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string& port, std::string&,
+                 std::string& hdrHost, bool&, std::string&) {
     port = origin.PortText();  // the URL names port 80
     hdrHost = "rewritten.example";
   };
@@ -80,8 +82,8 @@ TEST_F(ProxyRewrite, NextHopKeepsAPortOtherThan80AndSendsNoCredentialsWithoutAUs
 
 TEST_F(ProxyRewrite, NextHopIsSetPerRequestInsideTheHeaderEvent) {
   onHeader = [&](TKwGenericProxy* sender, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string&,
-                 std::string&, std::string&, bool&, std::string&) {
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 std::string&, bool&, std::string&) {
     auto* p = static_cast<TKwHttpProxy*>(sender);
     p->NextHopHTTP().SetAddress("127.0.0.1");
     p->NextHopHTTP().SetPort(hop.Port());
@@ -93,11 +95,9 @@ TEST_F(ProxyRewrite, NextHopIsSetPerRequestInsideTheHeaderEvent) {
 TEST_F(ProxyRewrite, IgnoreNextHopProxyGoesDirect) {
   proxy.NextHopHTTP().SetAddress("127.0.0.1");
   proxy.NextHopHTTP().SetPort(hop.Port());
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string&,
-                 std::string&, std::string&, bool& ignoreNextHopProxy, std::string&) {
-    ignoreNextHopProxy = true;
-  };
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 bool& ignoreNextHopProxy, std::string&) { ignoreNextHopProxy = true; };
   const std::string got = Forwarded(
       "GET http://127.0.0.1:" + origin.PortText() + "/d HTTP/1.1\r\nHost: h\r\n\r\n", origin);
   EXPECT_EQ(got, "GET /d HTTP/1.1\r\nHost: h\r\n\r\n");
@@ -106,9 +106,9 @@ TEST_F(ProxyRewrite, IgnoreNextHopProxyGoesDirect) {
 
 TEST_F(ProxyRewrite, CredentialsInTheUrlBecomeAnAuthorizationLine) {
   RouteNameTo("host.test");
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string& user, std::string& pass, std::string&,
-                 std::string& port, std::string&, std::string&, bool&, std::string&) {
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string& user, std::string& pass, std::string&, std::string& port,
+                 std::string&, std::string&, bool&, std::string&) {
     EXPECT_EQ(user, "user");
     EXPECT_EQ(pass, "pass");
     EXPECT_EQ(port, "81");
@@ -126,11 +126,9 @@ TEST_F(ProxyRewrite, OptionsGoesDirectAsAsteriskButAnAsteriskFromTheClientIsRefu
   EXPECT_EQ(got, "OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n");
 
   // Even a handler's own answer does not rescue it.
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string&,
-                 std::string&, std::string&, bool&, std::string& returnContent) {
-    returnContent = "mine";
-  };
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 bool&, std::string& returnContent) { returnContent = "mine"; };
   EXPECT_EQ(Answered("OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n"), Canned(proxy, kHTTPBadRequest));
 }
 
@@ -146,26 +144,27 @@ TEST_F(ProxyRewrite, UrlWithoutPathAsksForTheRoot) {
   EXPECT_EQ(Forwarded("GET " + base + " HTTP/1.1\r\nHost: h\r\n\r\n", origin),
             "GET / HTTP/1.1\r\nHost: h\r\n\r\n");
   PeerServer second;
-  EXPECT_EQ(Forwarded("GET http://127.0.0.1:" + second.PortText() + "?q=1 HTTP/1.1\r\nHost: h\r\n\r\n",
-                      second),
-            "GET /?q=1 HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(
+      Forwarded("GET http://127.0.0.1:" + second.PortText() + "?q=1 HTTP/1.1\r\nHost: h\r\n\r\n",
+                second),
+      "GET /?q=1 HTTP/1.1\r\nHost: h\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, ExtraBlanksBeforeTheUrlAndOtherLinesStayAsWritten) {
-  const std::string got = Forwarded("GET   http://127.0.0.1:" + origin.PortText() +
-                                        "/p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n",
-                                    origin);
+  const std::string got = Forwarded(
+      "GET   http://127.0.0.1:" + origin.PortText() + "/p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n",
+      origin);
   EXPECT_EQ(got, "GET   /p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, ReturnContentIsTheWholeAnswerAndNoRemoteIsOpened) {
-  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&,
-                 std::string&, std::string&, std::string&, std::string&, std::string&,
-                 std::string&, std::string&, bool&, std::string& returnContent) {
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 bool&, std::string& returnContent) {
     returnContent = "HTTP/1.0 200 OK\r\n\r\nlocal answer";
   };
-  const std::string got = Answered("GET http://127.0.0.1:" + origin.PortText() +
-                                   "/x HTTP/1.1\r\nHost: h\r\n\r\n");
+  const std::string got =
+      Answered("GET http://127.0.0.1:" + origin.PortText() + "/x HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_EQ(got, "HTTP/1.0 200 OK\r\n\r\nlocal answer");
   EXPECT_EQ(Session()->RemoteSocket(), nullptr);
   EXPECT_FALSE(Has("RemoteSocketPrepared"));

@@ -18,7 +18,9 @@ std::vector<std::string> Collapsed(const std::vector<std::string>& in) {
   return out;
 }
 
-bool HasHeader(Peer& p) { return p.In().find("\r\n\r\n") != std::string::npos; }
+bool HasHeader(Peer& p) {
+  return p.In().find("\r\n\r\n") != std::string::npos;
+}
 
 class ProxySession : public ProxyTest {
  protected:
@@ -26,8 +28,7 @@ class ProxySession : public ProxyTest {
   // client reads to the end and leaves.
   void RoundTrip(const std::string& host) {
     auto client = NewClient();
-    client->Send("GET http://" + host + ":" + origin.PortText() +
-                 "/a HTTP/1.1\r\nHost: h\r\n\r\n");
+    client->Send("GET http://" + host + ":" + origin.PortText() + "/a HTTP/1.1\r\nHost: h\r\n\r\n");
     ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
     origin.At(0).Send(kResponse);
     origin.At(0).ShutdownWrite();
@@ -45,9 +46,9 @@ TEST_F(ProxySession, EventsOfAForwardedRequestToADottedHost) {
   // A dotted address resolves inside the lookup call, before the socket is
   // reported as prepared.
   const std::vector<std::string> expected = {
-      "ClientConnect",      "ClientData",    "ClientHeader",  "RemoteDNSLookupDone",
-      "RemoteSocketPrepared", "RemoteConnect", "RemoteData",  "RemoteDisconnect",
-      "ClientDisconnect"};
+      "ClientConnect",       "ClientData",           "ClientHeader",
+      "RemoteDNSLookupDone", "RemoteSocketPrepared", "RemoteConnect",
+      "RemoteData",          "RemoteDisconnect",     "ClientDisconnect"};
   EXPECT_EQ(Collapsed(events), expected);
   EXPECT_EQ(Count("ClientData"), 1);
 }
@@ -56,9 +57,9 @@ TEST_F(ProxySession, EventsOfAForwardedRequestToANamedHost) {
   dns.SetAddresses("origin.test", {"127.0.0.1"});
   RoundTrip("origin.test");
   const std::vector<std::string> expected = {
-      "ClientConnect",       "ClientData",    "ClientHeader", "RemoteSocketPrepared",
-      "RemoteDNSLookupDone", "RemoteConnect", "RemoteData",   "RemoteDisconnect",
-      "ClientDisconnect"};
+      "ClientConnect",        "ClientData",          "ClientHeader",
+      "RemoteSocketPrepared", "RemoteDNSLookupDone", "RemoteConnect",
+      "RemoteData",           "RemoteDisconnect",    "ClientDisconnect"};
   EXPECT_EQ(Collapsed(events), expected);
   EXPECT_EQ(dns.QueriesFor("origin.test"), 1);
 }
@@ -113,9 +114,11 @@ TEST_F(ProxySession, BytesSentBeforeTheRemoteIsUpFollowTheHeaderInOrder) {
   EXPECT_FALSE(Has("RemoteDNSLookupDone"));
 
   dns.SetAddresses("late.test", {"127.0.0.1"});
-  const std::string expected = "POST /up HTTP/1.1\r\nHost: late.test\r\nContent-Length: 10\r\n\r\n"
-                               "0123456789";
-  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
+  const std::string expected =
+      "POST /up HTTP/1.1\r\nHost: late.test\r\nContent-Length: 10\r\n\r\n"
+      "0123456789";
+  ASSERT_TRUE(
+      WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
   EXPECT_EQ(origin.At(0).In(), expected);
   EXPECT_EQ(origin.Count(), 1u);
 }

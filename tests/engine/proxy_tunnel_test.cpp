@@ -6,7 +6,9 @@
 namespace vantrel::engine::proxytest {
 namespace {
 
-bool HasHeader(Peer& p) { return p.In().find("\r\n\r\n") != std::string::npos; }
+bool HasHeader(Peer& p) {
+  return p.In().find("\r\n\r\n") != std::string::npos;
+}
 
 const std::array<uint8_t, 6> kSocksBytes = {0x01, 0xbb, 10, 1, 2, 3};
 const std::string kGrant = std::string("\x00\x5a\x01\xbb\x0a\x01\x02\x03", 8);
@@ -158,8 +160,8 @@ TEST_F(ProxyTunnel, HandlerCanSendATunnelDirectOrAnswerItItself) {
   EXPECT_EQ(hop.Count(), 0u);
   ASSERT_EQ(origin.Count(), 1u);
 
-  onTunnel = [&](TKwGenericProxy*, TKwProxyClient*, std::string&, std::string&, std::string&,
-                 bool&, std::string& returnContent) { returnContent = "HTTP/1.0 403 No\r\n\r\n"; };
+  onTunnel = [&](TKwGenericProxy*, TKwProxyClient*, std::string&, std::string&, std::string&, bool&,
+                 std::string& returnContent) { returnContent = "HTTP/1.0 403 No\r\n\r\n"; };
   auto second = NewClient();
   second->Send("CONNECT far.test:443 HTTP/1.0\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return second->Eof(); }));

@@ -30,8 +30,8 @@ TEST_F(EventLoopTest, TasksRunLaterAndInOrderTimersByDueTime) {
   EXPECT_TRUE(order.empty());  // nothing runs inside Post or AddTimer
   ASSERT_TRUE(Pump([&] { return order.size() == 5; }));
   Settle();
-  EXPECT_EQ(order, (std::vector<std::string>{"task 1", "task 2", "task 3", "early timer",
-                                             "late timer"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"task 1", "task 2", "task 3", "early timer", "late timer"}));
 }
 
 TEST_F(EventLoopTest, NestingIsBounded) {

@@ -35,11 +35,14 @@ TEST(DottedAddressTest, WhatCountsAsDotted) {
     const char* text;
     bool dotted;
   } cases[] = {
-      {"10.0.0.1", true},    {"  10.0.0.1  ", true}, {"255.255.255.255", true},
-      {"0.0.0.0", true},     {"10.0.0", false},      {"10.0.0.1.5", false},
-      {"256.0.0.1", false},  {"10.0.0.256", false},  {".1.2.3", false},
-      {"1..2.3", false},     {"1.2.3.", false},      {"1.2.3.4 x", false},
-      {"1.2.3.4x", false},   {"", false},            {"a.b.c.d", false},
+      {"10.0.0.1", true},        {"  10.0.0.1  ", true},
+      {"255.255.255.255", true}, {"0.0.0.0", true},
+      {"10.0.0", false},         {"10.0.0.1.5", false},
+      {"256.0.0.1", false},      {"10.0.0.256", false},
+      {".1.2.3", false},         {"1..2.3", false},
+      {"1.2.3.", false},         {"1.2.3.4 x", false},
+      {"1.2.3.4x", false},       {"", false},
+      {"a.b.c.d", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsDottedAddress(c.text), c.dotted) << '"' << c.text << '"';
   uint32_t a = 0;
@@ -68,7 +71,10 @@ TEST(ResolveTest, PortsByNumberAndName) {
     WSocketResolvePort("no-such-service", "tcp");
     ADD_FAILURE() << "unknown service resolved";
   } catch (const ESocketException& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("WSocketResolvePort: Cannot convert port 'no-such-service', Error #", 0), 0u) << e.what();
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "WSocketResolvePort: Cannot convert port 'no-such-service', Error #", 0),
+              0u)
+        << e.what();
   }
 }
 

@@ -48,8 +48,7 @@ TEST_F(LookupTest, AllAddressesInTheResolversOrder) {
   TWSocket s;
   EXPECT_EQ(LookUp(s, "multi.vantrel.test."), 0);
   EXPECT_EQ(s.DnsResult(), "127.0.0.9");
-  EXPECT_EQ(s.DnsResultList(),
-            (std::vector<std::string>{"127.0.0.9", "127.0.0.3", "127.0.0.5"}));
+  EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"127.0.0.9", "127.0.0.3", "127.0.0.5"}));
   EXPECT_EQ(dns.QueriesFor("multi.vantrel.test"), 1);
 }
 
@@ -67,7 +66,7 @@ TEST_F(LookupTest, FailuresGiveTheirCodesAndClearTheResult) {
   } cases[] = {
       {"nx.vantrel.test.", 11001},       {"empty.vantrel.test.", 11004},
       {"servfail.vantrel.test.", 11002}, {"refused.vantrel.test.", 11002},
-      {"silent.vantrel.test.", 11002}, {"formerr.vantrel.test.", 11003},
+      {"silent.vantrel.test.", 11002},   {"formerr.vantrel.test.", 11003},
   };
   // The resolver reports a refusing server like one it could not reach, so a
   // refusal, a server failure and silence all mean "try again".

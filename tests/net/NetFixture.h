@@ -46,7 +46,9 @@ class NetTest : public ::testing::Test {
   }
 
   // Runs the loop a little so that an event that should not come would show.
-  void Settle() { loop.RunUntil([] { return false; }, 20ms); }
+  void Settle() {
+    loop.RunUntil([] { return false; }, 20ms);
+  }
 
   // A plain TWSocket listening on 127.0.0.1 with an ephemeral port.
   std::unique_ptr<TWSocket> Listener() {

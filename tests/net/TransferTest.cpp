@@ -2,13 +2,13 @@
 // listener out of file descriptors.
 
 #include <fcntl.h>
-#include <cerrno>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <string>
 
@@ -117,7 +117,8 @@ TEST_F(TransferTest, CloseRightAfterTheQueueDrainsLosesNothing) {
 
 TEST_F(TransferTest, SendingToAResetPeerNeitherKillsNorHangs) {
   // Without MSG_NOSIGNAL these sends would end the process.
-  struct sigaction defaultAction {}, old{};
+  struct sigaction defaultAction {
+  }, old{};
   defaultAction.sa_handler = SIG_DFL;
   sigaction(SIGPIPE, &defaultAction, &old);
   ListenSmall();

@@ -25,7 +25,9 @@ std::string NormalName(const std::string& name) {
   return out;
 }
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(static_cast<uint8_t>(v >> 8));
@@ -77,7 +79,9 @@ DnsResponder::~DnsResponder() {
   ::close(fd_);
 }
 
-std::string DnsResponder::Server() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string DnsResponder::Server() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
 void DnsResponder::SetAddresses(const std::string& name, std::vector<std::string> dotted) {
   Entry& e = entries_[NormalName(name)];
@@ -105,8 +109,8 @@ void DnsResponder::OnReadable() {
   for (;;) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from),
-                                 &fromLength);
+    const ssize_t n =
+        ::recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;  // EAGAIN: drained

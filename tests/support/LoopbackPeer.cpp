@@ -54,11 +54,15 @@ Fd BoundSocket(int& port) {
   return fd;
 }
 
-void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void SetNonBlocking(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 }  // namespace
 
-Fd BindWithoutListening(int& port) { return BoundSocket(port); }
+Fd BindWithoutListening(int& port) {
+  return BoundSocket(port);
+}
 
 Fd ListenOnLoopback(int& port, int backlog) {
   Fd fd = BoundSocket(port);
