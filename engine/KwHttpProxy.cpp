@@ -1,7 +1,5 @@
 #include "engine/KwHttpProxy.h"
 
-#include <strings.h>
-
 #include "engine/HttpHeader.h"
 #include "engine/KwString.h"
 
@@ -10,10 +8,6 @@ namespace vantrel::engine {
 using net::TWSocket;
 
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // A target the socket layer can connect to: a host, and a port 1..65535
 // written in digits. Anything else would leave the client waiting forever
@@ -144,7 +138,7 @@ void TKwHttpProxy::ForwardPending(TKwProxyClient* c) {
 }
 
 void TKwHttpProxy::RefuseOversizedHeader(TKwProxyClient* c) {
-  const bool tunnel = EqualsNoCase(FirstField(c->ClientBuffer, " "), "CONNECT");
+  const bool tunnel = SameText(FirstField(c->ClientBuffer, " "), "CONNECT");
   std::string().swap(c->ClientBuffer);
   c->DiscardInput = true;
   SendToSocket(c, Response().Text(tunnel ? kTCPTunnelBadRequest : kHTTPBadRequest));
@@ -157,7 +151,7 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   std::string header = c->ClientBuffer;
   const std::string method = FirstField(header, " ");
   std::string response, host, port;
-  if (EqualsNoCase(method, "CONNECT")) {
+  if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
     c->Body.Reset();
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
@@ -233,7 +227,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
     return true;
   }
 
-  const bool options = EqualsNoCase(method, "OPTIONS");
+  const bool options = SameText(method, "OPTIONS");
   if (options && host == "*") return false;
   std::string target;
   if (options) {

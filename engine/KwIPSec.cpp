@@ -12,11 +12,7 @@ namespace vantrel::engine {
 namespace {
 
 bool IsLocalhostEntry(const std::string& entry) {
-  static constexpr std::string_view kName = "localhost";
-  if (entry.size() != kName.size()) return false;
-  for (std::size_t i = 0; i < kName.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(entry[i])) != kName[i]) return false;
-  return true;
+  return SameText(entry, "localhost");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/KwString.h"
 
+#include <cctype>
+
 namespace vantrel::engine {
 
 namespace {
@@ -94,6 +96,16 @@ std::string Base64Encode(std::string_view data) {
     out += '=';
   }
   return out;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x != y && std::tolower(x) != std::tolower(y)) return false;
+  }
+  return true;
 }
 
 }  // namespace vantrel::engine

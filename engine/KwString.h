@@ -33,6 +33,9 @@ std::string RightChars(std::string_view text, std::size_t n);
 // The text after the first n characters; empty when n is not below the length.
 std::string CharsAfter(std::string_view text, std::size_t n);
 
+// Equal ignoring ASCII letter case.
+bool SameText(std::string_view a, std::string_view b);
+
 // Standard Base64 ("+", "/", "=" padding, no line breaks).
 std::string Base64Encode(std::string_view data);
 

@@ -1,25 +1,17 @@
 #include "engine/RequestBody.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "engine/KwString.h"
 
 namespace vantrel::engine {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 bool ContainsNoCase(std::string_view text, std::string_view word) {
   if (word.size() > text.size()) return false;
   for (size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (EqualsNoCase(text.substr(i, word.size()), word)) return true;
+    if (SameText(text.substr(i, word.size()), word)) return true;
   return false;
 }
 
@@ -51,9 +43,9 @@ void RequestBody::Start(std::string_view header) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
         value.remove_prefix(1);
-      if (EqualsNoCase(name, "Transfer-Encoding") && ContainsNoCase(value, "chunked")) {
+      if (SameText(name, "Transfer-Encoding") && ContainsNoCase(value, "chunked")) {
         chunked = true;
-      } else if (EqualsNoCase(name, "Content-Length") && !haveLength) {
+      } else if (SameText(name, "Content-Length") && !haveLength) {
         uint64_t v = 0;
         bool digits = false;
         for (char c : value) {
