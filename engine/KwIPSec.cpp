@@ -1,6 +1,5 @@
 #include "engine/KwIPSec.h"
 
-#include <cctype>
 #include <string_view>
 
 #include "engine/KwString.h"
