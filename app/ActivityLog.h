@@ -28,6 +28,8 @@ class TActivityLog {
   // Appends one line to the day's file when "Log to Disk" is on. A failure
   // turns "Log to Disk" off and is reported once; it never reaches the caller.
   void WriteLogLine(std::string_view text);
+  // The same for a line that belongs to an event read off the clock at `when`.
+  void WriteLogLine(std::string_view text, const TLocalTime& when);
 
   void cbLoggingClick(TControl& sender);
   void btnClearLogClick(TControl& sender);
@@ -39,6 +41,9 @@ class TActivityLog {
   static constexpr size_t kScreenLineLimit = 10000;
 
  private:
+  // One clock reading per event: its stamp and its day's file must agree.
+  void Comment(const std::string& message, bool screenGated, const TLocalTime& when);
+
   TMainControls& controls_;
   TScreenLog& memStatus_;
   TChangeTracker& changes_;

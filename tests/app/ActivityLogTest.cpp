@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -37,10 +38,19 @@ class ActivityLogTest : public ::testing::Test {
   const TLogEntry& LastEntry() const { return window.memStatus.Entries().back(); }
   TMainControls& c() { return window.controls; }
 
+  // Each clock reading takes the next of `readings`; then `now` for good.
+  TLocalTime ReadClock() {
+    if (readings.empty()) return now;
+    const TLocalTime reading = readings.front();
+    readings.pop_front();
+    return reading;
+  }
+
   fs::path folder;
   TLocalTime now{2025, 1, 1, 12, 0, 0};
+  std::deque<TLocalTime> readings;
   TScriptedUserInterface ui;
-  TfrmVantrelMain window{ui, [this] { return now; }};
+  TfrmVantrelMain window{ui, [this] { return ReadClock(); }};
 };
 
 TEST_F(ActivityLogTest, WithBothOutputsOffOnlyUngatedMessagesAppear) {
@@ -112,6 +122,11 @@ TEST_F(ActivityLogTest, LogSwitchesEnableEachOtherAndMarkChanged) {
   window.log.LogIt("ab", "m", clGreen);
   EXPECT_EQ(LastEntry().text.substr(0, 5), "0000 ");
 
+  // Debug Mode counts only while it is enabled as well as checked.
+  c().cbDebug.SetEnabled(false);
+  window.log.LogIt("ab", "m", clGreen);
+  EXPECT_EQ(LastEntry().text, "ab");
+
   // Both outputs off: Detailed Log greys out and takes Debug Mode with it.
   c().cbLogging.SetChecked(false);
   c().cbWriteLog.SetChecked(false);
@@ -130,6 +145,23 @@ TEST_F(ActivityLogTest, MidnightStartsTheNextDaysFile) {
   window.log.WriteLogLine("exception waiting for DNS result: x");
   EXPECT_EQ(FileText("20250101.log"),
             "2025/01/01 00:00:00 [first of the year]\r\nexception waiting for DNS result: x\r\n");
+}
+
+TEST_F(ActivityLogTest, AnEventAtMidnightLandsWholeInTheFileOfItsStamp) {
+  c().cbWriteLog.SetChecked(true);
+  c().cbDetailedLog.SetChecked(true);
+  // The clock turns over between any two readings.
+  readings = {{2024, 12, 31, 23, 59, 59}, {2025, 1, 1, 0, 0, 0}, {2025, 1, 1, 0, 0, 0}};
+  now = {2025, 1, 1, 0, 0, 1};
+  window.log.LogIt("data", "4 bytes received from Client", clGreen);
+  EXPECT_EQ(FileText("20241231.log"),
+            "2024/12/31 23:59:59 [4 bytes received from Client]\r\ndata\r\n");
+  readings = {{2024, 12, 31, 23, 59, 59}, {2025, 1, 1, 0, 0, 0}};
+  window.log.DoComment("last of the year", false);
+  EXPECT_EQ(FileText("20241231.log"),
+            "2024/12/31 23:59:59 [4 bytes received from Client]\r\ndata\r\n"
+            "2024/12/31 23:59:59 [last of the year]\r\n");
+  EXPECT_FALSE(fs::exists(folder / "log" / "20250101.log"));
 }
 
 TEST_F(ActivityLogTest, UnwritableLogTurnsLogToDiskOffAndSaysSoOnce) {
