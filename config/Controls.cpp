@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "config/RecordTable.h"
+#include "config/TextCut.h"
 #include "config/TextNumbers.h"
 
 namespace vantrel {
@@ -56,7 +57,7 @@ void TCheckBox::SetChecked(bool checked) {
 }
 
 void TEdit::SetText(const std::string& text) {
-  std::string cut = maxLength_ > 0 && text.size() > maxLength_ ? text.substr(0, maxLength_) : text;
+  std::string cut(maxLength_ > 0 ? CutToWidth(text, maxLength_) : std::string_view(text));
   if (text_ == cut) return;
   text_ = std::move(cut);
   Changed();

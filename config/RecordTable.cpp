@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "config/TextCut.h"
+
 namespace vantrel {
 
 TRecordTable::TRecordTable(std::string name, std::vector<TFieldDef> fields)
@@ -211,7 +213,7 @@ void TRecordTable::SetInteger(const std::string& field, int32_t value) {
 
 void TRecordTable::SetString(const std::string& field, const std::string& value) {
   const size_t width = fields_[FieldIndex(field)].size;
-  SetField(field, width > 0 && value.size() > width ? value.substr(0, width) : value);
+  SetField(field, std::string(width > 0 ? CutToWidth(value, width) : std::string_view(value)));
 }
 
 void TRecordTable::SetBoolean(const std::string& field, bool value) {

@@ -69,6 +69,8 @@ TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   EXPECT_EQ(edit.Text(), "abcd");
   edit.SetText("abcdxyz");  // cuts to the same text: no change
   EXPECT_EQ(changes, 1);
+  edit.SetText("abc\xc3\xa9");  // never half a character
+  EXPECT_EQ(edit.Text(), "abc");
 }
 
 class LookupComboTest : public ::testing::Test {

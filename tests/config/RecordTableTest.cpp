@@ -134,6 +134,27 @@ TEST_F(RecordTableTest, TextIsCutToTheFieldWidth) {
   tunnels.SetString(tunnel_fields::RemoteHost, std::string(101, 'h'));
   tunnels.Post();
   EXPECT_EQ(tunnels.StringAt(0, tunnel_fields::RemoteHost), std::string(100, 'h'));
+
+  // A character that would straddle the width is left out whole.
+  const struct {
+    std::string value, kept;
+  } cases[] = {
+      {std::string(28, 'n') + "\xc3\xa9", std::string(28, 'n') + "\xc3\xa9"},  // fits exactly
+      {std::string(28, 'n') + "\xc3\xa9x", std::string(28, 'n') + "\xc3\xa9"},
+      {std::string(29, 'n') + "\xc3\xa9", std::string(29, 'n')},
+      {std::string(28, 'n') + "\xe2\x82\xac", std::string(28, 'n')},
+      {std::string(27, 'n') + "\xf0\x9f\x98\x80", std::string(27, 'n')},
+      {std::string(26, 'n') + "\xf0\x9f\x98\x80x", std::string(26, 'n') + "\xf0\x9f\x98\x80"},
+      // Not UTF-8 (Latin-1 bytes): cut as bytes.
+      {std::string(29, 'n') + "\xe9\xe9", std::string(29, 'n') + "\xe9"},
+      {std::string(29, 'n') + "\x80\x80", std::string(29, 'n') + "\x80"},
+  };
+  for (const auto& c : cases) {
+    table.Append();
+    table.SetString(ProxyName, c.value);
+    table.Post();
+    EXPECT_EQ(table.AsString(ProxyName), c.kept) << c.value;
+  }
 }
 
 TEST_F(RecordTableTest, RefusesWritesOutsideEditAndWrongFields) {
@@ -151,6 +172,8 @@ TEST_F(RecordTableTest, SuspendedViewsGetOneResetAfterwards) {
   Add(2, "b");
   std::vector<std::pair<TTableChange, int>> seen;
   table.Subscribe([&](TTableChange change, int row) { seen.emplace_back(change, row); });
+  table.Cancel();  // nothing to cancel in browse state: views hear nothing
+  EXPECT_TRUE(seen.empty());
   table.DisableControls();
   table.Last();
   table.First();
