@@ -33,17 +33,17 @@ TEST(HexDump, SeventeenBytesStartASecondLineAtOffset0010) {
   EXPECT_EQ(dump.substr(71), "0010 51 " + std::string(45, ' ') + "Q\r\n");
 }
 
-TEST(HexDump, TwentyBytesShortLineKeepsTheTextColumn) {
+TEST(HexDump, ShortLastLineKeepsTheTextColumn) {
   std::string data = Bytes(16);
-  data += std::string("\x01\xff\x7f\r", 4);
+  data += std::string("\x01\xff\x7f\r\x1f ", 6);
   const std::string dump = HexDump(data);
   const size_t second = dump.find("\r\n") + 2;
   ASSERT_EQ(second, 71u);
   const std::string line2 = dump.substr(second);
   EXPECT_EQ(line2.substr(0, 5), "0010 ");
-  EXPECT_EQ(line2.substr(5, 48), "01 FF 7F 0D " + std::string(36, ' '));
-  // Control bytes show as '.', others as they are.
-  EXPECT_EQ(line2.substr(53), std::string(".\xff\x7f.", 4) + "\r\n");
+  EXPECT_EQ(line2.substr(5, 48), "01 FF 7F 0D 1F 20 " + std::string(30, ' '));
+  // Control bytes show as '.', others (a blank too) as they are.
+  EXPECT_EQ(line2.substr(53), std::string(".\xff\x7f.. ", 6) + "\r\n");
   EXPECT_EQ(dump.substr(53, 16), "ABCDEFGHIJKLMNOP");
 }
 

@@ -36,10 +36,19 @@ TEST_F(NextHopRecordsTest, GetProxyInfoCopiesTheRowAndMakesItCurrent) {
   AddProxy(1, "one.example", 3128);
   AddProxy(2, "two.example", 8080, true);
   table.First();
+  int cursorMoves = 0;
+  table.Subscribe(
+      [&](TTableChange change, int) { cursorMoves += change != TTableChange::StateChanged; });
   TProxyInfo info;
   hops.GetProxyInfo("2", info);
   EXPECT_EQ(info, (TProxyInfo{"two.example", 8080, true, "user", "secret"}));
   EXPECT_EQ(table.RecNo(), 1);
+  // Views come back to life afterwards: the grid hears of the move and of
+  // every later change.
+  EXPECT_GT(cursorMoves, 0);
+  cursorMoves = 0;
+  table.First();
+  EXPECT_EQ(cursorMoves, 1);
 }
 
 TEST_F(NextHopRecordsTest, GetProxyInfoClearsForEmptyMissingOrDeletedIds) {
