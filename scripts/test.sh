@@ -11,12 +11,16 @@ status=0
 run_suite() {
   local dir="$1"; shift
   echo "== $dir: $*"
-  configure_and_build "$dir" -DVANTREL_TESTS=ON "$@" || return 1
+  configure_and_build "$dir" -DVANTREL_TESTS=ON -DVANTREL_WERROR=ON "$@" || return 1
   ctest --test-dir "$root/$dir" -j "$jobs" --output-on-failure --timeout 300 "${ctest_args[@]}"
 }
 
 ctest_args=()
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
+
+# Packagers build Release: it must build cleanly too, tests included.
+echo "== build-release: Release build"
+configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=ON -DVANTREL_WERROR=ON || status=1
 
 # A short fuzzing run of every parser of client input; longer runs: fuzz/run.sh SECONDS.
 "$root/fuzz/run.sh" 20 || status=1
