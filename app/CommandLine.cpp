@@ -68,7 +68,8 @@ std::string UsageText() {
          "  --data-dir DIR    keep proxy.ini, the list files and log/ in DIR\n"
          "                    (created if missing) instead of the program's folder\n"
          "  --send-blocks N   hand up to N queued 1460-byte blocks to the system\n"
-         "                    per send call (1-64; default 1, one block per call)\n"
+         "                    per send call (1-64; default 32; 1 sends one block\n"
+         "                    per call)\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

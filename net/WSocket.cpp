@@ -17,7 +17,7 @@
 
 namespace vantrel::net {
 
-int TWSocket::SendBlocksPerCall = 1;
+int TWSocket::SendBlocksPerCall = TWSocket::kDefaultSendBlocksPerCall;
 
 namespace {
 

@@ -116,8 +116,10 @@ class TWSocket : public TComponent {
   // A handler of this socket is running further up the stack.
   virtual bool IsBusy() const { return busy_ > 0; }
 
-  // Send attempts hand the system one block at a time; more blocks per call
-  // (writev) are an option for throughput.
+  // How many queued blocks one send call (writev) may hand to the system.
+  // The bytes, their order and the events are the same for any value; only
+  // the number of system calls differs. 1 sends one block per call.
+  static constexpr int kDefaultSendBlocksPerCall = 32;
   static int SendBlocksPerCall;
 
   TSocketEvent OnSessionAvailable;

@@ -55,7 +55,7 @@ struct SlowReader {
 class BlocksPerCall : public TransferTest, public ::testing::WithParamInterface<int> {
  protected:
   void TearDown() override {
-    TWSocket::SendBlocksPerCall = 1;
+    TWSocket::SendBlocksPerCall = TWSocket::kDefaultSendBlocksPerCall;
     TransferTest::TearDown();
   }
 };
@@ -92,7 +92,8 @@ TEST_P(BlocksPerCall, LargeTransferToASlowReaderArrivesIntact) {
   EXPECT_EQ(reader.state, ReadState::Closed);
 }
 
-INSTANTIATE_TEST_SUITE_P(SendBlocks, BlocksPerCall, ::testing::Values(1, 16));
+INSTANTIATE_TEST_SUITE_P(SendBlocks, BlocksPerCall,
+                         ::testing::Values(1, TWSocket::kDefaultSendBlocksPerCall, 64));
 
 TEST_F(TransferTest, CloseRightAfterTheQueueDrainsLosesNothing) {
   ListenSmall();
