@@ -31,7 +31,8 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::strin
 // follows; empty when the text is neither.
 std::string NameServer(const std::string& text) {
   std::string address = text, port;
-  if (!text.empty() && text.front() == '[') {
+  const bool bracketed = !text.empty() && text.front() == '[';
+  if (bracketed) {
     const size_t close = text.find(']');
     if (close == std::string::npos) return {};
     address = text.substr(1, close - 1);
@@ -52,7 +53,7 @@ std::string NameServer(const std::string& text) {
   uint32_t v4 = 0;
   in6_addr v6{};
   std::string server;
-  if (ParseAddress(address, v4)) {
+  if (!bracketed && ParseAddress(address, v4)) {
     server = address;
   } else if (inet_pton(AF_INET6, address.c_str(), &v6) == 1) {
     server = "[" + address + "]";
