@@ -8,7 +8,6 @@
 #include "config/DataFolder.h"
 #include "config/RecordDialogs.h"
 #include "net/EventLoop.h"
-#include "net/Resolver.h"
 #include "net/WSocket.h"
 
 namespace vantrel {
@@ -64,16 +63,6 @@ int RunHeadless(const TCommandLine& line) {
   }
 
   if (line.sendBlocks) net::TWSocket::SendBlocksPerCall = *line.sendBlocks;
-  if (!line.dnsServers.empty()) {
-    std::string servers;
-    for (const std::string& server : line.dnsServers) {
-      servers += (servers.empty() ? "" : ",") + server;
-    }
-    if (!net::Resolver::Default().SetServers(servers)) {
-      std::fprintf(stderr, "vantrel: the resolver refused the name servers %s\n", servers.c_str());
-      return 1;
-    }
-  }
   auto& loop = net::EventLoop::Default();
   // Before the first line is printed: whoever reads it may signal at once.
   loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });

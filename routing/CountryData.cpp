@@ -25,6 +25,10 @@ bool IsFileCode(const std::string& code) {
   return true;
 }
 
+std::string Counted(size_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 // Lines up to the last complete one: after a failed read a cut line must
 // not pass for a whole one.
 std::string_view CompleteLines(std::string_view data) {
@@ -118,14 +122,14 @@ void TCountryData::LoadCountryRanges(const std::string& code) {
 
   const TCountryLines lines = ReadCountryRanges(text, code, ranges_);
   const size_t inverted = ranges_.Normalize();
-  if (lines.skipped + inverted > 0) {
-    comment_(label + ": " + std::to_string(lines.skipped + inverted) +
-             " lines with unusable address bounds skipped in " + name);
+  if (const size_t skipped = lines.skipped + inverted; skipped > 0) {
+    comment_(label + ": " + Counted(skipped, "line") + " with unusable address bounds skipped in " +
+             name);
   }
   if (ranges_.Empty()) {
     comment_(label + ": no address ranges in " + name + "; every host counts as international");
   } else {
-    comment_(label + ": " + std::to_string(ranges_.Count()) + " address ranges from " + name);
+    comment_(label + ": " + Counted(ranges_.Count(), "address range") + " from " + name);
   }
 }
 

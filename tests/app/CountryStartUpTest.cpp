@@ -68,7 +68,7 @@ TEST_F(CountryStartUpTest, StartUpLoadsListRangesAndLocalHostsOfTheCountry) {
   Write("localhosts_US.dat", "us.example\n");
   ASSERT_TRUE(window.FormCreate());
   EXPECT_EQ(Messages(),
-            std::vector<std::string>{"Country ZA: 1 address ranges from GeoIPCountryWhoIs.csv"});
+            std::vector<std::string>{"Country ZA: 1 address range from GeoIPCountryWhoIs.csv"});
   EXPECT_EQ(window.mtblCountries.RecordCount(), 2);
   EXPECT_EQ(window.controls.lbLocal.Items(), std::vector<std::string>{"za.example"});
   EXPECT_TRUE(window.hosts.IsLocal("41.0.0.1"));

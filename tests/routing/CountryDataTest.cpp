@@ -127,7 +127,7 @@ TEST_F(CountryDataTest, RangesAreLoadedSortedAndSaidInOneLine) {
   EXPECT_EQ(comments,
             (std::vector<std::string>{
                 "Country ZA: 3 lines with unusable address bounds skipped in GeoIPCountryWhoIs.csv",
-                "Country ZA: 1 address ranges from GeoIPCountryWhoIs.csv"}));
+                "Country ZA: 1 address range from GeoIPCountryWhoIs.csv"}));
   EXPECT_TRUE(ranges.IsLocal("41.0.0.1"));
   EXPECT_FALSE(ranges.IsLocal("0.0.1.0"));  // the inverted range 300-200 is not kept
 
