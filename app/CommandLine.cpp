@@ -1,6 +1,11 @@
 #include "app/CommandLine.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+
 #include "config/TextNumbers.h"
+#include "routing/Addresses.h"
 
 namespace vantrel {
 
@@ -20,6 +25,42 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::strin
     return true;
   }
   return false;
+}
+
+// "IP[:PORT]" with an IPv4 address, or an IPv6 one in brackets when a port
+// follows; empty when the text is neither.
+std::string NameServer(const std::string& text) {
+  std::string address = text, port;
+  const bool bracketed = !text.empty() && text.front() == '[';
+  if (bracketed) {
+    const size_t close = text.find(']');
+    if (close == std::string::npos) return {};
+    address = text.substr(1, close - 1);
+    if (close + 1 < text.size()) {
+      if (text[close + 1] != ':') return {};
+      port = text.substr(close + 2);
+      if (port.empty()) return {};
+    }
+  } else if (std::count(text.begin(), text.end(), ':') == 1) {
+    address = text.substr(0, text.find(':'));
+    port = text.substr(text.find(':') + 1);
+    if (port.empty()) return {};
+  }
+  if (!port.empty()) {
+    const auto number = port[0] >= '0' && port[0] <= '9' ? ParseInt32(port) : std::nullopt;
+    if (!number || *number < 1 || *number > 65535) return {};
+  }
+  uint32_t v4 = 0;
+  in6_addr v6{};
+  std::string server;
+  if (!bracketed && ParseAddress(address, v4)) {
+    server = address;
+  } else if (inet_pton(AF_INET6, address.c_str(), &v6) == 1) {
+    server = "[" + address + "]";
+  } else {
+    return {};
+  }
+  return port.empty() ? server : server + ":" + port;
 }
 
 }  // namespace
@@ -47,6 +88,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError("invalid block count '" + value + "' (expected a number from 1 to 64)");
       }
       line.sendBlocks = *blocks;
+    } else if (TakeValue(args, i, "--dns-server", value)) {
+      const std::string server = NameServer(value);
+      if (server.empty()) {
+        throw EUsageError("invalid name server '" + value + "' (expected IP or IP:PORT)");
+      }
+      line.dnsServers.push_back(server);
     } else if (TakeValue(args, i, "--data-dir", value)) {
       if (value.empty()) throw EUsageError("option --data-dir needs a folder");
       line.dataDir = value;
@@ -59,6 +106,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage: vantrel [--headless] [--port N] [--data-dir DIR] [--send-blocks N]\n"
+         "               [--dns-server IP[:PORT]]...\n"
          "An HTTP proxy for one workstation or a small LAN.\n"
          "\n"
          "  --headless        run without a window; the activity log goes to\n"
@@ -70,6 +118,10 @@ std::string UsageText() {
          "  --send-blocks N   hand up to N queued 1460-byte blocks to the system\n"
          "                    per send call (1-64; default 32; 1 sends one block\n"
          "                    per call)\n"
+         "  --dns-server IP[:PORT]\n"
+         "                    look names up at this name server (port 53 unless\n"
+         "                    given; [IPv6]:PORT); repeat for more servers, tried\n"
+         "                    in order; default: the system's name servers\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

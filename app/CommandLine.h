@@ -16,6 +16,9 @@ struct TCommandLine {
   std::optional<std::filesystem::path> dataDir;
   // Send-queue blocks handed to the system per call (throughput tuning).
   std::optional<int> sendBlocks;
+  // Name servers for every lookup, as the resolver takes them ("IP:PORT",
+  // "[IPv6]:PORT"); empty: the system's.
+  std::vector<std::string> dnsServers;
 };
 
 // A command line we cannot act on; the message says why.

@@ -38,14 +38,22 @@ void TfrmVantrelMain::WireEvents() {
   c.btnAdd.OnClick = [this](TControl& sender) { proxyRecords.btnAddClick(sender); };
   c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
+
+  c.jvdbCountry.OnChange = [this](TControl& sender) { countries.jvdbCountryChange(sender); };
+  // The switch's own settings step joins this with the bypass list's page.
+  c.cbBypass.OnClick = [this](TControl& sender) { hosts.cbBypassClick(sender); };
 }
 
 bool TfrmVantrelMain::FormCreate() {
   std::error_code error;
   std::filesystem::create_directories(DataPath("log"), error);
+  countries.LoadCountryList();
 
   // The configuration load goes here; it ends by running both handlers so
-  // the dependent controls match the loaded switches.
+  // the dependent controls match the loaded switches. Until it is there the
+  // local country is the default one.
+  controls.jvdbCountry.SetValue(TCountryData::kDefaultCountryCode);
+  countries.LoadCountryRanges(controls.jvdbCountry.Value());
   log.cbLoggingClick(controls.cbLogging);
   nextHops.cbIntConClick(controls.cbIntCon);
   changes.SetChanged(false);

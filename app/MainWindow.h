@@ -10,12 +10,16 @@
 #include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
 #include "config/ChangeTracker.h"
+#include "config/CountryTable.h"
 #include "config/MainControls.h"
 #include "config/NextHopRecords.h"
 #include "config/ProxyRecords.h"
 #include "config/ProxyTables.h"
 #include "config/RecordTable.h"
 #include "config/UserInterface.h"
+#include "routing/CountryData.h"
+#include "routing/HostClassification.h"
+#include "routing/LocalRanges.h"
 
 namespace vantrel {
 
@@ -37,7 +41,8 @@ class TfrmVantrelMain {
   TUserInterface& ui;
   TRecordTable mtblProxy = CreateProxyTable();
   TRecordTable mtblTunnels = CreateTunnelTable();
-  TMainControls controls{mtblProxy};
+  TRecordTable mtblCountries = CreateCountryTable();
+  TMainControls controls{mtblProxy, mtblCountries};
   TScreenLog memStatus;
   TChangeTracker changes{controls};
   TNextHopRecords nextHops{controls, mtblProxy, changes};
@@ -45,6 +50,11 @@ class TfrmVantrelMain {
   TActivityLog log;
   engine::TKwHttpProxy Proxy1;
   TProxyLifecycle lifecycle{controls, nextHops, log, ui, Proxy1};
+  TLocalRanges localRanges;
+  TCountryData countries{controls, mtblCountries, localRanges, nextHops,
+                         [this](const std::string& message) { log.DoComment(message, false); }};
+  THostClassification hosts{controls, localRanges, countries,
+                            [this](const std::string& message) { log.DoComment(message, false); }};
 
  private:
   void WireEvents();

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
+#include "net/Resolver.h"
 
 namespace {
 
@@ -39,6 +40,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   RaiseDescriptorLimit();
+  // Before any front end starts: every lookup of the program goes there.
+  if (!line.dnsServers.empty()) {
+    std::string servers;
+    for (const std::string& server : line.dnsServers) {
+      servers += (servers.empty() ? "" : ",") + server;
+    }
+    if (!net::Resolver::Default().SetServers(servers)) {
+      std::fprintf(stderr, "vantrel: the resolver refused the name servers %s\n", servers.c_str());
+      return 1;
+    }
+  }
   // Until the desktop window is built in, every run is headless.
   return RunHeadless(line);
 }

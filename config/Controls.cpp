@@ -80,14 +80,64 @@ void TMemo::SetLines(const std::vector<std::string>& lines) {
   if (OnChange) OnChange(*this);
 }
 
-bool TListBox::Contains(const std::string& item) const {
-  return std::binary_search(items_.begin(), items_.end(), item);
+namespace {
+
+unsigned char Lower(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-void TListBox::Add(const std::string& item) {
-  auto at = std::lower_bound(items_.begin(), items_.end(), item);
-  if (at != items_.end() && *at == item) return;
+// Byte order of the lower-cased texts.
+bool LessIgnoringCase(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return Lower(static_cast<unsigned char>(x)) < Lower(static_cast<unsigned char>(y));
+  });
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return !LessIgnoringCase(a, b) && !LessIgnoringCase(b, a);
+}
+
+}  // namespace
+
+bool TListBox::Contains(std::string_view item) const {
+  auto at = std::lower_bound(
+      items_.begin(), items_.end(), item,
+      [](const std::string& a, std::string_view b) { return LessIgnoringCase(a, b); });
+  return at != items_.end() && SameIgnoringCase(*at, item);
+}
+
+bool TListBox::Add(const std::string& item) {
+  auto at = std::lower_bound(
+      items_.begin(), items_.end(), item,
+      [](const std::string& a, std::string_view b) { return LessIgnoringCase(a, b); });
+  if (at != items_.end() && SameIgnoringCase(*at, item)) return false;
   items_.insert(at, item);
+  Changed();
+  return true;
+}
+
+bool TListBox::Remove(std::string_view item) {
+  auto at = std::lower_bound(
+      items_.begin(), items_.end(), item,
+      [](const std::string& a, std::string_view b) { return LessIgnoringCase(a, b); });
+  if (at == items_.end() || !SameIgnoringCase(*at, item)) return false;
+  items_.erase(at);
+  Changed();
+  return true;
+}
+
+void TListBox::SetItems(std::vector<std::string> items) {
+  std::erase_if(items, [](const std::string& item) { return item.empty(); });
+  std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
+    return LessIgnoringCase(a, b);
+  });
+  items.erase(std::unique(items.begin(), items.end(),
+                          [](const std::string& a, const std::string& b) {
+                            return SameIgnoringCase(a, b);
+                          }),
+              items.end());
+  if (items == items_) return;
+  items_ = std::move(items);
   Changed();
 }
 
@@ -102,8 +152,17 @@ TLookupCombo::TLookupCombo(std::string name, TRecordTable& list, std::string key
     : TControl(std::move(name)),
       list_(list),
       keyField_(std::move(keyField)),
-      listField_(std::move(listField)),
-      nullText_(std::move(nullText)) {}
+      nullText_(std::move(nullText)) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = listField.find(';', start);
+    listFields_.push_back(listField.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  // Unknown names fail here rather than at the first display.
+  for (const auto& field : listFields_) list_.FieldIndex(field);
+}
 
 void TLookupCombo::SetValue(const std::string& value) {
   if (value_ == value) return;
@@ -134,18 +193,31 @@ std::string TLookupCombo::DisplayText() const {
   const auto key = KeyValue(list_, keyField_, value_);
   if (!key) return {};
   const auto row = list_.Find(keyField_, *key);
-  return row ? list_.StringAt(*row, listField_) : std::string();
+  return row ? list_.StringAt(*row, listFields_.front()) : std::string();
+}
+
+std::string TLookupCombo::KeyText(int row) const {
+  const auto& key = list_.Row(row)[list_.FieldIndex(keyField_)];
+  return std::holds_alternative<int32_t>(key) ? std::to_string(std::get<int32_t>(key))
+                                              : std::get<std::string>(key);
 }
 
 std::vector<std::pair<std::string, std::string>> TLookupCombo::Items() const {
   std::vector<std::pair<std::string, std::string>> items;
   items.emplace_back(std::string(), nullText_);
   for (int row = 0; row < list_.RecordCount(); ++row) {
-    const auto& key = list_.Row(row)[list_.FieldIndex(keyField_)];
-    std::string keyText = std::holds_alternative<int32_t>(key)
-                              ? std::to_string(std::get<int32_t>(key))
-                              : std::get<std::string>(key);
-    items.emplace_back(std::move(keyText), list_.StringAt(row, listField_));
+    items.emplace_back(KeyText(row), list_.StringAt(row, listFields_.front()));
+  }
+  return items;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> TLookupCombo::ItemColumns() const {
+  std::vector<std::pair<std::string, std::vector<std::string>>> items;
+  items.emplace_back(std::string(), std::vector<std::string>{nullText_});
+  for (int row = 0; row < list_.RecordCount(); ++row) {
+    std::vector<std::string> columns;
+    for (const auto& field : listFields_) columns.push_back(list_.StringAt(row, field));
+    items.emplace_back(KeyText(row), std::move(columns));
   }
   return items;
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -114,21 +115,31 @@ class TMemo : public TControl {
   std::vector<std::string> lines_;
 };
 
-// A sorted list of unique texts (the host lists).
+// A sorted list of unique texts (the host lists). Host names are compared
+// ignoring ASCII case, so membership, order and duplicates all ignore case;
+// an item keeps the spelling it was added with.
 class TListBox : public TControl {
  public:
   using TControl::TControl;
   const std::vector<std::string>& Items() const { return items_; }
-  bool Contains(const std::string& item) const;
-  void Add(const std::string& item);
+  int Count() const { return static_cast<int>(items_.size()); }
+  bool Contains(std::string_view item) const;
+  // False when an item equal ignoring case is already there.
+  bool Add(const std::string& item);
+  // False when no item equals it ignoring case.
+  bool Remove(std::string_view item);
+  // Replaces every item: sorted, duplicates dropped, empty texts left out.
+  void SetItems(std::vector<std::string> items);
   void Clear();
 
  private:
   std::vector<std::string> items_;
 };
 
-// A lookup combo: its value is a key of the list table, shown by another
-// field of that table; an empty value shows the null text.
+// A lookup combo: its value is a key of the list table, shown by other
+// fields of that table; an empty value shows the null text. listField may
+// name several fields separated by ";": the drop-down shows them all as
+// columns, the closed combo the first.
 class TLookupCombo : public TControl {
  public:
   TLookupCombo(std::string name, TRecordTable& list, std::string keyField, std::string listField,
@@ -139,14 +150,19 @@ class TLookupCombo : public TControl {
   // What the combo shows: the null text, the listed name, or empty when the
   // value names no record.
   std::string DisplayText() const;
-  // The choices a view offers, null entry first: (value, text).
+  // The choices a view offers, null entry first: (value, text of the first
+  // list field).
   std::vector<std::pair<std::string, std::string>> Items() const;
+  // The same choices with every list field; the null entry has one column.
+  std::vector<std::pair<std::string, std::vector<std::string>>> ItemColumns() const;
   TNotifyEvent OnChange;
 
  private:
+  std::string KeyText(int row) const;
+
   TRecordTable& list_;
   std::string keyField_;
-  std::string listField_;
+  std::vector<std::string> listFields_;
   std::string nullText_;
   std::string value_;
 };

@@ -1,5 +1,6 @@
 #include "config/MainControls.h"
 
+#include "config/CountryTable.h"
 #include "config/ProxyTables.h"
 
 namespace vantrel {
@@ -8,8 +9,11 @@ namespace {
 constexpr const char* kDirect = "<direct>";
 }
 
-TMainControls::TMainControls(TRecordTable& mtblProxy)
-    : jvdbIntCon("jvdbIntCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName, kDirect),
+TMainControls::TMainControls(TRecordTable& mtblProxy, TRecordTable& mtblCountries)
+    : jvdbCountry("jvdbCountry", mtblCountries, country_fields::CountryCode,
+                  std::string(country_fields::CountryName) + ";" + country_fields::CountryCode,
+                  "<none>"),
+      jvdbIntCon("jvdbIntCon", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName, kDirect),
       jvdbIntConSSL("jvdbIntConSSL", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
                     kDirect),
       jvdbIntConOTHER("jvdbIntConOTHER", mtblProxy, proxy_fields::ProxyID, proxy_fields::ProxyName,
@@ -21,6 +25,8 @@ TMainControls::TMainControls(TRecordTable& mtblProxy)
       jvdbLocalConOTHER("jvdbLocalConOTHER", mtblProxy, proxy_fields::ProxyID,
                         proxy_fields::ProxyName, kDirect) {
   edProxyPort.SetText("1080");
+  lbLocalLAN.SetVisible(false);
+  lbUnclassified.SetVisible(false);
   cbAutoScroll.SetChecked(true);
   // Nothing has changed before the configuration is loaded.
   btnSave.SetEnabled(false);

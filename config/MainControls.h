@@ -11,8 +11,9 @@
 namespace vantrel {
 
 struct TMainControls {
-  // The next-hop selectors list the records of the proxy table.
-  explicit TMainControls(TRecordTable& mtblProxy);
+  // The next-hop selectors list the records of the proxy table, the
+  // country selector those of the country table.
+  TMainControls(TRecordTable& mtblProxy, TRecordTable& mtblCountries);
 
   // Proxy page.
   TEdit edProxyPort{"edProxyPort", "Proxy Listens on Port:"};
@@ -23,6 +24,7 @@ struct TMainControls {
   TButton btnAdd{"btnAdd", "Add"};
   TButton btnEdit{"btnEdit", "Edit"};
   TButton btnDelete{"btnDelete", "Delete"};
+  TLookupCombo jvdbCountry;  // "Local Country:", its value a country code
 
   // Next hops: a switch and a selector per locality and traffic class.
   TCheckBox cbIntCon{"cbIntCon", "HTTP (80):"};
@@ -37,6 +39,16 @@ struct TMainControls {
   TLookupCombo jvdbLocalCon;
   TLookupCombo jvdbLocalConSSL;
   TLookupCombo jvdbLocalConOTHER;
+
+  // Local LAN/Proxy Bypass page.
+  TCheckBox cbBypass{"cbBypass", "Bypass Next Hop Proxies for the following IP addresses:"};
+
+  // Host lists. Local and international are shown on the Traffic page; the
+  // other two are only lookup tables.
+  TListBox lbLocalLAN{"lbLocalLAN"};
+  TListBox lbLocal{"lbLocal", "Local Hosts"};
+  TListBox lbInternational{"lbInternational", "International Hosts"};
+  TListBox lbUnclassified{"lbUnclassified"};
 
   // Status bar and command buttons.
   TLabel lblProxyStatus{"lblProxyStatus", "INACTIVE"};

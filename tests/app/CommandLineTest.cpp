@@ -21,6 +21,12 @@ TEST(CommandLine, ReadsEveryOptionInBothSpellings) {
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
   EXPECT_EQ(ParseCommandLine({"--send-blocks", "16"}).sendBlocks, 16);
   EXPECT_FALSE(ParseCommandLine({}).sendBlocks.has_value());
+  EXPECT_TRUE(ParseCommandLine({}).dnsServers.empty());
+  // Repeated, in order, as the resolver takes them.
+  EXPECT_EQ(ParseCommandLine({"--dns-server", "127.0.0.1:5353", "--dns-server=010.0.0.1",
+                              "--dns-server", "::1", "--dns-server", "[fe80::1]:53"})
+                .dnsServers,
+            (std::vector<std::string>{"127.0.0.1:5353", "010.0.0.1", "[::1]", "[fe80::1]:53"}));
 }
 
 TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
@@ -38,6 +44,18 @@ TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
            {"--data-dir="},
            {"--send-blocks", "0"},
            {"--send-blocks", "65"},
+           {"--dns-server"},
+           {"--dns-server", ""},
+           {"--dns-server", "resolver.example"},
+           {"--dns-server", "127.0.0.1:"},
+           {"--dns-server", "127.0.0.1:0"},
+           {"--dns-server", "127.0.0.1:65536"},
+           {"--dns-server", "127.0.0.1:+53"},
+           {"--dns-server", "127.0.0.256"},
+           {"--dns-server", "127.0.0.1,127.0.0.2"},
+           {"--dns-server", "[::1"},
+           {"--dns-server", "[::1]53"},
+           {"--dns-server", "[127.0.0.1]:53"},
        }) {
     EXPECT_THROW(ParseCommandLine(args), EUsageError) << args.front();
   }

@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "net/EventLoop.h"
+#include "tests/support/DnsResponder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -150,6 +153,45 @@ TEST(HeadlessBinary, APortInUseEndsTheProgramWithItsReason) {
   EXPECT_NE(text.find("Address already in use]"), std::string::npos) << text;
   EXPECT_EQ(WaitForExit(child, deadline), 1);
   close(holder);
+  fs::remove_all(pattern);
+}
+
+// The program's lookups go to the name server given, here one of our own on
+// loopback; the system's would never see this name.
+TEST(HeadlessBinary, LookupsGoToTheNameServerGiven) {
+  auto& loop = vantrel::net::EventLoop::Default();
+  vantrel::testsupport::DnsResponder dns(loop);
+  char pattern[] = "/tmp/vantrel-dns-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  int holder = -1;
+  const int port = ListenOnFreePort(holder);
+  ASSERT_GT(port, 0);
+  close(holder);
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = Spawn({VANTREL_BINARY, "--headless", "--port", std::to_string(port), "--data-dir",
+                       pattern, "--dns-server", dns.Server()});
+  ASSERT_GT(child.pid, 0);
+  const std::string started = ReadUntil(child.out, deadline, [](const std::string& t) {
+    return t.find("[Proxy Started]") != std::string::npos;
+  });
+  ASSERT_NE(started.find("[Proxy Started]"), std::string::npos) << started;
+  EXPECT_NE(started.find("[Country ZA: no address ranges"), std::string::npos) << started;
+
+  const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+  const std::string request =
+      "GET http://dns-check.vantrel.test/ HTTP/1.0\r\nHost: dns-check.vantrel.test\r\n\r\n";
+  ASSERT_EQ(write(client, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  EXPECT_TRUE(loop.RunUntil([&] { return dns.QueriesFor("dns-check.vantrel.test") > 0; },
+                            std::chrono::seconds(10)));
+  close(client);
+
+  ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(child, deadline), 0);
   fs::remove_all(pattern);
 }
 

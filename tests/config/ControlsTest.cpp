@@ -73,6 +73,38 @@ TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   EXPECT_EQ(edit.Text(), "abc");
 }
 
+// Host lists are lookup tables: whole names, case ignored, each name once.
+TEST(ListBox, MembershipOrderAndDuplicatesIgnoreCase) {
+  TListBox list("lbLocal");
+  int views = 0;
+  list.Views().Subscribe([&] { ++views; });
+  EXPECT_TRUE(list.Add("b.example"));
+  EXPECT_TRUE(list.Add("A.example"));
+  EXPECT_TRUE(list.Add("c.example"));
+  EXPECT_FALSE(list.Add("B.EXAMPLE"));
+  EXPECT_EQ(list.Items(), (std::vector<std::string>{"A.example", "b.example", "c.example"}));
+  EXPECT_TRUE(list.Contains("a.example"));
+  EXPECT_TRUE(list.Contains("C.Example"));
+  EXPECT_FALSE(list.Contains("example"));
+  EXPECT_FALSE(list.Contains("a.example."));
+  EXPECT_EQ(views, 3);
+
+  EXPECT_TRUE(list.Remove("B.example"));
+  EXPECT_FALSE(list.Remove("b.example"));
+  EXPECT_FALSE(list.Contains("b.example"));
+  EXPECT_EQ(views, 4);
+
+  list.SetItems({"z.example", "", "Y.example", "y.example", "x.example"});
+  EXPECT_EQ(list.Items(), (std::vector<std::string>{"x.example", "Y.example", "z.example"}));
+  EXPECT_EQ(views, 5);
+  list.SetItems({"x.example", "z.example", "Y.example"});  // the same list: no change
+  EXPECT_EQ(views, 5);
+  list.Clear();
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(views, 6);
+}
+
 class LookupComboTest : public ::testing::Test {
  protected:
   void AddProxy(int32_t id, const std::string& name) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "config/ChangeTracker.h"
+#include "config/CountryTable.h"
 #include "config/MainControls.h"
 #include "config/NextHopRecords.h"
 #include "config/ProxyTables.h"
@@ -27,7 +28,8 @@ class NextHopRecordsTest : public ::testing::Test {
   }
 
   TRecordTable table = CreateProxyTable();
-  TMainControls controls{table};
+  TRecordTable countries = CreateCountryTable();
+  TMainControls controls{table, countries};
   TChangeTracker changes{controls};
   TNextHopRecords hops{controls, table, changes};
 };

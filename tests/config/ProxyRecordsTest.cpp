@@ -3,6 +3,7 @@
 #include <string>
 
 #include "config/ChangeTracker.h"
+#include "config/CountryTable.h"
 #include "config/MainControls.h"
 #include "config/ProxyRecords.h"
 #include "config/ProxyTables.h"
@@ -28,7 +29,8 @@ class ProxyRecordsTest : public ::testing::Test {
   }
 
   TRecordTable table = CreateProxyTable();
-  TMainControls controls{table};
+  TRecordTable countries = CreateCountryTable();
+  TMainControls controls{table, countries};
   TChangeTracker changes{controls};
   TScriptedUserInterface ui;
   TProxyRecords records{controls, table, changes, ui};

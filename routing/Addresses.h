@@ -1,0 +1,33 @@
+#pragma once
+// IPv4 addresses as the host classification writes and compares them: the
+// dotted-address normal form (every part three digits, so byte order is
+// numeric order) and address-range lists of 31-character entries
+// "first-last" in that form.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+// Four decimal parts of 0 to 255 split at the first three dots, digits only
+// (a leading zero is still decimal: "010" is ten). Anything else is false.
+bool ParseAddress(std::string_view text, uint32_t& address);
+
+// "192.168.000.001" for 192.168.0.1.
+std::string NormalForm(uint32_t address);
+
+// Replaces the text by its normal form; false, text untouched, when the text
+// is not an address.
+bool NormalizeAddress(std::string& address);
+
+// The list entry of a range: both ends in normal form around a hyphen.
+std::string RangeEntry(uint32_t first, uint32_t last);
+
+// True when the first entry containing the address is found. Text that is
+// not an address is in no list: a byte comparison would put "100" or an
+// IPv6 text inside a wide range.
+bool AddressInRangeList(std::string_view address, const std::vector<std::string>& list);
+
+}  // namespace vantrel

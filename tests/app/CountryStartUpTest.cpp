@@ -1,0 +1,105 @@
+// The main window's start-up with the country files, and the wiring of the
+// controls that the host classification listens to.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/MainWindow.h"
+#include "config/DataFolder.h"
+#include "config/ScriptedUserInterface.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CountryStartUpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vantrel-start-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+    SetDataFolder(folder);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+  // The messages of the screen log, without their timestamps.
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> messages;
+    for (const auto& entry : window.memStatus.Entries()) {
+      const size_t open = entry.text.find(" [");
+      messages.push_back(entry.text.substr(open + 2, entry.text.size() - open - 3));
+    }
+    return messages;
+  }
+
+  fs::path folder;
+  TScriptedUserInterface ui;
+  TfrmVantrelMain window{ui};
+};
+
+TEST_F(CountryStartUpTest, WithoutCountryFilesStartUpSaysWhyNothingIsLocal) {
+  ASSERT_TRUE(window.FormCreate());
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " +
+                            folder.string() + "; every host counts as international"});
+  ASSERT_EQ(window.mtblCountries.RecordCount(), 1);
+  EXPECT_EQ(window.controls.jvdbCountry.DisplayText(), "South Africa");
+  EXPECT_FALSE(window.changes.IsChanged());
+}
+
+TEST_F(CountryStartUpTest, StartUpLoadsListRangesAndLocalHostsOfTheCountry) {
+  Write("countries.dat", "US United States\nZA South Africa\n");
+  Write("GeoIPCountryWhoIs.csv",
+        "\"41.0.0.0\",\"41.0.15.255\",\"687865856\",\"687869951\",\"ZA\",\"South Africa\"\n"
+        "\"3.0.0.0\",\"3.0.0.255\",\"50331648\",\"50331903\",\"US\",\"United States\"\n");
+  Write("localhosts_ZA.dat", "za.example\n");
+  Write("localhosts_US.dat", "us.example\n");
+  ASSERT_TRUE(window.FormCreate());
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Country ZA: 1 address range from GeoIPCountryWhoIs.csv"});
+  EXPECT_EQ(window.mtblCountries.RecordCount(), 2);
+  EXPECT_EQ(window.controls.lbLocal.Items(), std::vector<std::string>{"za.example"});
+  EXPECT_TRUE(window.hosts.IsLocal("41.0.0.1"));
+  EXPECT_FALSE(window.changes.IsChanged());
+
+  // Picking a country swaps the host lists and is a change to save.
+  window.controls.lbInternational.Add("far.example");
+  window.controls.jvdbCountry.SetValue("US");
+  EXPECT_EQ(window.controls.lbLocal.Items(), std::vector<std::string>{"us.example"});
+  EXPECT_EQ(window.controls.lbInternational.Count(), 0);
+  EXPECT_TRUE(window.changes.IsChanged());
+
+  // Whichever way cbBypass turns, hosts it filed are looked up afresh.
+  window.controls.lbLocalLAN.Add("lan.example");
+  window.controls.cbBypass.SetChecked(!window.controls.cbBypass.Checked());
+  EXPECT_EQ(window.controls.lbLocalLAN.Count(), 0);
+}
+
+TEST_F(CountryStartUpTest, UnreadableCountryFilesDoNotStopStartUp) {
+  ASSERT_EQ(symlink("/proc/self/mem", (folder / "countries.dat").c_str()), 0);
+  fs::create_directory(folder / "GeoIPCountryWhoIs.csv");
+  ASSERT_TRUE(window.FormCreate());
+  const auto messages = Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0],
+            "Cannot read " + (folder / "countries.dat").string() + ": Input/output error");
+  EXPECT_EQ(messages[1].rfind("Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found", 0),
+            0u);
+  EXPECT_EQ(window.controls.jvdbCountry.DisplayText(), "South Africa");
+  EXPECT_FALSE(window.changes.IsChanged());
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,77 @@
+#pragma once
+// The country data and host lists on a data folder of the test's own.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "config/ChangeTracker.h"
+#include "config/CountryTable.h"
+#include "config/DataFolder.h"
+#include "config/MainControls.h"
+#include "config/NextHopRecords.h"
+#include "config/ProxyTables.h"
+#include "routing/CountryData.h"
+#include "routing/HostClassification.h"
+#include "routing/LocalRanges.h"
+
+namespace vantrel {
+
+namespace fs = std::filesystem;
+
+class CountryFixture {
+ protected:
+  CountryFixture() {
+    char pattern[] = "/tmp/vantrel-country-XXXXXX";
+    if (mkdtemp(pattern)) folder = pattern;
+    SetDataFolder(folder);
+  }
+  ~CountryFixture() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(folder / name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  // Names in the folder other than the given ones: stray temporary files.
+  std::vector<std::string> FolderNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static std::string CsvLine(const char* firstDotted, const char* lastDotted, uint32_t first,
+                             uint32_t last, const char* code, const char* name) {
+    return std::string("\"") + firstDotted + "\",\"" + lastDotted + "\",\"" +
+           std::to_string(first) + "\",\"" + std::to_string(last) + "\",\"" + code + "\",\"" +
+           name + "\"\n";
+  }
+
+  fs::path folder;
+  std::vector<std::string> comments;
+  TRecordTable mtblProxy = CreateProxyTable();
+  TRecordTable mtblCountries = CreateCountryTable();
+  TMainControls controls{mtblProxy, mtblCountries};
+  TChangeTracker changes{controls};
+  TNextHopRecords nextHops{controls, mtblProxy, changes};
+  TLocalRanges ranges;
+  TCountryData countries{controls, mtblCountries, ranges, nextHops,
+                         [this](const std::string& message) { comments.push_back(message); }};
+  THostClassification hosts{controls, ranges, countries,
+                            [this](const std::string& message) { comments.push_back(message); }};
+};
+
+}  // namespace vantrel
