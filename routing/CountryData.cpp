@@ -14,7 +14,6 @@ namespace vantrel {
 namespace {
 
 constexpr size_t kCodeWidth = 2;
-constexpr size_t kNameWidth = 30;
 
 bool IsFileCode(const std::string& code) {
   if (code.size() != 2) return false;
@@ -72,8 +71,9 @@ void TCountryData::LoadCountryList() {
   mtblCountries_.EmptyTable();
   auto append = [this](std::string_view code, std::string_view name) {
     mtblCountries_.Append();
-    mtblCountries_.SetString(CountryCode, std::string(Utf8Prefix(code, kCodeWidth)));
-    mtblCountries_.SetString(CountryName, std::string(Utf8Prefix(name, kNameWidth)));
+    // The table cuts each text to its field's width on a character boundary.
+    mtblCountries_.SetString(CountryCode, std::string(code));
+    mtblCountries_.SetString(CountryName, std::string(name));
     mtblCountries_.Post();
   };
 

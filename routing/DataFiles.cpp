@@ -142,17 +142,4 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::string_view Utf8Prefix(std::string_view text, size_t bytes) {
-  if (text.size() <= bytes) return text;
-  // Step back over continuation bytes to the start of the cut character; a
-  // UTF-8 character has at most three, so text that is not UTF-8 is cut
-  // where asked.
-  size_t end = bytes;
-  while (end > 0 && bytes - end < 3 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) end = bytes;
-  return text.substr(0, end);
-}
-
 }  // namespace vantrel

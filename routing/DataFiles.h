@@ -28,7 +28,4 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 // The lines of a text, LF or CR LF; a final line end adds no empty line.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
-// At most `bytes` bytes of a UTF-8 text, never ending inside a character.
-std::string_view Utf8Prefix(std::string_view text, size_t bytes);
-
 }  // namespace vantrel
