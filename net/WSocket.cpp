@@ -39,6 +39,12 @@ bool IsLateConnectError(int err) {
          err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN;
 }
 
+// The defaults a close restores. Assigned from strings, not literals: g++ 12
+// at -O3 sees a false overlap in the literal assignment (-Wrestrict).
+const std::string kDefaultProto = "tcp";
+const std::string kAnyAddress = "0.0.0.0";
+const std::string kAnyPort = "0";
+
 }  // namespace
 
 TWSocket::TWSocket(TComponent* owner) : TComponent(owner) {}
@@ -91,7 +97,7 @@ void TWSocket::SetLocalAddr(const std::string& value) {
     RaiseException("Cannot change LocalAddr if not closed");
     return;
   }
-  localAddr_ = value.empty() ? "0.0.0.0" : value;
+  localAddr_ = value.empty() ? kAnyAddress : value;
 }
 
 void TWSocket::SetLocalPort(const std::string& value) {
@@ -197,10 +203,10 @@ void TWSocket::ChangeState(TSocketState newState) {
 void TWSocket::ResetSettings() {
   addrAssigned_ = false;
   portAssigned_ = false;
-  proto_ = "tcp";
+  proto_ = kDefaultProto;
   protoAssigned_ = true;
-  localAddr_ = "0.0.0.0";
-  localPort_ = "0";
+  localAddr_ = kAnyAddress;
+  localPort_ = kAnyPort;
   LingerOnOff = wsLingerOn;
   LingerTimeout = 0;
   readCount_ = 0;
