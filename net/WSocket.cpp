@@ -232,9 +232,11 @@ void TWSocket::UpdateInterest() {
     case wsListening: events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u; break;
     case wsConnected:
     case wsSocksConnected:
-      // While paused, the peer's end waits too: reporting it would read
-      // everything the system holds at once. Resets and hang-ups still come.
-      if (!paused_) events = EPOLLRDHUP;
+      // While paused, the peer's orderly end waits too: reporting it would
+      // read everything the system holds at once, and the peer may still
+      // read what we send. A reset or a hang-up (nothing can flow either
+      // way) is still heard, or the socket would stay open for good.
+      events = paused_ ? static_cast<uint32_t>(EPOLLERR | EPOLLHUP) : EPOLLRDHUP;
       if (!paused_ && readArmed_) events |= EPOLLIN;
       if (!sendQueue_.Empty()) events |= EPOLLOUT;
       break;

@@ -108,7 +108,8 @@ class TWSocket : public TComponent {
   virtual std::string GetPeerPort();
 
   // Back-pressure: stop taking bytes from the peer until resumed. A peer's
-  // close is still reported.
+  // orderly end waits for the resume with the bytes before it; a reset or a
+  // hang-up is reported at once.
   void PauseReading();
   void ResumeReading();
   bool ReadingPaused() const { return paused_; }
