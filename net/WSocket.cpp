@@ -408,6 +408,13 @@ void TWSocket::ProcessIo(uint32_t events) {
 void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
   AliveToken alive = alive_;
   const uint64_t connection = connection_;
+  auto stillHere = [&] { return *alive && connection_ == connection && fd_ >= 0; };
+  // A handler that left the bytes where they are gets no further data
+  // events until it reads again, or the loop would spin on them.
+  auto holdUntilRead = [&] {
+    readArmed_ = false;
+    UpdateInterest();
+  };
   for (;;) {
     lastError_ = 0;
     if (OnDataAvailable) {
@@ -415,14 +422,13 @@ void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
       try {
         OnDataAvailable(this, errCode);
       } catch (...) {
-        return;  // dropped: an exception ends the round and goes no further
+        // Dropped: an exception ends the round and goes no further.
+        if (stillHere() && !receiveCalled_) holdUntilRead();
+        return;
       }
-      if (!*alive || connection_ != connection || fd_ < 0) return;
+      if (!stillHere()) return;
       if (!receiveCalled_) {
-        // The handler left the bytes where they are: no further data events
-        // until it reads again, or the loop would spin on them.
-        readArmed_ = false;
-        UpdateInterest();
+        holdUntilRead();
         return;
       }
     } else {
