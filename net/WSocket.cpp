@@ -32,11 +32,13 @@ sockaddr_in MakeAddr(uint32_t hostOrderAddr, int port) {
   return sin;
 }
 
-// Connection-level failures a non-blocking connect may report at once; they
+// Failures of the attempt itself that a non-blocking connect may return at
+// once (no route, no free local address and port, refused by policy); they
 // are delivered like any later failure, through OnSessionConnected.
-bool IsLateConnectError(int err) {
+bool IsConnectOutcome(int err) {
   return err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH || err == ETIMEDOUT ||
-         err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN;
+         err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN || err == EADDRNOTAVAIL ||
+         err == EACCES || err == EPERM;
 }
 
 // The defaults a close restores. Assigned from strings, not literals: g++ 12
@@ -299,6 +301,7 @@ void TWSocket::Connect() {
   readArmed_ = true;
   paused_ = false;
   peerError_ = 0;
+  connectError_ = 0;
   socklen_t len = sizeof sndBufSize_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
     return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));
@@ -333,20 +336,26 @@ void TWSocket::Connect() {
   if (!*alive) return;
   Register();
   sockaddr_in remote = MakeAddr(addr, port);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 ||
-      errno == EINPROGRESS)
-    return;
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) return;
   const int err = errno;
-  if (IsLateConnectError(err)) {
+  if (err == EINPROGRESS || err == EINTR) return;  // completes in the background
+  const int code = TranslateErrno(err);
+  if (IsConnectOutcome(err)) {
+    // Refused before anything was sent: the system keeps no error for the
+    // loop to find and the socket looks writable, so the code is kept here.
+    connectError_ = static_cast<uint16_t>(code);
     const uint64_t connection = connection_;
-    EventLoop::Default().Post([this, alive, connection, err] {
+    EventLoop::Default().Post([this, alive, connection] {
       if (!*alive || connection_ != connection || state_ != wsConnecting) return;
-      RunFromLoop([&] { ConnectComplete(static_cast<uint16_t>(TranslateErrno(err))); });
+      RunFromLoop([&] { ConnectComplete(connectError_); });
     });
     return;
   }
-  lastError_ = TranslateErrno(err);
-  SocketError("Connect", lastError_);
+  // Nothing is under way: leave nothing that could later pass for success.
+  ForgetHandle();
+  ChangeState(wsClosed);
+  if (!*alive) return;
+  SocketError("Connect", code);
 }
 
 void TWSocket::ConnectComplete(uint16_t errCode) {
@@ -381,8 +390,9 @@ void TWSocket::ProcessIo(uint32_t events) {
     int err = 0;
     socklen_t len = sizeof err;
     getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-    ConnectComplete(static_cast<uint16_t>(TranslateErrno(err)));
-    if (gone() || err != 0) return;
+    const uint16_t code = err != 0 ? static_cast<uint16_t>(TranslateErrno(err)) : connectError_;
+    ConnectComplete(code);
+    if (gone() || code != 0) return;
   }
   if (state_ != wsConnected && state_ != wsSocksConnected) return;
 
@@ -786,6 +796,7 @@ void TWSocket::Dup(int handle) {
   readArmed_ = true;
   paused_ = false;
   peerError_ = 0;
+  connectError_ = 0;
   sendQueue_.Clear();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   socklen_t len = sizeof sndBufSize_;

@@ -181,7 +181,8 @@ class TWSocket : public TComponent {
   SendQueue sendQueue_;
   int sndBufSize_ = 0;
   bool closeReported_ = false;
-  uint16_t peerError_ = 0;  // a reset seen by a read or by the loop
+  uint16_t peerError_ = 0;     // a reset seen by a read or by the loop
+  uint16_t connectError_ = 0;  // a connect refused inside connect() itself
   bool destroying_ = false;
   bool paused_ = false;
   bool readArmed_ = true;  // a data event waits for the handler to read again
