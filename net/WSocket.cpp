@@ -746,14 +746,29 @@ void TWSocket::Listen() {
 }
 
 int TWSocket::Accept() {
+  std::string peerAddr, peerPort;
+  return Accept(peerAddr, peerPort);
+}
+
+int TWSocket::Accept(std::string& peerAddr, std::string& peerPort) {
   if (state_ != wsListening) {
     lastError_ = kWsaEINVAL;
     RaiseException("not a listening socket");
     return -1;
   }
-  const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_in peer{};
+  socklen_t peerLen = sizeof peer;
+  const int fd =
+      ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd >= 0) {
-    ArmAccept(true);
+    peerAddr = DottedAddress(ntohl(peer.sin_addr.s_addr));
+    peerPort = std::to_string(ntohs(peer.sin_port));
+    try {
+      ArmAccept(true);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
     return fd;
   }
   const int err = errno;

@@ -90,6 +90,9 @@ class TWSocket : public TComponent {
   void Connect();
   void Listen();
   int Accept();
+  // Accept that also gives the peer's address and port, as the accept itself
+  // saw them: a connection reset while it waited has no peer to ask later.
+  int Accept(std::string& peerAddr, std::string& peerPort);
   virtual void Dup(int handle);
   int Send(const void* data, size_t length);
   int SendText(std::string_view text);

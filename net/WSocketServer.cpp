@@ -1,6 +1,13 @@
 #include "net/WSocketServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "net/Resolve.h"
 
 namespace vantrel::net {
 
@@ -11,11 +18,31 @@ constexpr auto kBusyRetry = std::chrono::milliseconds(10);
 
 TWSocketClient::TWSocketClient(TComponent* owner) : TWSocket(owner) {}
 
+void TWSocketClient::SetAcceptedPeer(const std::string& addr, const std::string& port) {
+  acceptedAddr_ = addr;
+  acceptedPort_ = port;
+  acceptedPeerSet_ = true;
+}
+
 void TWSocketClient::Dup(int handle) {
+  const bool given = acceptedPeerSet_;
+  acceptedPeerSet_ = false;
   TWSocket::Dup(handle);
-  if (State() == wsConnected) {
-    peerAddr_ = TWSocket::GetPeerAddr();
-    peerPort_ = TWSocket::GetPeerPort();
+  if (State() != wsConnected) return;
+  if (given) {
+    peerAddr_ = acceptedAddr_;
+    peerPort_ = acceptedPort_;
+    return;
+  }
+  // Asked quietly: a connection reset meanwhile has no peer any more, and
+  // that shows as its close, not as a failure to adopt it.
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (getpeername(Handle(), reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
+    peerAddr_ = DottedAddress(ntohl(sin.sin_addr.s_addr));
+    peerPort_ = std::to_string(ntohs(sin.sin_port));
+  } else {
+    peerAddr_ = peerPort_ = "error";
   }
 }
 
@@ -53,7 +80,8 @@ void TWSocketServer::TriggerSessionAvailable(uint16_t errCode) {
   TWSocket::TriggerSessionAvailable(errCode);
   if (errCode != 0) return;
   AliveToken alive = Alive();
-  const int handle = Accept();
+  std::string peerAddr, peerPort;
+  const int handle = Accept(peerAddr, peerPort);
   if (!*alive || handle < 0) return;
 
   clients_.push_back(ClientClass(this));
@@ -62,6 +90,7 @@ void TWSocketServer::TriggerSessionAvailable(uint16_t errCode) {
   if (!*alive) return;
   client->Banner = Banner;
   client->SetServer(this);
+  client->SetAcceptedPeer(peerAddr, peerPort);
   client->Dup(handle);
   if (!*alive) return;
   if (OnClientConnect) OnClientConnect(this, client, 0);

@@ -1,6 +1,8 @@
 // The listening server: banners, the client limit, and how a client's end is
 // reported and the client freed.
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -160,6 +162,47 @@ TEST_F(ServerTest, EndedClientStaysCountedUntilDisconnectOnItsOwnTurn) {
   EXPECT_EQ(disconnected, 1);
   EXPECT_EQ(server.ClientCount(), 0);
   EXPECT_EQ(server.Clients(0), nullptr);
+}
+
+// A connection reset while it waited to be accepted is still a client like
+// any other: connected, then ended and freed; the listener is not disturbed.
+TEST_F(ServerTest, ClientResetBeforeItIsAcceptedLeavesTheListenerAlone) {
+  for (const bool withBgHandler : {false, true}) {
+    SCOPED_TRACE(withBgHandler ? "with OnBgException" : "without OnBgException");
+    TWSocketServer srv;
+    srv.SetAddr("127.0.0.1");
+    srv.SetPort("0");
+    if (withBgHandler) {
+      srv.OnBgException = [](TWSocket*, const std::exception& e, bool& canClose) {
+        ADD_FAILURE() << "listener failed: " << e.what();
+        canClose = false;
+      };
+    }
+    std::vector<TWSocketClient*> live;
+    std::vector<std::string> peers;
+    int ended = 0;
+    srv.OnClientConnect = [&](TWSocketServer*, TWSocketClient* client, uint16_t) {
+      live.push_back(client);
+      peers.push_back(client->GetPeerAddr());
+    };
+    srv.OnClientDisconnect = [&](TWSocketServer*, TWSocketClient* client, uint16_t) {
+      const auto it = std::find(live.begin(), live.end(), client);
+      EXPECT_NE(it, live.end()) << "OnClientDisconnect for a client never connected";
+      if (it != live.end()) live.erase(it);
+      ++ended;
+    };
+    srv.Listen();
+    Fd doomed = testsupport::ConnectToLoopback(srv.BoundPort());
+    testsupport::CloseWithReset(doomed);
+    Fd alive = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return peers.size() == 2 && ended == 1; }));
+    Settle();
+    EXPECT_EQ(srv.State(), wsListening);
+    EXPECT_EQ(srv.ClientCount(), 1);
+    EXPECT_EQ(peers, (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+    Fd third = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return peers.size() == 3; }));
+  }
 }
 
 TEST_F(ServerTest, ExceptionInOnClientDisconnectStillFreesTheClient) {
