@@ -132,6 +132,7 @@ int TWSocket::BoundPort() const {
 
 void TWSocket::RaiseException(const std::string& message) {
   if (OnError) {
+    HandlerFrame frame(*this);
     OnError(this);
     return;
   }
@@ -161,6 +162,7 @@ void TWSocket::HandleBackgroundException(const std::exception& e) {
   bool canClose = true;
   if (OnBgException) {
     try {
+      HandlerFrame frame(*this);
       OnBgException(this, e, canClose);
     } catch (...) {
     }
@@ -199,7 +201,10 @@ void TWSocket::RunFromLoop(const std::function<void()>& fn) {
 void TWSocket::ChangeState(TSocketState newState) {
   const TSocketState old = state_;
   state_ = newState;
-  if (old != newState && OnChangeState) OnChangeState(this, old, newState);
+  if (old != newState && OnChangeState) {
+    HandlerFrame frame(*this);
+    OnChangeState(this, old, newState);
+  }
 }
 
 void TWSocket::ResetSettings() {
@@ -363,7 +368,10 @@ void TWSocket::ConnectComplete(uint16_t errCode) {
   ChangeState(wsConnected);
   if (!*alive) return;
   UpdateInterest();
-  if (OnSessionConnected) OnSessionConnected(this, errCode);
+  if (OnSessionConnected) {
+    HandlerFrame frame(*this);
+    OnSessionConnected(this, errCode);
+  }
   if (!*alive) return;
   if (errCode != 0 && state_ != wsClosed) Close();
 }
@@ -430,6 +438,7 @@ void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
     if (OnDataAvailable) {
       receiveCalled_ = false;
       try {
+        HandlerFrame frame(*this);
         OnDataAvailable(this, errCode);
       } catch (...) {
         // Dropped: an exception ends the round and goes no further.
@@ -549,7 +558,9 @@ void TWSocket::HandleWritable(uint16_t errCode) {
 }
 
 void TWSocket::NotifyDataSent(uint16_t errCode) {
-  if (OnDataSent) OnDataSent(this, errCode);
+  if (!OnDataSent) return;
+  HandlerFrame frame(*this);
+  OnDataSent(this, errCode);
 }
 
 // ---- receiving ----
@@ -676,11 +687,15 @@ void TWSocket::CloseLater() {
 void TWSocket::TriggerSessionClosed(uint16_t errCode) {
   if (closeReported_) return;
   closeReported_ = true;
-  if (OnSessionClosed) OnSessionClosed(this, errCode);
+  if (!OnSessionClosed) return;
+  HandlerFrame frame(*this);
+  OnSessionClosed(this, errCode);
 }
 
 void TWSocket::TriggerSessionAvailable(uint16_t errCode) {
-  if (OnSessionAvailable) OnSessionAvailable(this, errCode);
+  if (!OnSessionAvailable) return;
+  HandlerFrame frame(*this);
+  OnSessionAvailable(this, errCode);
 }
 
 // ---- listening ----
@@ -832,7 +847,10 @@ void TWSocket::DnsLookup(const std::string& host) {
   AliveToken alive = alive_;
   if (host.empty()) {
     RaiseException("DNS lookup: invalid host name.");
-    if (*alive && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINVAL);
+    if (*alive && OnDnsLookupDone) {
+      HandlerFrame frame(*this);
+      OnDnsLookupDone(this, kWsaEINVAL);
+    }
     return;
   }
   if (lookupId_) {
@@ -845,7 +863,10 @@ void TWSocket::DnsLookup(const std::string& host) {
   if (ParseDottedAddress(host, addr)) {
     dnsResult_ = DottedAddress(addr);
     dnsResultList_.push_back(dnsResult_);
-    if (OnDnsLookupDone) OnDnsLookupDone(this, 0);
+    if (OnDnsLookupDone) {
+      HandlerFrame frame(*this);
+      OnDnsLookupDone(this, 0);
+    }
     return;
   }
   int status = 0;
@@ -874,7 +895,10 @@ void TWSocket::CancelLookup() {
   if (!lookupId_) return;
   Resolver::Default().Cancel(lookupId_);
   lookupId_ = 0;
-  if (!destroying_ && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINTR);
+  if (!destroying_ && OnDnsLookupDone) {
+    HandlerFrame frame(*this);
+    OnDnsLookupDone(this, kWsaEINTR);
+  }
 }
 
 // ---- peer ----

@@ -117,7 +117,8 @@ class TWSocket : public TComponent {
   void ResumeReading();
   bool ReadingPaused() const { return paused_; }
 
-  // A handler of this socket is running further up the stack.
+  // A handler of this socket is running further up the stack, whether the
+  // loop or a call of the program (Close, Abort, Send...) raised it.
   virtual bool IsBusy() const { return busy_ > 0; }
 
   // Send attempts hand the system one block at a time; more blocks per call
@@ -137,6 +138,25 @@ class TWSocket : public TComponent {
  protected:
   using AliveToken = std::shared_ptr<bool>;
   AliveToken Alive() const { return alive_; }
+
+  // Marks the socket busy while one of its handlers runs, so nothing frees it
+  // under that handler even when it pumps the loop. Safe if the handler
+  // destroys the socket.
+  class HandlerFrame {
+   public:
+    explicit HandlerFrame(TWSocket& socket) : socket_(socket), alive_(socket.alive_) {
+      ++socket_.busy_;
+    }
+    ~HandlerFrame() {
+      if (*alive_) --socket_.busy_;
+    }
+    HandlerFrame(const HandlerFrame&) = delete;
+    HandlerFrame& operator=(const HandlerFrame&) = delete;
+
+   private:
+    TWSocket& socket_;
+    AliveToken alive_;
+  };
   bool Destroying() const { return destroying_; }
 
   virtual void NotifyDataSent(uint16_t errCode);

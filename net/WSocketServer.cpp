@@ -129,6 +129,7 @@ void TWSocketServer::DestroyClient(TWSocketClient* client, uint16_t errCode) {
   AliveToken alive = Alive();
   if (OnClientDisconnect) {
     try {
+      HandlerFrame frame(*this);
       OnClientDisconnect(this, client, errCode);
     } catch (const std::exception& e) {
       if (*alive) HandleBackgroundException(e);
