@@ -629,7 +629,10 @@ void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
     }
     return;
   }
-  if (state_ == wsClosed) return;
+  if (state_ == wsClosed) {
+    ForgetHandle();  // a handle taken before a setup step failed
+    return;
+  }
   if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
   ForgetHandle();
   AliveToken alive = alive_;

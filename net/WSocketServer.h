@@ -70,6 +70,7 @@ class TWSocketServer : public TWSocket {
   friend class TWSocketClient;
   void ClientClosed(TWSocketClient* client, uint16_t errCode);
   void DestroyClient(TWSocketClient* client, uint16_t errCode);
+  void RemoveClient(TWSocketClient* client);
 
   std::vector<std::unique_ptr<TWSocketClient>> clients_;
 };

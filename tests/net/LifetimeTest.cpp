@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/WSocketServer.h"
 #include "tests/net/NetFixture.h"
 
 namespace vantrel::net {
@@ -80,6 +81,17 @@ TEST_F(LifetimeTest, DestroyedInsideItsOwnHandlers) {
     s->OnDnsLookupDone = [&](TWSocket*, uint16_t) { s.reset(); };
     s->DnsLookup("127.0.0.1");
     EXPECT_FALSE(s);
+  }
+  // OnSessionAvailable of a server, which accepts after that handler.
+  {
+    auto server = std::make_unique<TWSocketServer>();
+    server->SetAddr("127.0.0.1");
+    server->SetPort("0");
+    server->Listen();
+    server->OnSessionAvailable = [&](TWSocket*, uint16_t) { server.reset(); };
+    Fd client = testsupport::ConnectToLoopback(server->BoundPort());
+    ASSERT_TRUE(Pump([&] { return !server; }));
+    EXPECT_TRUE(PeerSeesEnd(client));
   }
   // OnError, from a refused Send and from a refused Connect.
   {

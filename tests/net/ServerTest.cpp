@@ -241,6 +241,46 @@ TEST_F(ServerTest, ClientResetBeforeItIsAcceptedLeavesTheListenerAlone) {
   }
 }
 
+// A factory or an OnClientCreate that throws: the failure is reported on the
+// server, the connection closed and the half-made client freed.
+TEST_F(ServerTest, FailedClientCreationClosesTheConnectionAndFreesTheClient) {
+  for (const bool factoryThrows : {true, false}) {
+    SCOPED_TRACE(factoryThrows ? "factory" : "OnClientCreate");
+    TWSocketServer srv;
+    srv.SetAddr("127.0.0.1");
+    srv.SetPort("0");
+    srv.Banner = "";
+    int made = 0, freed = 0, failures = 0;
+    bool fail = true;
+    srv.ClientClass = [&](TWSocketServer* owner) -> std::unique_ptr<TWSocketClient> {
+      if (fail && factoryThrows) throw std::runtime_error("no client");
+      ++made;
+      return std::make_unique<CountedClient>(owner, freed);
+    };
+    srv.OnClientCreate = [&](TWSocketServer*, TWSocketClient*) {
+      if (fail && !factoryThrows) throw std::runtime_error("no client");
+    };
+    srv.OnBgException = [&](TWSocket*, const std::exception& e, bool& canClose) {
+      EXPECT_STREQ(e.what(), "no client");
+      canClose = false;
+      ++failures;
+    };
+    srv.OnClientConnect = [&](TWSocketServer*, TWSocketClient*, uint16_t) { ++connected; };
+    srv.Listen();
+    Fd refused = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return failures == 1; }));
+    EXPECT_EQ(ReadToEnd(refused), "");
+    EXPECT_EQ(srv.ClientCount(), 0);
+    EXPECT_EQ(freed, made);
+    EXPECT_EQ(srv.State(), wsListening);
+    fail = false;
+    const int before = connected;
+    Fd served = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return connected > before; }));
+    EXPECT_EQ(srv.ClientCount(), 1);
+  }
+}
+
 TEST_F(ServerTest, ExceptionInOnClientDisconnectStillFreesTheClient) {
   server.Banner = "";
   int bgExceptions = 0;
