@@ -709,6 +709,11 @@ void TWSocket::ArmAccept(bool on) {
 }
 
 void TWSocket::Listen() {
+  if (fd_ >= 0) {
+    // Listening starts from a closed socket; a second handle would orphan
+    // the first one, still watched.
+    return SocketError("Listen", kWsaEINVAL);
+  }
   if (!portAssigned_) {
     lastError_ = kWsaEINVAL;
     return RaiseException("listen: port not assigned");

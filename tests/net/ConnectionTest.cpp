@@ -240,7 +240,7 @@ TEST_F(ConnectionTest, SettingsGuardedWhileOpenAndResetByClose) {
   EXPECT_EQ(link.sock->Port(), std::to_string(port));  // the text stays readable
 }
 
-TEST_F(ConnectionTest, SecondListenerOnOnePortIsRefused) {
+TEST_F(ConnectionTest, ListenIsRefusedOnATakenPortAndOnAnOpenSocket) {
   auto first = Listener();
   TWSocket second;
   second.SetAddr("127.0.0.1");
@@ -254,6 +254,31 @@ TEST_F(ConnectionTest, SecondListenerOnOnePortIsRefused) {
   EXPECT_EQ(second.LastError(), 10048);
   EXPECT_EQ(second.State(), wsClosed);
   EXPECT_EQ(second.Handle(), -1);
+
+  // Listening again on a socket that listens already: refused, and the
+  // first listener goes on as before.
+  const int boundPort = first->BoundPort();
+  const int handle = first->Handle();
+  try {
+    first->Listen();
+    ADD_FAILURE() << "Listen on an open socket";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Error 10022 in function Listen\r\nInvalid argument");
+  }
+  EXPECT_EQ(first->LastError(), 10022);
+  EXPECT_EQ(first->State(), wsListening);
+  EXPECT_EQ(first->Handle(), handle);
+  EXPECT_EQ(first->BoundPort(), boundPort);
+  int available = 0;
+  first->OnSessionAvailable = [&](TWSocket*, uint16_t) { ++available; };
+  Fd client = testsupport::ConnectToLoopback(boundPort);
+  ASSERT_TRUE(Pump([&] { return available > 0; }));
+  const uint64_t before = loop.DispatchedEvents();
+  Settle();
+  EXPECT_LE(loop.DispatchedEvents() - before, 1u) << "the listener keeps waking the loop";
+  EXPECT_EQ(available, 1);
+  Fd accepted(first->Accept());
+  EXPECT_TRUE(accepted.Valid());
 }
 
 }  // namespace
