@@ -231,30 +231,47 @@ void TWSocket::ForgetHandle() {
   }
 }
 
-void TWSocket::UpdateInterest() {
-  if (fd_ < 0) return;
-  uint32_t events = 0;
+uint32_t TWSocket::Interest() const {
   switch (state_) {
-    case wsConnecting: events = static_cast<uint32_t>(EPOLLOUT); break;
-    case wsListening: events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u; break;
+    case wsConnecting: return EPOLLOUT;
+    case wsListening: return acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u;
     case wsConnected:
-    case wsSocksConnected:
+    case wsSocksConnected: {
       // While paused, the peer's orderly end waits too: reporting it would
       // read everything the system holds at once, and the peer may still
       // read what we send. A reset or a hang-up (nothing can flow either
       // way) is still heard, or the socket would stay open for good.
-      events = paused_ ? static_cast<uint32_t>(EPOLLERR | EPOLLHUP) : EPOLLRDHUP;
+      uint32_t events = paused_ ? static_cast<uint32_t>(EPOLLERR | EPOLLHUP) : EPOLLRDHUP;
       if (!paused_ && readArmed_) events |= EPOLLIN;
       if (!sendQueue_.Empty()) events |= EPOLLOUT;
-      break;
-    default: break;
+      return events;
+    }
+    default: return 0;
   }
-  EventLoop::Default().ModifyWatch(fd_, events);
 }
 
-void TWSocket::Register() {
-  EventLoop::Default().AddWatch(fd_, 0, [this](uint32_t ev) { HandleIo(ev); });
-  UpdateInterest();
+void TWSocket::UpdateInterest() {
+  if (fd_ < 0) return;
+  try {
+    EventLoop::Default().ModifyWatch(fd_, Interest());
+  } catch (const WatchError& e) {
+    SocketError("WSAAsyncSelect", TranslateErrno(e.Code()));
+  }
+}
+
+bool TWSocket::Register(const char* label) {
+  try {
+    EventLoop::Default().AddWatch(fd_, Interest(), [this](uint32_t ev) { HandleIo(ev); });
+    return true;
+  } catch (const WatchError& e) {
+    // A socket the loop cannot watch would never hear anything again.
+    const int code = TranslateErrno(e.Code());
+    AliveToken alive = alive_;
+    ForgetHandle();
+    ChangeState(wsClosed);
+    if (*alive) SocketError(label, code);
+    return false;
+  }
 }
 
 bool TWSocket::SetOption(int level, int name, int value, const char* label) {
@@ -339,7 +356,7 @@ void TWSocket::Connect() {
 
   ChangeState(wsConnecting);  // interest: writable means connect-complete
   if (!*alive) return;
-  Register();
+  if (!Register("WSAAsyncSelect")) return;
   sockaddr_in remote = MakeAddr(addr, port);
   if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) return;
   const int err = errno;
@@ -765,7 +782,7 @@ void TWSocket::Listen() {
   acceptArmed_ = true;
   ChangeState(wsListening);
   if (!*alive) return;
-  Register();
+  Register("WSAASyncSelect");
 }
 
 int TWSocket::Accept() {
@@ -846,7 +863,7 @@ void TWSocket::Dup(int handle) {
   }
   ChangeState(wsConnected);
   if (!*alive) return;
-  Register();
+  Register("WSAAsyncSelect");
 }
 
 // ---- lookups ----

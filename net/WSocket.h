@@ -186,8 +186,9 @@ class TWSocket : public TComponent {
   void ForgetHandle();
   void ResetSettings();
   void ChangeState(TSocketState newState);
+  uint32_t Interest() const;
   void UpdateInterest();
-  void Register();
+  bool Register(const char* label);
   void ApplyLinger();
   bool SetOption(int level, int name, int value, const char* label);
   void ArmAccept(bool on);

@@ -1,6 +1,9 @@
 // Connecting, closing and sending: the order and count of events a program
 // built on the socket layer relies on.
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include <string>
 #include <vector>
 
@@ -279,6 +282,34 @@ TEST_F(ConnectionTest, ListenIsRefusedOnATakenPortAndOnAnOpenSocket) {
   EXPECT_EQ(available, 1);
   Fd accepted(first->Accept());
   EXPECT_TRUE(accepted.Valid());
+}
+
+// The loop refusing a descriptor is a socket failure like any other: the
+// table's code, to OnError or as ESocketException, and the socket closed.
+TEST_F(ConnectionTest, LoopRefusingTheHandleIsASocketError) {
+  for (const bool withOnError : {false, true}) {
+    SCOPED_TRACE(withOnError ? "OnError" : "exception");
+    TWSocket s;
+    s.LingerOnOff = wsLingerNoSet;  // a file takes no socket options
+    int errors = 0;
+    if (withOnError) s.OnError = [&](TWSocket*) { ++errors; };
+    s.OnSessionClosed = Never("OnSessionClosed for a connection never reported");
+    // epoll refuses regular files.
+    const int file = memfd_create("not-a-socket", MFD_CLOEXEC);
+    ASSERT_GE(file, 0);
+    try {
+      s.Dup(file);
+      EXPECT_TRUE(withOnError) << "Dup of an unwatchable handle did not fail";
+    } catch (const ESocketException& e) {
+      EXPECT_FALSE(withOnError);
+      EXPECT_STREQ(e.what(), "Error 10013 in function WSAAsyncSelect\r\nPermission denied");
+    }
+    EXPECT_EQ(errors, withOnError ? 1 : 0);
+    EXPECT_EQ(s.LastError(), 10013);
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.Handle(), -1);
+    EXPECT_EQ(::fcntl(file, F_GETFD), -1) << "the refused handle was left open";
+  }
 }
 
 }  // namespace
