@@ -24,6 +24,11 @@ uint64_t Key(int fd, uint32_t generation) {
   throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
+[[noreturn]] void Refused(const char* what) {
+  const int code = errno;
+  throw WatchError(std::string(what) + ": " + std::strerror(code), code);
+}
+
 }  // namespace
 
 EventLoop::EventLoop() {
@@ -57,10 +62,10 @@ void EventLoop::ApplyInterest(Watch& w) {
   ev.events = w.events;
   ev.data.u64 = Key(w.fd, w.generation);
   if (wanted && !w.inEpoll) {
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, w.fd, &ev) < 0) Fatal("epoll_ctl(ADD)");
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, w.fd, &ev) < 0) Refused("epoll_ctl(ADD)");
     w.inEpoll = true;
   } else if (wanted) {
-    if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, w.fd, &ev) < 0) Fatal("epoll_ctl(MOD)");
+    if (epoll_ctl(epollFd_, EPOLL_CTL_MOD, w.fd, &ev) < 0) Refused("epoll_ctl(MOD)");
   } else if (w.inEpoll) {
     // The fd may already be closed by its owner; then the kernel dropped it.
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, w.fd, nullptr);
@@ -85,8 +90,14 @@ void EventLoop::ModifyWatch(int fd, uint32_t events) {
   if (it == watches_.end()) return;
   Watch& w = *it->second;
   if (w.events == events) return;
+  const uint32_t old = w.events;
   w.events = events;
-  ApplyInterest(w);
+  try {
+    ApplyInterest(w);
+  } catch (const WatchError&) {
+    w.events = old;
+    throw;
+  }
 }
 
 void EventLoop::RemoveWatch(int fd) {
@@ -202,7 +213,11 @@ void EventLoop::Dispatch(uint64_t key, uint32_t events) {
   }
   if (--w->busy == 0 && w->held) {
     w->held = false;
-    ApplyInterest(*w);
+    try {
+      ApplyInterest(*w);
+    } catch (const WatchError& e) {
+      ReportException(e.what());  // not out of the round: the loop goes on
+    }
   }
 }
 

@@ -11,11 +11,22 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace vantrel::net {
+
+// The system refused to watch a descriptor; Code() is its errno.
+class WatchError : public std::runtime_error {
+ public:
+  WatchError(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
 
 class EventLoop {
  public:
@@ -34,6 +45,8 @@ class EventLoop {
   // Watches a file descriptor for epoll events (EPOLLIN, EPOLLOUT, ...).
   // Re-adding an fd replaces its handler. Events pending for an fd that was
   // removed (or removed and added again) in the same round are dropped.
+  // A refusal of the system throws WatchError; the fd is then not watched
+  // (AddWatch) or keeps its former events (ModifyWatch).
   void AddWatch(int fd, uint32_t events, IoHandler handler);
   void ModifyWatch(int fd, uint32_t events);
   void RemoveWatch(int fd);

@@ -70,16 +70,21 @@ void Resolver::OnSocketState(void* data, ares_socket_t fd, int readable, int wri
     return;
   }
   const uint32_t events = (readable ? EPOLLIN : 0u) | (writable ? EPOLLOUT : 0u);
-  if (self->loop_.IsWatched(fd)) {
-    self->loop_.ModifyWatch(fd, events);
-    return;
+  // Called from inside c-ares: nothing may be thrown through it. A socket the
+  // loop refuses goes unheard, and its query ends by its timeout.
+  try {
+    if (self->loop_.IsWatched(fd)) {
+      self->loop_.ModifyWatch(fd, events);
+      return;
+    }
+    self->loop_.AddWatch(fd, events, [self, fd](uint32_t ev) {
+      const bool r = ev & (EPOLLIN | EPOLLERR | EPOLLHUP);
+      const bool w = ev & EPOLLOUT;
+      ares_process_fd(self->channel_, r ? fd : ARES_SOCKET_BAD, w ? fd : ARES_SOCKET_BAD);
+      self->UpdateTimer();
+    });
+  } catch (const WatchError&) {
   }
-  self->loop_.AddWatch(fd, events, [self, fd](uint32_t ev) {
-    const bool r = ev & (EPOLLIN | EPOLLERR | EPOLLHUP);
-    const bool w = ev & EPOLLOUT;
-    ares_process_fd(self->channel_, r ? fd : ARES_SOCKET_BAD, w ? fd : ARES_SOCKET_BAD);
-    self->UpdateTimer();
-  });
 }
 
 void Resolver::UpdateTimer() {

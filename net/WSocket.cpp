@@ -32,12 +32,20 @@ sockaddr_in MakeAddr(uint32_t hostOrderAddr, int port) {
   return sin;
 }
 
-// Connection-level failures a non-blocking connect may report at once; they
+// Failures of the attempt itself that a non-blocking connect may return at
+// once (no route, no free local address and port, refused by policy); they
 // are delivered like any later failure, through OnSessionConnected.
-bool IsLateConnectError(int err) {
+bool IsConnectOutcome(int err) {
   return err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH || err == ETIMEDOUT ||
-         err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN;
+         err == ECONNRESET || err == ENETDOWN || err == EHOSTDOWN || err == EADDRNOTAVAIL ||
+         err == EACCES || err == EPERM;
 }
+
+// The defaults a close restores. Assigned from strings, not literals: g++ 12
+// at -O3 sees a false overlap in the literal assignment (-Wrestrict).
+const std::string kDefaultProto = "tcp";
+const std::string kAnyAddress = "0.0.0.0";
+const std::string kAnyPort = "0";
 
 }  // namespace
 
@@ -91,7 +99,7 @@ void TWSocket::SetLocalAddr(const std::string& value) {
     RaiseException("Cannot change LocalAddr if not closed");
     return;
   }
-  localAddr_ = value.empty() ? "0.0.0.0" : value;
+  localAddr_ = value.empty() ? kAnyAddress : value;
 }
 
 void TWSocket::SetLocalPort(const std::string& value) {
@@ -124,6 +132,7 @@ int TWSocket::BoundPort() const {
 
 void TWSocket::RaiseException(const std::string& message) {
   if (OnError) {
+    HandlerFrame frame(*this);
     OnError(this);
     return;
   }
@@ -153,6 +162,7 @@ void TWSocket::HandleBackgroundException(const std::exception& e) {
   bool canClose = true;
   if (OnBgException) {
     try {
+      HandlerFrame frame(*this);
       OnBgException(this, e, canClose);
     } catch (...) {
     }
@@ -191,16 +201,19 @@ void TWSocket::RunFromLoop(const std::function<void()>& fn) {
 void TWSocket::ChangeState(TSocketState newState) {
   const TSocketState old = state_;
   state_ = newState;
-  if (old != newState && OnChangeState) OnChangeState(this, old, newState);
+  if (old != newState && OnChangeState) {
+    HandlerFrame frame(*this);
+    OnChangeState(this, old, newState);
+  }
 }
 
 void TWSocket::ResetSettings() {
   addrAssigned_ = false;
   portAssigned_ = false;
-  proto_ = "tcp";
+  proto_ = kDefaultProto;
   protoAssigned_ = true;
-  localAddr_ = "0.0.0.0";
-  localPort_ = "0";
+  localAddr_ = kAnyAddress;
+  localPort_ = kAnyPort;
   LingerOnOff = wsLingerOn;
   LingerTimeout = 0;
   readCount_ = 0;
@@ -218,28 +231,47 @@ void TWSocket::ForgetHandle() {
   }
 }
 
-void TWSocket::UpdateInterest() {
-  if (fd_ < 0) return;
-  uint32_t events = 0;
+uint32_t TWSocket::Interest() const {
   switch (state_) {
-    case wsConnecting: events = static_cast<uint32_t>(EPOLLOUT); break;
-    case wsListening: events = acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u; break;
+    case wsConnecting: return EPOLLOUT;
+    case wsListening: return acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u;
     case wsConnected:
-    case wsSocksConnected:
-      // While paused, the peer's end waits too: reporting it would read
-      // everything the system holds at once. Resets and hang-ups still come.
-      if (!paused_) events = EPOLLRDHUP;
+    case wsSocksConnected: {
+      // While paused, the peer's orderly end waits too: reporting it would
+      // read everything the system holds at once, and the peer may still
+      // read what we send. A reset or a hang-up (nothing can flow either
+      // way) is still heard, or the socket would stay open for good.
+      uint32_t events = paused_ ? static_cast<uint32_t>(EPOLLERR | EPOLLHUP) : EPOLLRDHUP;
       if (!paused_ && readArmed_) events |= EPOLLIN;
       if (!sendQueue_.Empty()) events |= EPOLLOUT;
-      break;
-    default: break;
+      return events;
+    }
+    default: return 0;
   }
-  EventLoop::Default().ModifyWatch(fd_, events);
 }
 
-void TWSocket::Register() {
-  EventLoop::Default().AddWatch(fd_, 0, [this](uint32_t ev) { HandleIo(ev); });
-  UpdateInterest();
+void TWSocket::UpdateInterest() {
+  if (fd_ < 0) return;
+  try {
+    EventLoop::Default().ModifyWatch(fd_, Interest());
+  } catch (const WatchError& e) {
+    SocketError("WSAAsyncSelect", TranslateErrno(e.Code()));
+  }
+}
+
+bool TWSocket::Register(const char* label) {
+  try {
+    EventLoop::Default().AddWatch(fd_, Interest(), [this](uint32_t ev) { HandleIo(ev); });
+    return true;
+  } catch (const WatchError& e) {
+    // A socket the loop cannot watch would never hear anything again.
+    const int code = TranslateErrno(e.Code());
+    AliveToken alive = alive_;
+    ForgetHandle();
+    ChangeState(wsClosed);
+    if (*alive) SocketError(label, code);
+    return false;
+  }
 }
 
 bool TWSocket::SetOption(int level, int name, int value, const char* label) {
@@ -291,6 +323,7 @@ void TWSocket::Connect() {
   readArmed_ = true;
   paused_ = false;
   peerError_ = 0;
+  connectError_ = 0;
   socklen_t len = sizeof sndBufSize_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
     return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));
@@ -323,22 +356,28 @@ void TWSocket::Connect() {
 
   ChangeState(wsConnecting);  // interest: writable means connect-complete
   if (!*alive) return;
-  Register();
+  if (!Register("WSAAsyncSelect")) return;
   sockaddr_in remote = MakeAddr(addr, port);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 ||
-      errno == EINPROGRESS)
-    return;
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) return;
   const int err = errno;
-  if (IsLateConnectError(err)) {
+  if (err == EINPROGRESS || err == EINTR) return;  // completes in the background
+  const int code = TranslateErrno(err);
+  if (IsConnectOutcome(err)) {
+    // Refused before anything was sent: the system keeps no error for the
+    // loop to find and the socket looks writable, so the code is kept here.
+    connectError_ = static_cast<uint16_t>(code);
     const uint64_t connection = connection_;
-    EventLoop::Default().Post([this, alive, connection, err] {
+    EventLoop::Default().Post([this, alive, connection] {
       if (!*alive || connection_ != connection || state_ != wsConnecting) return;
-      RunFromLoop([&] { ConnectComplete(static_cast<uint16_t>(TranslateErrno(err))); });
+      RunFromLoop([&] { ConnectComplete(connectError_); });
     });
     return;
   }
-  lastError_ = TranslateErrno(err);
-  SocketError("Connect", lastError_);
+  // Nothing is under way: leave nothing that could later pass for success.
+  ForgetHandle();
+  ChangeState(wsClosed);
+  if (!*alive) return;
+  SocketError("Connect", code);
 }
 
 void TWSocket::ConnectComplete(uint16_t errCode) {
@@ -346,7 +385,10 @@ void TWSocket::ConnectComplete(uint16_t errCode) {
   ChangeState(wsConnected);
   if (!*alive) return;
   UpdateInterest();
-  if (OnSessionConnected) OnSessionConnected(this, errCode);
+  if (OnSessionConnected) {
+    HandlerFrame frame(*this);
+    OnSessionConnected(this, errCode);
+  }
   if (!*alive) return;
   if (errCode != 0 && state_ != wsClosed) Close();
 }
@@ -373,8 +415,9 @@ void TWSocket::ProcessIo(uint32_t events) {
     int err = 0;
     socklen_t len = sizeof err;
     getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-    ConnectComplete(static_cast<uint16_t>(TranslateErrno(err)));
-    if (gone() || err != 0) return;
+    const uint16_t code = err != 0 ? static_cast<uint16_t>(TranslateErrno(err)) : connectError_;
+    ConnectComplete(code);
+    if (gone() || code != 0) return;
   }
   if (state_ != wsConnected && state_ != wsSocksConnected) return;
 
@@ -400,21 +443,28 @@ void TWSocket::ProcessIo(uint32_t events) {
 void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
   AliveToken alive = alive_;
   const uint64_t connection = connection_;
+  auto stillHere = [&] { return *alive && connection_ == connection && fd_ >= 0; };
+  // A handler that left the bytes where they are gets no further data
+  // events until it reads again, or the loop would spin on them.
+  auto holdUntilRead = [&] {
+    readArmed_ = false;
+    UpdateInterest();
+  };
   for (;;) {
     lastError_ = 0;
     if (OnDataAvailable) {
       receiveCalled_ = false;
       try {
+        HandlerFrame frame(*this);
         OnDataAvailable(this, errCode);
       } catch (...) {
-        return;  // dropped: an exception ends the round and goes no further
+        // Dropped: an exception ends the round and goes no further.
+        if (stillHere() && !receiveCalled_) holdUntilRead();
+        return;
       }
-      if (!*alive || connection_ != connection || fd_ < 0) return;
+      if (!stillHere()) return;
       if (!receiveCalled_) {
-        // The handler left the bytes where they are: no further data events
-        // until it reads again, or the loop would spin on them.
-        readArmed_ = false;
-        UpdateInterest();
+        holdUntilRead();
         return;
       }
     } else {
@@ -525,7 +575,9 @@ void TWSocket::HandleWritable(uint16_t errCode) {
 }
 
 void TWSocket::NotifyDataSent(uint16_t errCode) {
-  if (OnDataSent) OnDataSent(this, errCode);
+  if (!OnDataSent) return;
+  HandlerFrame frame(*this);
+  OnDataSent(this, errCode);
 }
 
 // ---- receiving ----
@@ -594,7 +646,10 @@ void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
     }
     return;
   }
-  if (state_ == wsClosed) return;
+  if (state_ == wsClosed) {
+    ForgetHandle();  // a handle taken before a setup step failed
+    return;
+  }
   if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
   ForgetHandle();
   AliveToken alive = alive_;
@@ -652,11 +707,15 @@ void TWSocket::CloseLater() {
 void TWSocket::TriggerSessionClosed(uint16_t errCode) {
   if (closeReported_) return;
   closeReported_ = true;
-  if (OnSessionClosed) OnSessionClosed(this, errCode);
+  if (!OnSessionClosed) return;
+  HandlerFrame frame(*this);
+  OnSessionClosed(this, errCode);
 }
 
 void TWSocket::TriggerSessionAvailable(uint16_t errCode) {
-  if (OnSessionAvailable) OnSessionAvailable(this, errCode);
+  if (!OnSessionAvailable) return;
+  HandlerFrame frame(*this);
+  OnSessionAvailable(this, errCode);
 }
 
 // ---- listening ----
@@ -667,6 +726,11 @@ void TWSocket::ArmAccept(bool on) {
 }
 
 void TWSocket::Listen() {
+  if (fd_ >= 0) {
+    // Listening starts from a closed socket; a second handle would orphan
+    // the first one, still watched.
+    return SocketError("Listen", kWsaEINVAL);
+  }
   if (!portAssigned_) {
     lastError_ = kWsaEINVAL;
     return RaiseException("listen: port not assigned");
@@ -718,18 +782,33 @@ void TWSocket::Listen() {
   acceptArmed_ = true;
   ChangeState(wsListening);
   if (!*alive) return;
-  Register();
+  Register("WSAASyncSelect");
 }
 
 int TWSocket::Accept() {
+  std::string peerAddr, peerPort;
+  return Accept(peerAddr, peerPort);
+}
+
+int TWSocket::Accept(std::string& peerAddr, std::string& peerPort) {
   if (state_ != wsListening) {
     lastError_ = kWsaEINVAL;
     RaiseException("not a listening socket");
     return -1;
   }
-  const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_in peer{};
+  socklen_t peerLen = sizeof peer;
+  const int fd =
+      ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd >= 0) {
-    ArmAccept(true);
+    peerAddr = DottedAddress(ntohl(peer.sin_addr.s_addr));
+    peerPort = std::to_string(ntohs(peer.sin_port));
+    try {
+      ArmAccept(true);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
     return fd;
   }
   const int err = errno;
@@ -772,6 +851,7 @@ void TWSocket::Dup(int handle) {
   readArmed_ = true;
   paused_ = false;
   peerError_ = 0;
+  connectError_ = 0;
   sendQueue_.Clear();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   socklen_t len = sizeof sndBufSize_;
@@ -783,7 +863,7 @@ void TWSocket::Dup(int handle) {
   }
   ChangeState(wsConnected);
   if (!*alive) return;
-  Register();
+  Register("WSAAsyncSelect");
 }
 
 // ---- lookups ----
@@ -792,7 +872,10 @@ void TWSocket::DnsLookup(const std::string& host) {
   AliveToken alive = alive_;
   if (host.empty()) {
     RaiseException("DNS lookup: invalid host name.");
-    if (*alive && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINVAL);
+    if (*alive && OnDnsLookupDone) {
+      HandlerFrame frame(*this);
+      OnDnsLookupDone(this, kWsaEINVAL);
+    }
     return;
   }
   if (lookupId_) {
@@ -805,7 +888,10 @@ void TWSocket::DnsLookup(const std::string& host) {
   if (ParseDottedAddress(host, addr)) {
     dnsResult_ = DottedAddress(addr);
     dnsResultList_.push_back(dnsResult_);
-    if (OnDnsLookupDone) OnDnsLookupDone(this, 0);
+    if (OnDnsLookupDone) {
+      HandlerFrame frame(*this);
+      OnDnsLookupDone(this, 0);
+    }
     return;
   }
   int status = 0;
@@ -834,7 +920,10 @@ void TWSocket::CancelLookup() {
   if (!lookupId_) return;
   Resolver::Default().Cancel(lookupId_);
   lookupId_ = 0;
-  if (!destroying_ && OnDnsLookupDone) OnDnsLookupDone(this, kWsaEINTR);
+  if (!destroying_ && OnDnsLookupDone) {
+    HandlerFrame frame(*this);
+    OnDnsLookupDone(this, kWsaEINTR);
+  }
 }
 
 // ---- peer ----

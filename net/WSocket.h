@@ -90,6 +90,9 @@ class TWSocket : public TComponent {
   void Connect();
   void Listen();
   int Accept();
+  // Accept that also gives the peer's address and port, as the accept itself
+  // saw them: a connection reset while it waited has no peer to ask later.
+  int Accept(std::string& peerAddr, std::string& peerPort);
   virtual void Dup(int handle);
   int Send(const void* data, size_t length);
   int SendText(std::string_view text);
@@ -108,12 +111,14 @@ class TWSocket : public TComponent {
   virtual std::string GetPeerPort();
 
   // Back-pressure: stop taking bytes from the peer until resumed. A peer's
-  // close is still reported.
+  // orderly end waits for the resume with the bytes before it; a reset or a
+  // hang-up is reported at once.
   void PauseReading();
   void ResumeReading();
   bool ReadingPaused() const { return paused_; }
 
-  // A handler of this socket is running further up the stack.
+  // A handler of this socket is running further up the stack, whether the
+  // loop or a call of the program (Close, Abort, Send...) raised it.
   virtual bool IsBusy() const { return busy_ > 0; }
 
   // How many queued blocks one send call (writev) may hand to the system.
@@ -135,6 +140,25 @@ class TWSocket : public TComponent {
  protected:
   using AliveToken = std::shared_ptr<bool>;
   AliveToken Alive() const { return alive_; }
+
+  // Marks the socket busy while one of its handlers runs, so nothing frees it
+  // under that handler even when it pumps the loop. Safe if the handler
+  // destroys the socket.
+  class HandlerFrame {
+   public:
+    explicit HandlerFrame(TWSocket& socket) : socket_(socket), alive_(socket.alive_) {
+      ++socket_.busy_;
+    }
+    ~HandlerFrame() {
+      if (*alive_) --socket_.busy_;
+    }
+    HandlerFrame(const HandlerFrame&) = delete;
+    HandlerFrame& operator=(const HandlerFrame&) = delete;
+
+   private:
+    TWSocket& socket_;
+    AliveToken alive_;
+  };
   bool Destroying() const { return destroying_; }
 
   virtual void NotifyDataSent(uint16_t errCode);
@@ -164,8 +188,9 @@ class TWSocket : public TComponent {
   void ForgetHandle();
   void ResetSettings();
   void ChangeState(TSocketState newState);
+  uint32_t Interest() const;
   void UpdateInterest();
-  void Register();
+  bool Register(const char* label);
   void ApplyLinger();
   bool SetOption(int level, int name, int value, const char* label);
   void ArmAccept(bool on);
@@ -182,7 +207,8 @@ class TWSocket : public TComponent {
   SendQueue sendQueue_;
   int sndBufSize_ = 0;
   bool closeReported_ = false;
-  uint16_t peerError_ = 0;  // a reset seen by a read or by the loop
+  uint16_t peerError_ = 0;     // a reset seen by a read or by the loop
+  uint16_t connectError_ = 0;  // a connect refused inside connect() itself
   bool destroying_ = false;
   bool paused_ = false;
   bool readArmed_ = true;  // a data event waits for the handler to read again

@@ -1,6 +1,13 @@
 #include "net/WSocketServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+
+#include "net/Resolve.h"
 
 namespace vantrel::net {
 
@@ -11,11 +18,31 @@ constexpr auto kBusyRetry = std::chrono::milliseconds(10);
 
 TWSocketClient::TWSocketClient(TComponent* owner) : TWSocket(owner) {}
 
+void TWSocketClient::SetAcceptedPeer(const std::string& addr, const std::string& port) {
+  acceptedAddr_ = addr;
+  acceptedPort_ = port;
+  acceptedPeerSet_ = true;
+}
+
 void TWSocketClient::Dup(int handle) {
+  const bool given = acceptedPeerSet_;
+  acceptedPeerSet_ = false;
   TWSocket::Dup(handle);
-  if (State() == wsConnected) {
-    peerAddr_ = TWSocket::GetPeerAddr();
-    peerPort_ = TWSocket::GetPeerPort();
+  if (State() != wsConnected) return;
+  if (given) {
+    peerAddr_ = acceptedAddr_;
+    peerPort_ = acceptedPort_;
+    return;
+  }
+  // Asked quietly: a connection reset meanwhile has no peer any more, and
+  // that shows as its close, not as a failure to adopt it.
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (getpeername(Handle(), reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
+    peerAddr_ = DottedAddress(ntohl(sin.sin_addr.s_addr));
+    peerPort_ = std::to_string(ntohs(sin.sin_port));
+  } else {
+    peerAddr_ = peerPort_ = "error";
   }
 }
 
@@ -50,21 +77,54 @@ TWSocketClient* TWSocketServer::Clients(int index) const {
 }
 
 void TWSocketServer::TriggerSessionAvailable(uint16_t errCode) {
+  AliveToken alive = Alive();  // the handler may destroy the server
   TWSocket::TriggerSessionAvailable(errCode);
-  if (errCode != 0) return;
-  AliveToken alive = Alive();
-  const int handle = Accept();
-  if (!*alive || handle < 0) return;
+  if (!*alive || errCode != 0) return;
+  std::string peerAddr, peerPort;
+  const int handle = Accept(peerAddr, peerPort);
+  if (handle < 0) return;
+  if (!*alive) {
+    ::close(handle);
+    return;
+  }
 
-  clients_.push_back(ClientClass(this));
-  TWSocketClient* client = clients_.back().get();
-  if (OnClientCreate) OnClientCreate(this, client);
-  if (!*alive) return;
+  // Until the client holds the handle, closing it is ours to do; a client
+  // that never got its connection would never be freed, so it goes too.
+  TWSocketClient* client = nullptr;
+  try {
+    clients_.push_back(ClientClass(this));
+    client = clients_.back().get();
+    if (OnClientCreate) {
+      HandlerFrame frame(*this);
+      OnClientCreate(this, client);
+    }
+  } catch (...) {
+    ::close(handle);
+    if (*alive) RemoveClient(client);
+    throw;
+  }
+  if (!*alive) {
+    ::close(handle);
+    return;
+  }
   client->Banner = Banner;
   client->SetServer(this);
-  client->Dup(handle);
+  client->SetAcceptedPeer(peerAddr, peerPort);
+  try {
+    client->Dup(handle);
+  } catch (...) {
+    if (*alive && client->State() != wsConnected) RemoveClient(client);
+    throw;
+  }
   if (!*alive) return;
-  if (OnClientConnect) OnClientConnect(this, client, 0);
+  if (client->State() != wsConnected) {
+    RemoveClient(client);  // the adoption failed and was reported to its OnError
+    return;
+  }
+  if (OnClientConnect) {
+    HandlerFrame frame(*this);
+    OnClientConnect(this, client, 0);
+  }
   if (!*alive) return;
 
   const bool listed = std::any_of(clients_.begin(), clients_.end(),
@@ -76,6 +136,18 @@ void TWSocketServer::TriggerSessionAvailable(uint16_t errCode) {
     client->Close();
   } else {
     client->StartConnection();
+  }
+}
+
+void TWSocketServer::RemoveClient(TWSocketClient* client) {
+  auto it = std::find_if(clients_.begin(), clients_.end(),
+                         [client](const auto& c) { return c.get() == client; });
+  if (it == clients_.end()) return;
+  std::unique_ptr<TWSocketClient> doomed = std::move(*it);
+  clients_.erase(it);
+  try {
+    doomed.reset();
+  } catch (...) {
   }
 }
 
@@ -100,6 +172,7 @@ void TWSocketServer::DestroyClient(TWSocketClient* client, uint16_t errCode) {
   AliveToken alive = Alive();
   if (OnClientDisconnect) {
     try {
+      HandlerFrame frame(*this);
       OnClientDisconnect(this, client, errCode);
     } catch (const std::exception& e) {
       if (*alive) HandleBackgroundException(e);
@@ -107,16 +180,7 @@ void TWSocketServer::DestroyClient(TWSocketClient* client, uint16_t errCode) {
       if (*alive) HandleBackgroundException(std::runtime_error("unknown exception"));
     }
   }
-  if (!*alive) return;
-  it = std::find_if(clients_.begin(), clients_.end(),
-                    [client](const auto& c) { return c.get() == client; });
-  if (it == clients_.end()) return;
-  std::unique_ptr<TWSocketClient> doomed = std::move(*it);
-  clients_.erase(it);
-  try {
-    doomed.reset();
-  } catch (...) {
-  }
+  if (*alive) RemoveClient(client);
 }
 
 }  // namespace vantrel::net

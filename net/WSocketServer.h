@@ -27,6 +27,8 @@ class TWSocketClient : public TWSocket {
   std::string GetPeerPort() override { return peerPort_; }
 
   void Dup(int handle) override;
+  // The peer as the server's accept saw it, for the next Dup.
+  void SetAcceptedPeer(const std::string& addr, const std::string& port);
   void StartConnection();  // sends the banner, if any
 
  protected:
@@ -35,6 +37,8 @@ class TWSocketClient : public TWSocket {
  private:
   TWSocketServer* server_ = nullptr;
   std::string peerAddr_, peerPort_;
+  std::string acceptedAddr_, acceptedPort_;
+  bool acceptedPeerSet_ = false;
   bool noticeQueued_ = false;
 };
 
@@ -66,6 +70,7 @@ class TWSocketServer : public TWSocket {
   friend class TWSocketClient;
   void ClientClosed(TWSocketClient* client, uint16_t errCode);
   void DestroyClient(TWSocketClient* client, uint16_t errCode);
+  void RemoveClient(TWSocketClient* client);
 
   std::vector<std::unique_ptr<TWSocketClient>> clients_;
 };

@@ -68,6 +68,44 @@ TEST_F(ProxyClosing, ResettingServerLeavesTheClientOpenUntilItCloses) {
   EXPECT_FALSE(Has("RemoteDisconnect"));
 }
 
+// A client whose reading is paused (its upload waits for an origin that does
+// not read, or for a remote connection still being made) and that then
+// resets is noticed all the same: its session goes, with its descriptor.
+struct PausedClientCase {
+  const char* name;
+  bool originStalls;  // else the remote connection waits for a name lookup
+};
+
+void PrintTo(const PausedClientCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ProxyClosingPaused : public ProxyClosing,
+                           public ::testing::WithParamInterface<PausedClientCase> {};
+
+TEST_P(ProxyClosingPaused, ClientResettingWhilePausedIsRemoved) {
+  const PausedClientCase& c = GetParam();
+  origin.OnAccept = [](Peer& p) { p.SetAutoRead(false); };
+  dns.SetReply("stalled.test", testsupport::DnsResponder::Reply::Silent);
+  const std::string host = c.originStalls ? OriginHost() : "stalled.test";
+  const size_t bodySize = c.originStalls ? (32u << 20) : (1u << 20);
+  auto client = NewClient();
+  client->Send("POST http://" + host + "/upload HTTP/1.1\r\nHost: h\r\nContent-Length: " +
+               std::to_string(bodySize) + "\r\n\r\n");
+  client->Send(testsupport::PatternStream(5).Next(bodySize));
+  ASSERT_TRUE(WaitFor([&] { return Session() && Session()->ReadingPaused(); }, kLongDeadline));
+  EXPECT_EQ(origin.Count(), c.originStalls ? 1u : 0u);
+  client->ResetNow();
+  ASSERT_TRUE(WaitFor([&] { return Has("ClientDisconnect"); })) << "the session leaked";
+  EXPECT_EQ(proxy.ActiveClients(), 0);
+  EXPECT_EQ(proxy.Server().ClientCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(ProxyClosing, ProxyClosingPaused,
+                         ::testing::Values(PausedClientCase{"OriginDoesNotRead", true},
+                                           PausedClientCase{"RemoteStillConnecting", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ProxyClosing, FailedLookupHalfClosesTheClientWithoutAnswer) {
   dns.SetReply("missing.test", testsupport::DnsResponder::Reply::NxDomain);
   auto client = NewClient();

@@ -1,6 +1,9 @@
 // Connecting, closing and sending: the order and count of events a program
 // built on the socket layer relies on.
 
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include <string>
 #include <vector>
 
@@ -29,38 +32,78 @@ class ConnectionTest : public NetTest {
   std::vector<std::string> events;
 };
 
-TEST_F(ConnectionTest, RefusedConnectGivesConnectedThenClosed) {
-  int closedPort = 0;
-  Fd bound = testsupport::BindWithoutListening(closedPort);
-  auto s = Connecting(closedPort);
-  s->OnSessionConnected = Record("connected");
-  s->OnSessionClosed = Record("closed");
-  ASSERT_TRUE(Pump([&] { return events.size() >= 2; }));
-  Settle();
-  EXPECT_EQ(events, (std::vector<std::string>{"connected 10061", "closed 0"}));
-  EXPECT_EQ(s->State(), wsClosed);
+// A failed connect is reported once, as OnSessionConnected with its code;
+// once that handler returns the socket is closed and raises nothing more,
+// whether the failure came back from the peer or from connect() itself.
+struct FailedConnectCase {
+  const char* name;
+  enum Cause { Refused, RefusedAtOnce } cause;
+  enum Handler { Nothing, Closes, Destroys } handler;
+  std::vector<std::string> events;
+};
+
+void PrintTo(const FailedConnectCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
-TEST_F(ConnectionTest, RefusedConnectHandlerThatEndsTheSocketGetsNothingMore) {
+class FailedConnect : public ConnectionTest,
+                      public ::testing::WithParamInterface<FailedConnectCase> {};
+
+TEST_P(FailedConnect, ReportsTheCodeThenClosesAndRaisesNothingMore) {
+  const FailedConnectCase& c = GetParam();
   int closedPort = 0;
   Fd bound = testsupport::BindWithoutListening(closedPort);
-
-  // Destroyed inside the handler: nothing after it.
-  auto destroyed = Connecting(closedPort);
-  destroyed->OnSessionClosed = Never("OnSessionClosed after destruction");
-  destroyed->OnSessionConnected = [&](TWSocket*, uint16_t err) {
-    EXPECT_EQ(err, 10061);
-    destroyed.reset();
+  std::unique_ptr<TWSocket> holder;
+  auto s = std::make_unique<TWSocket>();
+  s->OnSessionConnected = [&](TWSocket* sender, uint16_t err) {
+    events.push_back("connected " + std::to_string(err));
+    if (c.handler == FailedConnectCase::Closes) sender->Close();
+    if (c.handler == FailedConnectCase::Destroys) s.reset();
   };
-  // Closed inside the handler: the Close itself reports once, nothing after.
-  auto closed = Connecting(closedPort);
-  closed->OnSessionConnected = [&](TWSocket* s, uint16_t) { s->Close(); };
-  closed->OnSessionClosed = Record("closed");
-
-  ASSERT_TRUE(Pump([&] { return !destroyed && !events.empty(); }));
+  s->OnSessionClosed = Record("closed");
+  s->OnDataAvailable = Record("data");
+  s->OnDataSent = Record("sent");
+  s->OnError = [&](TWSocket*) { events.push_back("error"); };
+  s->SetAddr("127.0.0.1");
+  if (c.cause == FailedConnectCase::Refused) {
+    s->SetPort(std::to_string(closedPort));
+  } else {
+    // Another connection already holds the same local address and port to
+    // the same destination: connect() itself refuses, before any packet.
+    holder = std::make_unique<TWSocket>();
+    holder->SetLocalAddr("127.0.0.1");
+    holder->SetAddr("127.0.0.1");
+    holder->SetPort(std::to_string(port));
+    bool up = false;
+    holder->OnSessionConnected = [&up](TWSocket*, uint16_t err) { up = err == 0; };
+    holder->Connect();
+    ASSERT_TRUE(Pump([&] { return up; }));
+    s->SetLocalAddr("127.0.0.1");
+    s->SetLocalPort(holder->LocalPort());
+    s->SetPort(std::to_string(port));
+  }
+  s->Connect();
+  EXPECT_TRUE(events.empty()) << "reported inside Connect";
+  ASSERT_TRUE(Pump([&] { return events.size() >= c.events.size(); }));
   Settle();
-  EXPECT_EQ(events, std::vector<std::string>{"closed 0"});
+  EXPECT_EQ(events, c.events);
+  if (s) {
+    EXPECT_EQ(s->State(), wsClosed);
+    EXPECT_EQ(s->Handle(), -1);
+  }
 }
+
+using FC = FailedConnectCase;
+INSTANTIATE_TEST_SUITE_P(
+    Connection, FailedConnect,
+    ::testing::Values(
+        FC{"Refused", FC::Refused, FC::Nothing, {"connected 10061", "closed 0"}},
+        FC{"RefusedHandlerCloses", FC::Refused, FC::Closes, {"connected 10061", "closed 0"}},
+        FC{"RefusedHandlerDestroys", FC::Refused, FC::Destroys, {"connected 10061"}},
+        FC{"AtOnce", FC::RefusedAtOnce, FC::Nothing, {"connected 10049", "closed 0"}},
+        FC{"AtOnceHandlerCloses", FC::RefusedAtOnce, FC::Closes, {"connected 10049", "closed 0"}},
+        FC{"AtOnceHandlerDestroys", FC::RefusedAtOnce, FC::Destroys, {"connected 10049"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConnectionTest, DataAndPeerCloseAllArriveBeforeClosed) {
   Link link = Connected(listenFd, port);
@@ -200,7 +243,7 @@ TEST_F(ConnectionTest, SettingsGuardedWhileOpenAndResetByClose) {
   EXPECT_EQ(link.sock->Port(), std::to_string(port));  // the text stays readable
 }
 
-TEST_F(ConnectionTest, SecondListenerOnOnePortIsRefused) {
+TEST_F(ConnectionTest, ListenIsRefusedOnATakenPortAndOnAnOpenSocket) {
   auto first = Listener();
   TWSocket second;
   second.SetAddr("127.0.0.1");
@@ -214,6 +257,59 @@ TEST_F(ConnectionTest, SecondListenerOnOnePortIsRefused) {
   EXPECT_EQ(second.LastError(), 10048);
   EXPECT_EQ(second.State(), wsClosed);
   EXPECT_EQ(second.Handle(), -1);
+
+  // Listening again on a socket that listens already: refused, and the
+  // first listener goes on as before.
+  const int boundPort = first->BoundPort();
+  const int handle = first->Handle();
+  try {
+    first->Listen();
+    ADD_FAILURE() << "Listen on an open socket";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "Error 10022 in function Listen\r\nInvalid argument");
+  }
+  EXPECT_EQ(first->LastError(), 10022);
+  EXPECT_EQ(first->State(), wsListening);
+  EXPECT_EQ(first->Handle(), handle);
+  EXPECT_EQ(first->BoundPort(), boundPort);
+  int available = 0;
+  first->OnSessionAvailable = [&](TWSocket*, uint16_t) { ++available; };
+  Fd client = testsupport::ConnectToLoopback(boundPort);
+  ASSERT_TRUE(Pump([&] { return available > 0; }));
+  const uint64_t before = loop.DispatchedEvents();
+  Settle();
+  EXPECT_LE(loop.DispatchedEvents() - before, 1u) << "the listener keeps waking the loop";
+  EXPECT_EQ(available, 1);
+  Fd accepted(first->Accept());
+  EXPECT_TRUE(accepted.Valid());
+}
+
+// The loop refusing a descriptor is a socket failure like any other: the
+// table's code, to OnError or as ESocketException, and the socket closed.
+TEST_F(ConnectionTest, LoopRefusingTheHandleIsASocketError) {
+  for (const bool withOnError : {false, true}) {
+    SCOPED_TRACE(withOnError ? "OnError" : "exception");
+    TWSocket s;
+    s.LingerOnOff = wsLingerNoSet;  // a file takes no socket options
+    int errors = 0;
+    if (withOnError) s.OnError = [&](TWSocket*) { ++errors; };
+    s.OnSessionClosed = Never("OnSessionClosed for a connection never reported");
+    // epoll refuses regular files.
+    const int file = memfd_create("not-a-socket", MFD_CLOEXEC);
+    ASSERT_GE(file, 0);
+    try {
+      s.Dup(file);
+      EXPECT_TRUE(withOnError) << "Dup of an unwatchable handle did not fail";
+    } catch (const ESocketException& e) {
+      EXPECT_FALSE(withOnError);
+      EXPECT_STREQ(e.what(), "Error 10013 in function WSAAsyncSelect\r\nPermission denied");
+    }
+    EXPECT_EQ(errors, withOnError ? 1 : 0);
+    EXPECT_EQ(s.LastError(), 10013);
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.Handle(), -1);
+    EXPECT_EQ(::fcntl(file, F_GETFD), -1) << "the refused handle was left open";
+  }
 }
 
 }  // namespace

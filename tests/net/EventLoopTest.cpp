@@ -1,7 +1,11 @@
 // The loop itself: task and timer order, cancellation from inside a
 // callback, the nesting limit, and waking an embedding loop.
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -48,6 +52,53 @@ TEST_F(EventLoopTest, NestingIsBounded) {
   ASSERT_TRUE(Pump([&] { return dives > 50 && loop.PendingTasks() == 0; }));
   EXPECT_EQ(deepest, EventLoop::kMaxDepth);
   EXPECT_GT(refused, 0);
+}
+
+// Two descriptors ready in one round: whichever handler runs first closes
+// the other and hands its number to a new watch. The event already fetched
+// for the old descriptor must not reach the new watch, whether the old one
+// was unwatched before its close or only closed.
+TEST_F(EventLoopTest, StaleEventNeverReachesANewWatchOnAReusedNumber) {
+  for (const bool unwatchFirst : {true, false}) {
+    SCOPED_TRACE(unwatchFirst ? "unwatched, then closed" : "closed while watched");
+    int fds[2] = {eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC), eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC)};
+    ASSERT_GE(fds[0], 0);
+    ASSERT_GE(fds[1], 0);
+    int firstCalls = 0, reused = -1, newCalls = 0;
+    for (int i = 0; i < 2; ++i) {
+      loop.AddWatch(fds[i], EPOLLIN, [&, i](uint32_t) {
+        ++firstCalls;
+        uint64_t value;
+        ASSERT_EQ(::read(fds[i], &value, sizeof value), static_cast<ssize_t>(sizeof value));
+        if (reused >= 0) return;
+        const int victim = fds[1 - i];
+        if (unwatchFirst) loop.RemoveWatch(victim);
+        ::close(victim);
+        // Nothing to read on the new descriptor: any call now is the stale one.
+        const int fresh = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        ASSERT_GE(fresh, 0);
+        if (fresh != victim) {
+          ASSERT_EQ(::dup3(fresh, victim, O_CLOEXEC), victim);
+          ::close(fresh);
+        }
+        reused = victim;
+        loop.AddWatch(victim, EPOLLIN, [&](uint32_t) { ++newCalls; });
+      });
+    }
+    // Both are ready before the round that fetches them.
+    ASSERT_TRUE(loop.RunOnce(1000));
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(newCalls, 0);
+    ASSERT_GE(reused, 0);
+    // The new watch itself works.
+    const uint64_t one = 1;
+    ASSERT_EQ(::write(reused, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    ASSERT_TRUE(Pump([&] { return newCalls == 1; }));
+    for (int fd : fds) {
+      loop.RemoveWatch(fd);
+      ::close(fd);
+    }
+  }
 }
 
 // A front end that watches the backend fd must see a post made between rounds.

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/WSocketServer.h"
 #include "tests/net/NetFixture.h"
 
 namespace vantrel::net {
@@ -81,6 +82,17 @@ TEST_F(LifetimeTest, DestroyedInsideItsOwnHandlers) {
     s->DnsLookup("127.0.0.1");
     EXPECT_FALSE(s);
   }
+  // OnSessionAvailable of a server, which accepts after that handler.
+  {
+    auto server = std::make_unique<TWSocketServer>();
+    server->SetAddr("127.0.0.1");
+    server->SetPort("0");
+    server->Listen();
+    server->OnSessionAvailable = [&](TWSocket*, uint16_t) { server.reset(); };
+    Fd client = testsupport::ConnectToLoopback(server->BoundPort());
+    ASSERT_TRUE(Pump([&] { return !server; }));
+    EXPECT_TRUE(PeerSeesEnd(client));
+  }
   // OnError, from a refused Send and from a refused Connect.
   {
     Link link = Connected(listenFd, port);
@@ -122,22 +134,35 @@ TEST_F(LifetimeTest, HandlerDestroysAnotherSocketWithEventsPending) {
   EXPECT_NE(!a.sock, !b.sock);
 }
 
+// A data handler that throws is not reported, and the round ends as if it
+// had returned: one that threw before reading gets no further call until
+// someone reads, instead of one per turn of the loop.
 TEST_F(LifetimeTest, ExceptionFromOnDataAvailableIsDropped) {
-  Link link = Connected(listenFd, port);
-  link.sock->OnBgException = [](TWSocket*, const std::exception& e, bool&) {
-    ADD_FAILURE() << "OnBgException for a data handler: " << e.what();
-  };
-  std::string received;
-  link.sock->OnDataAvailable = [&](TWSocket* s, uint16_t) {
-    received += s->ReceiveText();
-    throw std::runtime_error("data handler failed");
-  };
-  ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), "one"));
-  ASSERT_TRUE(Pump([&] { return received == "one"; }));
-  EXPECT_EQ(link.sock->State(), wsConnected);
-  ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), "two"));
-  ASSERT_TRUE(Pump([&] { return received == "onetwo"; }));
-  EXPECT_EQ(link.sock->State(), wsConnected);
+  for (const bool readsFirst : {true, false}) {
+    SCOPED_TRACE(readsFirst ? "throws after reading" : "throws before reading");
+    Link link = Connected(listenFd, port);
+    link.sock->OnBgException = [](TWSocket*, const std::exception& e, bool&) {
+      ADD_FAILURE() << "OnBgException for a data handler: " << e.what();
+    };
+    std::string received;
+    int calls = 0;
+    link.sock->OnDataAvailable = [&](TWSocket* s, uint16_t) {
+      ++calls;
+      if (readsFirst) received += s->ReceiveText();
+      throw std::runtime_error("data handler failed");
+    };
+    int writes = 0;
+    for (const char* piece : {"one", "two"}) {
+      ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), piece));
+      ++writes;
+      ASSERT_TRUE(Pump([&] { return calls >= writes; }));
+      Settle();
+      EXPECT_EQ(calls, writes) << "the data handler was called again without a read";
+      if (!readsFirst) received += link.sock->ReceiveText();  // reading re-arms it
+      EXPECT_EQ(link.sock->State(), wsConnected);
+    }
+    EXPECT_EQ(received, "onetwo");
+  }
 }
 
 TEST_F(LifetimeTest, ExceptionFromOnSessionConnectedGoesToOnBgException) {

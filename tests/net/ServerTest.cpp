@@ -1,6 +1,8 @@
 // The listening server: banners, the client limit, and how a client's end is
 // reported and the client freed.
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -122,25 +124,43 @@ TEST_F(ServerTest, ClientClosedByOnClientConnectGetsNoBanner) {
   EXPECT_EQ(server.ClientCount(), 0);
 }
 
-TEST_F(ServerTest, EndedClientStaysCountedUntilDisconnectOnItsOwnTurn) {
+// However the connection ends (from the loop, or inside a call the program
+// makes), the client is reported and freed on a later turn, never inside its
+// own OnSessionClosed, even when that handler pumps the loop (a message box).
+struct ClientEndCase {
+  const char* name;
+  enum How { PeerCloses, Close, Abort, FailingSend } how;
+  uint16_t code;
+};
+
+void PrintTo(const ClientEndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ClientEnd : public ServerTest, public ::testing::WithParamInterface<ClientEndCase> {};
+
+TEST_P(ClientEnd, EndedClientStaysCountedUntilDisconnectOnItsOwnTurn) {
+  const ClientEndCase& c = GetParam();
   server.Banner = "";
   bool inSessionClosed = false;
   uint64_t closedAt = 0;
   int countAtClose = -1, countAtDisconnect = -1;
+  std::vector<uint16_t> closedCodes;
   server.OnClientConnect = [&](TWSocketServer* s, TWSocketClient* client, uint16_t) {
     ++connected;
-    client->OnSessionClosed = [&, s](TWSocket*, uint16_t) {
+    client->OnSessionClosed = [&, s](TWSocket*, uint16_t err) {
       inSessionClosed = true;
       countAtClose = s->ClientCount();
       closedAt = loop.DispatchedEvents();
-      loop.ProcessMessages();  // a nested round must not run the disconnect inside this handler
+      for (int i = 0; i < 3; ++i) loop.ProcessMessages();  // must not free us meanwhile
+      closedCodes.push_back(err);
       inSessionClosed = false;
     };
   };
   server.OnClientDisconnect = [&](TWSocketServer* s, TWSocketClient* client, uint16_t err) {
     EXPECT_FALSE(inSessionClosed);
     EXPECT_GT(loop.DispatchedEvents(), closedAt);
-    EXPECT_EQ(err, 0);
+    EXPECT_EQ(err, c.code);
     EXPECT_EQ(s->Clients(0), client);
     EXPECT_EQ(destroyed, 0);
     countAtDisconnect = s->ClientCount();
@@ -150,16 +170,115 @@ TEST_F(ServerTest, EndedClientStaysCountedUntilDisconnectOnItsOwnTurn) {
   Fd fd = Join();
   EXPECT_EQ(server.Clients(-1), nullptr);
   EXPECT_EQ(server.Clients(server.ClientCount()), nullptr);
-  ASSERT_NE(server.Clients(0), nullptr);
-  EXPECT_EQ(server.Clients(0)->GetPeerAddr(), "127.0.0.1");
+  TWSocketClient* client = server.Clients(0);
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->GetPeerAddr(), "127.0.0.1");
 
-  fd.Reset();
+  switch (c.how) {
+    case ClientEndCase::PeerCloses: fd.Reset(); break;
+    case ClientEndCase::Close: client->Close(); break;
+    case ClientEndCase::Abort: client->Abort(); break;
+    case ClientEndCase::FailingSend:
+      client->Shutdown(1);
+      client->SendText("after our own end");
+      break;
+  }
   ASSERT_TRUE(Pump([&] { return destroyed == 1; }));
+  EXPECT_EQ(closedCodes, std::vector<uint16_t>{c.code});
   EXPECT_EQ(countAtClose, 1);
   EXPECT_EQ(countAtDisconnect, 1);
   EXPECT_EQ(disconnected, 1);
   EXPECT_EQ(server.ClientCount(), 0);
   EXPECT_EQ(server.Clients(0), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Server, ClientEnd,
+    ::testing::Values(ClientEndCase{"PeerCloses", ClientEndCase::PeerCloses, 0},
+                      ClientEndCase{"Close", ClientEndCase::Close, 0},
+                      ClientEndCase{"Abort", ClientEndCase::Abort, 0},
+                      ClientEndCase{"FailingSend", ClientEndCase::FailingSend, 10053}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A connection reset while it waited to be accepted is still a client like
+// any other: connected, then ended and freed; the listener is not disturbed.
+TEST_F(ServerTest, ClientResetBeforeItIsAcceptedLeavesTheListenerAlone) {
+  for (const bool withBgHandler : {false, true}) {
+    SCOPED_TRACE(withBgHandler ? "with OnBgException" : "without OnBgException");
+    TWSocketServer srv;
+    srv.SetAddr("127.0.0.1");
+    srv.SetPort("0");
+    if (withBgHandler) {
+      srv.OnBgException = [](TWSocket*, const std::exception& e, bool& canClose) {
+        ADD_FAILURE() << "listener failed: " << e.what();
+        canClose = false;
+      };
+    }
+    std::vector<TWSocketClient*> live;
+    std::vector<std::string> peers;
+    int ended = 0;
+    srv.OnClientConnect = [&](TWSocketServer*, TWSocketClient* client, uint16_t) {
+      live.push_back(client);
+      peers.push_back(client->GetPeerAddr());
+    };
+    srv.OnClientDisconnect = [&](TWSocketServer*, TWSocketClient* client, uint16_t) {
+      const auto it = std::find(live.begin(), live.end(), client);
+      EXPECT_NE(it, live.end()) << "OnClientDisconnect for a client never connected";
+      if (it != live.end()) live.erase(it);
+      ++ended;
+    };
+    srv.Listen();
+    Fd doomed = testsupport::ConnectToLoopback(srv.BoundPort());
+    testsupport::CloseWithReset(doomed);
+    Fd alive = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return peers.size() == 2 && ended == 1; }));
+    Settle();
+    EXPECT_EQ(srv.State(), wsListening);
+    EXPECT_EQ(srv.ClientCount(), 1);
+    EXPECT_EQ(peers, (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+    Fd third = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return peers.size() == 3; }));
+  }
+}
+
+// A factory or an OnClientCreate that throws: the failure is reported on the
+// server, the connection closed and the half-made client freed.
+TEST_F(ServerTest, FailedClientCreationClosesTheConnectionAndFreesTheClient) {
+  for (const bool factoryThrows : {true, false}) {
+    SCOPED_TRACE(factoryThrows ? "factory" : "OnClientCreate");
+    TWSocketServer srv;
+    srv.SetAddr("127.0.0.1");
+    srv.SetPort("0");
+    srv.Banner = "";
+    int made = 0, freed = 0, failures = 0;
+    bool fail = true;
+    srv.ClientClass = [&](TWSocketServer* owner) -> std::unique_ptr<TWSocketClient> {
+      if (fail && factoryThrows) throw std::runtime_error("no client");
+      ++made;
+      return std::make_unique<CountedClient>(owner, freed);
+    };
+    srv.OnClientCreate = [&](TWSocketServer*, TWSocketClient*) {
+      if (fail && !factoryThrows) throw std::runtime_error("no client");
+    };
+    srv.OnBgException = [&](TWSocket*, const std::exception& e, bool& canClose) {
+      EXPECT_STREQ(e.what(), "no client");
+      canClose = false;
+      ++failures;
+    };
+    srv.OnClientConnect = [&](TWSocketServer*, TWSocketClient*, uint16_t) { ++connected; };
+    srv.Listen();
+    Fd refused = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return failures == 1; }));
+    EXPECT_EQ(ReadToEnd(refused), "");
+    EXPECT_EQ(srv.ClientCount(), 0);
+    EXPECT_EQ(freed, made);
+    EXPECT_EQ(srv.State(), wsListening);
+    fail = false;
+    const int before = connected;
+    Fd served = testsupport::ConnectToLoopback(srv.BoundPort());
+    ASSERT_TRUE(Pump([&] { return connected > before; }));
+    EXPECT_EQ(srv.ClientCount(), 1);
+  }
 }
 
 TEST_F(ServerTest, ExceptionInOnClientDisconnectStillFreesTheClient) {

@@ -247,30 +247,74 @@ TEST_F(TransferTest, PeerResetIsReportedWithItsCode) {
   }
 }
 
-// While reading is paused the peer's orderly end waits as well, so a pause
-// holds even when the peer finishes; everything arrives after the resume.
-TEST_F(TransferTest, PausedSocketHearsThePeersEndOnlyAfterResuming) {
-  int port = 0;
-  Fd listenFd = testsupport::ListenOnLoopback(port);
+// A pause holds back reading, never the news that the peer is gone. An
+// orderly end waits for the resume (the peer may still read what we send,
+// and nothing it sent may be lost); a reset, or a hang-up once our side has
+// finished sending too, is reported while paused, or the socket would stay
+// open for good.
+struct PausedEndCase {
+  const char* name;
+  enum How { Fin, HangUp, Reset } how;
+  bool reportedWhilePaused;
+  uint16_t code;
+};
+
+void PrintTo(const PausedEndCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PausedEnd : public TransferTest, public ::testing::WithParamInterface<PausedEndCase> {};
+
+TEST_P(PausedEnd, ResetsAndHangUpsAreReportedOrderlyEndsWaitForTheResume) {
+  const PausedEndCase& c = GetParam();
+  listenFd = testsupport::ListenOnLoopback(port);
   Link link = Connected(listenFd, port);
   std::string got;
-  bool closed = false;
+  std::vector<uint16_t> closed;
+  size_t gotAtClose = 0;
   link.sock->OnDataAvailable = [&got](TWSocket* s, uint16_t) { got += s->ReceiveText(); };
   link.sock->OnSessionClosed = [&](TWSocket*, uint16_t err) {
-    EXPECT_EQ(err, 0);
-    closed = true;
+    closed.push_back(err);
+    gotAtClose = got.size();
   };
   link.sock->PauseReading();
+  if (c.how == PausedEndCase::HangUp) link.sock->Shutdown(1);
   const std::string payload = testsupport::PatternStream(7).Next(20000);
   ASSERT_TRUE(testsupport::WriteAll(link.peer.Get(), payload));
-  ::shutdown(link.peer.Get(), SHUT_WR);
+  if (c.how == PausedEndCase::Reset) {
+    testsupport::CloseWithReset(link.peer);
+  } else {
+    ::shutdown(link.peer.Get(), SHUT_WR);
+  }
+  if (c.reportedWhilePaused) {
+    ASSERT_TRUE(Pump([&] { return !closed.empty(); }, 3s)) << "close never reported";
+    EXPECT_TRUE(link.sock->ReadingPaused());
+  } else {
+    const uint64_t before = loop.DispatchedEvents();
+    Settle();
+    EXPECT_LE(loop.DispatchedEvents() - before, 1u) << "a paused socket keeps waking the loop";
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(closed.empty());
+    link.sock->ResumeReading();
+    ASSERT_TRUE(Pump([&] { return !closed.empty(); }));
+  }
   Settle();
-  EXPECT_TRUE(got.empty());
-  EXPECT_FALSE(closed);
-  link.sock->ResumeReading();
-  ASSERT_TRUE(Pump([&] { return closed; }));
-  EXPECT_EQ(got, payload);
+  EXPECT_EQ(closed, std::vector<uint16_t>{c.code});
+  EXPECT_EQ(link.sock->State(), wsClosed);
+  // Whatever the system still held came before the close; a reset may
+  // have taken it with it.
+  EXPECT_EQ(gotAtClose, got.size());
+  if (c.how != PausedEndCase::Reset) {
+    EXPECT_EQ(got, payload);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Transfer, PausedEnd,
+    ::testing::Values(PausedEndCase{"OrderlyEnd", PausedEndCase::Fin, false, 0},
+                      PausedEndCase{"HangUp", PausedEndCase::HangUp, true, 0},
+                      PausedEndCase{"Reset", PausedEndCase::Reset, true, 10054}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace vantrel::net
 
