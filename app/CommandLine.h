@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "routing/CountryImport.h"
+
 namespace vantrel {
 
 struct TCommandLine {
@@ -16,6 +18,8 @@ struct TCommandLine {
   std::optional<std::filesystem::path> dataDir;
   // Send-queue blocks handed to the system per call (throughput tuning).
   std::optional<int> sendBlocks;
+  // --import-country FORMAT FILE...: make the country files and exit.
+  std::optional<routing::TImportRequest> importCountry;
 };
 
 // A command line we cannot act on; the message says why.
@@ -25,6 +29,7 @@ class EUsageError : public std::runtime_error {
 };
 
 // Arguments without the program name. Accepts "--port N" and "--port=N".
+// --import-country takes every argument up to the next "--" option.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
