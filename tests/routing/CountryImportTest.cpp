@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -688,26 +689,38 @@ struct RefRange {
   std::string code;
 };
 
+// Calls `on` for each line of a whole file's text (LF ends).
+template <typename OnLine>
+void Lines(const std::string& text, OnLine on) {
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    on(rest.substr(0, end));
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+}
+
 // A plain reading of the source, independent of the importer's parsers.
 std::vector<RefRange> ReferenceScan(const fs::path& path) {
   std::vector<RefRange> ranges;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string first, last, code;
-    if (!std::getline(fields, first, ',') || !std::getline(fields, last, ',') ||
-        !std::getline(fields, code)) {
-      continue;
+  Lines(ReadText(path), [&](std::string_view line) {
+    if (line.empty() || line[0] == '#') return;
+    const size_t comma1 = line.find(',');
+    const size_t comma2 = line.find(',', comma1 + 1);
+    if (comma2 == std::string_view::npos) return;
+    const std::string_view code = line.substr(comma2 + 1);
+    unsigned long long a = 0, b = 0;
+    const char* begin = line.data();
+    const auto ra = std::from_chars(begin, begin + comma1, a);
+    const auto rb = std::from_chars(begin + comma1 + 1, begin + comma2, b);
+    if (ra.ec != std::errc() || ra.ptr != begin + comma1 || rb.ec != std::errc() ||
+        rb.ptr != begin + comma2 || code == "??" || a > 4294967295ull || b > 4294967295ull ||
+        a > b) {
+      return;
     }
-    if (code == "??" || first.empty() || last.empty()) continue;
-    if (first.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (last.find_first_not_of("0123456789") != std::string::npos) continue;
-    const unsigned long long a = std::stoull(first), b = std::stoull(last);
-    if (a > 4294967295ull || b > 4294967295ull || a > b) continue;
-    ranges.push_back({static_cast<uint32_t>(a), static_cast<uint32_t>(b), code});
-  }
+    ranges.push_back({static_cast<uint32_t>(a), static_cast<uint32_t>(b), std::string(code)});
+  });
   std::sort(ranges.begin(), ranges.end(),
             [](const RefRange& x, const RefRange& y) { return x.first < y.first; });
   return ranges;
@@ -716,35 +729,31 @@ std::vector<RefRange> ReferenceScan(const fs::path& path) {
 // The written database as ranges, checking each line's shape on the way.
 std::vector<RefRange> ReadDatabase(const fs::path& path) {
   std::vector<RefRange> ranges;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    EXPECT_GE(line.size(), 2u);
-    EXPECT_EQ(line.front(), '"');
-    EXPECT_EQ(line.back(), '"');
-    std::vector<std::string> fields;
-    const std::string inner = line.substr(1, line.size() - 2);
-    size_t start = 0;
-    for (int i = 0; i < 5; ++i) {
-      const size_t cut = inner.find("\",\"", start);
-      if (cut == std::string::npos) break;
-      fields.push_back(inner.substr(start, cut - start));
-      start = cut + 3;
-    }
-    fields.push_back(inner.substr(start));
-    if (fields.size() != 6) {
-      ADD_FAILURE() << "not six quoted fields: " << line;
-      return ranges;
+  bool bad = false;
+  Lines(ReadText(path), [&](std::string_view line) {
+    if (bad) return;
+    std::string_view fields[6];
+    size_t count = 0;
+    if (line.size() >= 2 && line.front() == '"' && line.back() == '"') {
+      std::string_view inner = line.substr(1, line.size() - 2);
+      for (; count < 5; ++count) {
+        const size_t cut = inner.find("\",\"");
+        if (cut == std::string_view::npos) break;
+        fields[count] = inner.substr(0, cut);
+        inner.remove_prefix(cut + 3);
+      }
+      fields[count++] = inner;
     }
     const auto first = ParseDecimal32(fields[2]);
     const auto last = ParseDecimal32(fields[3]);
-    if (!first || !last || ParseIPv4(fields[0]) != first || ParseIPv4(fields[1]) != last ||
-        fields[4].size() != 2 || fields[5].empty()) {
-      ADD_FAILURE() << "bad line: " << line;
-      return ranges;
+    if (count != 6 || !first || !last || ParseIPv4(fields[0]) != first ||
+        ParseIPv4(fields[1]) != last || fields[4].size() != 2 || fields[5].empty()) {
+      ADD_FAILURE() << "not six quoted fields that agree: " << line;
+      bad = true;
+      return;
     }
-    ranges.push_back({*first, *last, fields[4]});
-  }
+    ranges.push_back({*first, *last, std::string(fields[4])});
+  });
   return ranges;
 }
 
