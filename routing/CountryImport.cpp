@@ -78,19 +78,6 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& text, std::st
   return true;
 }
 
-void AppendNumber(std::string& out, uint32_t value) {
-  char buffer[10];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  out.append(buffer, end);
-}
-
-void AppendDotted(std::string& out, uint32_t address) {
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    AppendNumber(out, (address >> shift) & 0xFF);
-    if (shift > 0) out += '.';
-  }
-}
-
 std::string NameOf(std::string_view code, const TCountryNames& names) {
   const auto found = names.find(code);
   return found == names.end() ? std::string(code) : found->second;
@@ -248,31 +235,64 @@ size_t NormaliseRanges(std::vector<TImportRange>& ranges) {
 }
 
 std::string FormatCountryCsv(const std::vector<TImportRange>& ranges, const TCountryNames& names) {
-  // Names looked up once per country, not once per range.
-  std::unordered_map<uint16_t, std::string> quotedNames;
-  std::string out;
-  out.reserve(ranges.size() * 80);
-  for (const TImportRange& range : ranges) {
-    const auto key = static_cast<uint16_t>((static_cast<unsigned char>(range.code[0]) << 8) |
-                                           static_cast<unsigned char>(range.code[1]));
-    auto found = quotedNames.find(key);
-    if (found == quotedNames.end()) {
-      found = quotedNames.emplace(key, NameOf(range.Code(), names)).first;
+  // Each country's name looked up once, then found by its code: two of the
+  // 36 characters TakeCountryCode lets through.
+  std::vector<std::string> countryNames;
+  std::array<int32_t, 36 * 36> slot;
+  slot.fill(-1);
+  const auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    return -1;
+  };
+  std::vector<int32_t> nameOf(ranges.size());
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const int high = digit(ranges[i].code[0]);
+    const int low = digit(ranges[i].code[1]);
+    int32_t* cached = (high < 0 || low < 0) ? nullptr : &slot[high * 36 + low];
+    if (cached == nullptr || *cached < 0) {
+      const auto index = static_cast<int32_t>(countryNames.size());
+      countryNames.push_back(NameOf(ranges[i].Code(), names));
+      if (cached != nullptr) *cached = index;
+      nameOf[i] = index;
+    } else {
+      nameOf[i] = *cached;
     }
-    out += '"';
-    AppendDotted(out, range.first);
-    out += "\",\"";
-    AppendDotted(out, range.last);
-    out += "\",\"";
-    AppendNumber(out, range.first);
-    out += "\",\"";
-    AppendNumber(out, range.last);
-    out += "\",\"";
-    out.append(range.code, 2);
-    out += "\",\"";
-    out += found->second;
-    out += "\"\n";
   }
+  // Six pairs of quotes, five commas, two dotted and two decimal numbers at most.
+  constexpr size_t kLongestWithoutName = 70;
+  size_t size = 0;
+  for (int32_t index : nameOf) size += kLongestWithoutName + countryNames[index].size();
+  std::string out(size, '\0');
+  char* p = out.data();
+  const auto put = [&p](std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  };
+  const auto number = [&p](uint32_t value) { p = std::to_chars(p, p + 10, value).ptr; };
+  const auto dotted = [&](uint32_t address) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      number((address >> shift) & 0xFF);
+      if (shift > 0) *p++ = '.';
+    }
+  };
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const TImportRange& range = ranges[i];
+    put("\"");
+    dotted(range.first);
+    put("\",\"");
+    dotted(range.last);
+    put("\",\"");
+    number(range.first);
+    put("\",\"");
+    number(range.last);
+    put("\",\"");
+    put(range.Code());
+    put("\",\"");
+    put(countryNames[nameOf[i]]);
+    put("\"\n");
+  }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
