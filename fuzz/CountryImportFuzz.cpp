@@ -18,7 +18,7 @@ void Check(bool ok) {
 }
 
 bool IsCodeChar(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
+  return c >= 'A' && c <= 'Z';
 }
 
 void CheckCode(std::string_view code) {

@@ -107,7 +107,7 @@ std::optional<TImportRequest> ParseImportRequest(const std::vector<std::string>&
   } else if (format == "cidr") {
     request.format = TImportFormat::Cidr;
     if (operands.size() < 2 || !TakeCountryCode(operands[1], request.code)) {
-      error = "--import-country cidr needs a country code of two letters or digits";
+      error = "--import-country cidr needs a country code of two letters";
       return std::nullopt;
     }
     firstFile = 2;
@@ -236,20 +236,16 @@ size_t NormaliseRanges(std::vector<TImportRange>& ranges) {
 
 std::string FormatCountryCsv(const std::vector<TImportRange>& ranges, const TCountryNames& names) {
   // Each country's name looked up once, then found by its code: two of the
-  // 36 characters TakeCountryCode lets through.
+  // letters TakeCountryCode lets through.
   std::vector<std::string> countryNames;
-  std::array<int32_t, 36 * 36> slot;
+  std::array<int32_t, 26 * 26> slot;
   slot.fill(-1);
-  const auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    return -1;
-  };
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' : -1; };
   std::vector<int32_t> nameOf(ranges.size());
   for (size_t i = 0; i < ranges.size(); ++i) {
-    const int high = digit(ranges[i].code[0]);
-    const int low = digit(ranges[i].code[1]);
-    int32_t* cached = (high < 0 || low < 0) ? nullptr : &slot[high * 36 + low];
+    const int high = letter(ranges[i].code[0]);
+    const int low = letter(ranges[i].code[1]);
+    int32_t* cached = (high < 0 || low < 0) ? nullptr : &slot[high * 26 + low];
     if (cached == nullptr || *cached < 0) {
       const auto index = static_cast<int32_t>(countryNames.size());
       countryNames.push_back(NameOf(ranges[i].Code(), names));

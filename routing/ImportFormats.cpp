@@ -8,8 +8,8 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool IsAsciiAlnum(char c) {
-  return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 char Upper(char c) {
@@ -95,7 +95,7 @@ std::optional<TImportRange> ParseCidr(std::string_view text) {
 }
 
 bool TakeCountryCode(std::string_view text, char code[2]) {
-  if (text.size() != 2 || !IsAsciiAlnum(text[0]) || !IsAsciiAlnum(text[1])) return false;
+  if (text.size() != 2 || !IsAsciiLetter(text[0]) || !IsAsciiLetter(text[1])) return false;
   const char a = Upper(text[0]);
   const char b = Upper(text[1]);
   if (a == 'Z' && b == 'Z') return false;

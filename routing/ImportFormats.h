@@ -31,8 +31,10 @@ std::optional<uint32_t> ParseIPv4(std::string_view text);
 // "a.b.c.d/len" (or a bare address, taken as /32) whose host bits are zero.
 std::optional<TImportRange> ParseCidr(std::string_view text);
 
-// A country code as the output carries it: two ASCII letters or digits,
-// upper-cased. "??" and "ZZ" stand for unknown and are refused.
+// A country code as the output carries it: two ASCII letters, upper-cased.
+// "??" and "ZZ" stand for unknown and are refused; digits are refused too,
+// since a quoted code of digits would match a quoted two-digit bound of
+// another line when the database is searched for it.
 bool TakeCountryCode(std::string_view text, char code[2]);
 
 // Walks the comma-separated fields of one line. A field wrapped in double

@@ -190,6 +190,7 @@ TEST(ImportLines, EachFormatTakesGoodLinesAndRefusesBadOnes) {
       {Tor, "15726992,15726999,??", R::Skipped},
       {Tor, "1,2,ZZ", R::Skipped},
       {Tor, "1,2,USA", R::Skipped},
+      {Tor, "1,2,A1", R::Skipped},  // would match the quoted bound "10".."99" of other lines
       {Tor, "1,2,", R::Skipped},
       {Tor, "1,2", R::Skipped},
       {Tor, "1,2,AU,extra", R::Skipped},
@@ -658,6 +659,7 @@ TEST(ImportCommand, ExitCodesOfTheProgram) {
       {{"--import-country", "maxmind", geoip}, 2, "unknown import format"},
       {{"--import-country", "cidr", geoip}, 2, "country code"},
       {{"--import-country", "cidr", "D", geoip}, 2, "country code"},
+      {{"--import-country", "cidr", "10", geoip}, 2, "country code"},
       {{"--import-country", "geolite2", geoip}, 2, "two files"},
       {{"--import-country", "tor", geoip, "--port", "8080"}, 2, "no option but --data-dir"},
       {{"--import-country", "tor", geoip, "--import-country", "tor", geoip}, 2, "twice"},
