@@ -94,6 +94,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsageError("invalid name server '" + value + "' (expected IP or IP:PORT)");
       }
       line.dnsServers.push_back(server);
+    } else if (arg == "--import-country") {
+      if (line.importCountry) throw EUsageError("--import-country given twice");
+      std::vector<std::string> operands;
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) operands.push_back(args[++i]);
+      std::string error;
+      line.importCountry = routing::ParseImportRequest(operands, error);
+      if (!line.importCountry) throw EUsageError(error);
     } else if (TakeValue(args, i, "--data-dir", value)) {
       if (value.empty()) throw EUsageError("option --data-dir needs a folder");
       line.dataDir = value;
@@ -101,12 +108,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       throw EUsageError("unknown option '" + arg + "'");
     }
   }
+  if (line.importCountry && (line.headless || line.port || line.sendBlocks)) {
+    throw EUsageError("--import-country takes no option but --data-dir");
+  }
   return line;
 }
 
 std::string UsageText() {
   return "Usage: vantrel [--headless] [--port N] [--data-dir DIR] [--send-blocks N]\n"
          "               [--dns-server IP[:PORT]]...\n"
+         "       vantrel --import-country FORMAT FILE... [--data-dir DIR]\n"
          "An HTTP proxy for one workstation or a small LAN.\n"
          "\n"
          "  --headless        run without a window; the activity log goes to\n"
@@ -122,6 +133,16 @@ std::string UsageText() {
          "                    look names up at this name server (port 53 unless\n"
          "                    given; [IPv6]:PORT); repeat for more servers, tried\n"
          "                    in order; default: the system's name servers\n"
+         "  --import-country FORMAT FILE...\n"
+         "                    make GeoIPCountryWhoIs.csv in the data folder (and\n"
+         "                    countries.dat when missing) from published data, then\n"
+         "                    exit; FORMAT is one of:\n"
+         "                      tor       Tor's geoip file (/usr/share/tor/geoip)\n"
+         "                      dbip      DB-IP's IP to Country Lite CSV\n"
+         "                      geolite2  GeoLite2 Country CSV: the Blocks-IPv4\n"
+         "                                file and the Locations file\n"
+         "                      cidr CC   one a.b.c.d/len per line, all for\n"
+         "                                country CC\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "routing/CountryImport.h"
+
 namespace vantrel {
 
 struct TCommandLine {
@@ -19,6 +21,8 @@ struct TCommandLine {
   // Name servers for every lookup, as the resolver takes them ("IP:PORT",
   // "[IPv6]:PORT"); empty: the system's.
   std::vector<std::string> dnsServers;
+  // --import-country FORMAT FILE...: make the country files and exit.
+  std::optional<routing::TImportRequest> importCountry;
 };
 
 // A command line we cannot act on; the message says why.
@@ -28,6 +32,7 @@ class EUsageError : public std::runtime_error {
 };
 
 // Arguments without the program name. Accepts "--port N" and "--port=N".
+// --import-country takes every argument up to the next "--" option.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
+#include "config/DataFolder.h"
 #include "net/Resolver.h"
 
 namespace {
@@ -18,6 +19,23 @@ void RaiseDescriptorLimit() {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
   }
+}
+
+int RunImport(const vantrel::TCommandLine& line) {
+  using namespace vantrel;
+  if (line.dataDir) {
+    std::error_code error;
+    std::filesystem::create_directories(*line.dataDir, error);
+    if (error || !std::filesystem::is_directory(*line.dataDir)) {
+      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n", line.dataDir->c_str(),
+                   error ? error.message().c_str() : "not a folder");
+      return 1;
+    }
+    SetDataFolder(*line.dataDir);
+  }
+  routing::TImportOptions options;
+  options.dataFolder = DataFolder();
+  return routing::RunCountryImport(*line.importCountry, options, stdout, stderr);
 }
 
 }  // namespace
@@ -39,6 +57,7 @@ int main(int argc, char** argv) {
     std::puts("vantrel " VANTREL_VERSION);
     return 0;
   }
+  if (line.importCountry) return RunImport(line);
   RaiseDescriptorLimit();
   // Before any front end starts: every lookup of the program goes there.
   if (!line.dnsServers.empty()) {

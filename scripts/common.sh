@@ -25,3 +25,20 @@ configure_and_build() {
   cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
   cmake --build "$root/$dir"
 }
+
+# fetch_tor_geoip DIR: extracts Debian's tor-geoipdb (Tor's IPv4 country data)
+# into DIR/tor-geoipdb without installing tor, for the import test on real
+# data. Prints the data file's path; prints nothing when the package cannot be
+# had, and that test is then skipped.
+fetch_tor_geoip() {
+  local dir="$1" file="$1/tor-geoipdb/usr/share/tor/geoip" work
+  if [ ! -f "$file" ]; then
+    work="$(mktemp -d)" || return 0
+    if (cd "$work" && apt-get download tor-geoipdb) >/dev/null 2>&1; then
+      mkdir -p "$dir" && dpkg-deb -x "$work"/tor-geoipdb_*.deb "$dir/tor-geoipdb" >/dev/null 2>&1 || true
+    fi
+    rm -rf "$work"
+  fi
+  if [ -f "$file" ]; then echo "$file"; fi
+  return 0
+}

@@ -29,6 +29,17 @@ TEST(CommandLine, ReadsEveryOptionInBothSpellings) {
             (std::vector<std::string>{"127.0.0.1:5353", "010.0.0.1", "[::1]", "[fe80::1]:53"}));
 }
 
+TEST(CommandLine, ImportTakesItsOperandsUpToTheNextOption) {
+  const auto line =
+      ParseCommandLine({"--import-country", "cidr", "za", "a.txt", "b.txt", "--data-dir", "d"});
+  ASSERT_TRUE(line.importCountry.has_value());
+  EXPECT_EQ(line.importCountry->format, routing::TImportFormat::Cidr);
+  EXPECT_EQ(std::string(line.importCountry->code, 2), "ZA");
+  EXPECT_EQ(line.importCountry->files, (std::vector<std::filesystem::path>{"a.txt", "b.txt"}));
+  EXPECT_EQ(line.dataDir, "d");
+  EXPECT_FALSE(ParseCommandLine({"--headless"}).importCountry.has_value());
+}
+
 TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--bogus"},
@@ -56,6 +67,14 @@ TEST(CommandLine, RefusesUnknownOptionsAndBadPorts) {
            {"--dns-server", "[::1"},
            {"--dns-server", "[::1]53"},
            {"--dns-server", "[127.0.0.1]:53"},
+           {"--import-country"},
+           {"--import-country", "tor"},
+           {"--import-country", "csv", "f"},
+           {"--import-country", "cidr", "f"},
+           {"--import-country", "geolite2", "blocks.csv"},
+           {"--import-country", "geolite2", "a", "b", "c"},
+           {"--import-country", "tor", "f", "--headless"},
+           {"--port", "80", "--import-country", "tor", "f"},
        }) {
     EXPECT_THROW(ParseCommandLine(args), EUsageError) << args.front();
   }
