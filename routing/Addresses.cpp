@@ -1,6 +1,7 @@
 #include "routing/Addresses.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace vantrel {
 
@@ -9,11 +10,15 @@ namespace {
 constexpr size_t kNormalLength = 15;
 constexpr size_t kEntryLength = 2 * kNormalLength + 1;
 
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 bool ParsePart(std::string_view text, uint32_t& part) {
   if (text.empty()) return false;
   uint32_t value = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!IsDigit(c)) return false;
     value = value * 10 + static_cast<uint32_t>(c - '0');
     if (value > 255) return false;  // also stops any overflow of long digit runs
   }
@@ -22,6 +27,17 @@ bool ParsePart(std::string_view text, uint32_t& part) {
 }
 
 }  // namespace
+
+std::optional<uint32_t> ParseDecimal32(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
+}
 
 bool ParseAddress(std::string_view text, uint32_t& address) {
   uint32_t value = 0;

@@ -5,6 +5,7 @@
 // "first-last" in that form.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,10 @@ namespace vantrel {
 // Four decimal parts of 0 to 255 split at the first three dots, digits only
 // (a leading zero is still decimal: "010" is ten). Anything else is false.
 bool ParseAddress(std::string_view text, uint32_t& address);
+
+// An address written as one unsigned decimal number, digits only, leading
+// zeros allowed; nullopt above 4294967295 rather than wrapping.
+std::optional<uint32_t> ParseDecimal32(std::string_view text);
 
 // "192.168.000.001" for 192.168.0.1.
 std::string NormalForm(uint32_t address);

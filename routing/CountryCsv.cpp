@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "routing/Addresses.h"
+
 namespace vantrel {
 
 namespace {
@@ -10,17 +12,9 @@ namespace {
 bool ParseBound(std::string_view text, uint32_t& bound) {
   if (!text.empty() && text.front() == '"') text.remove_prefix(1);
   if (!text.empty() && text.back() == '"') text.remove_suffix(1);
-  // Ten digits fit 4294967295; leading zeros may make the text longer.
-  while (text.size() > 1 && text.front() == '0') text.remove_prefix(1);
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (value > UINT32_MAX) return false;
-  bound = static_cast<uint32_t>(value);
-  return true;
+  const auto value = ParseDecimal32(text);
+  if (value) bound = *value;
+  return value.has_value();
 }
 
 bool IsLineEnd(char c) {

