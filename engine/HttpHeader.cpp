@@ -104,6 +104,18 @@ void SetHeaderValue(std::string& header, std::string_view name, std::string_view
   header.insert(end == npos ? header.size() : end, line);
 }
 
+std::size_t RemoveHeaderLines(std::string& header, std::string_view name) {
+  std::size_t removed = 0;
+  for (std::size_t v = FindValueStart(header, name); v != npos; v = FindValueStart(header, name)) {
+    // From the line break in front of the name to the end of the line.
+    const std::size_t from = v - name.size() - 1 - 2;
+    const std::size_t eol = header.find("\r\n", v);
+    header.erase(from, (eol == npos ? header.size() : eol) - from);
+    ++removed;
+  }
+  return removed;
+}
+
 std::string BuildURL(std::string_view proto, std::string_view user, std::string_view pass,
                      std::string_view host, std::string_view port, std::string_view path) {
   std::string url;

@@ -25,6 +25,11 @@ std::string GetHeaderValue(std::string_view header, std::string_view name);
 // in front of the first CR LF CR LF (at the end when the text has none).
 void SetHeaderValue(std::string& header, std::string_view name, std::string_view value);
 
+// Removes every header line "name:" (name compared ignoring case) from the
+// header part, with its line break; bytes after the header stay as they are.
+// Returns how many lines went.
+std::size_t RemoveHeaderLines(std::string& header, std::string_view name);
+
 // proto + "://" (or "//" after a proto ending in ":") + [user[":" pass]"@"]
 // + host + [":" port unless empty or "80"] + path.
 std::string BuildURL(std::string_view proto, std::string_view user, std::string_view pass,
