@@ -138,10 +138,7 @@ void TKwHttpProxy::TakeInput(TKwProxyClient* c, std::string_view chunk) {
     // What waited may go on now.
     held = std::move(c->Pipelined);
     c->Pipelined.clear();
-    if (c->InputHeld) {
-      c->InputHeld = false;
-      c->ResumeReading();
-    }
+    if (c->InputHeld) ReleaseInput(c);
     chunk = held;
   }
 }
@@ -153,6 +150,16 @@ void TKwHttpProxy::HoldBack(TKwProxyClient* c, std::string_view bytes, bool olde
     c->InputHeld = true;
     c->PauseReading();
   }
+}
+
+void TKwHttpProxy::ReleaseInput(TKwProxyClient* c) {
+  c->InputHeld = false;
+  // Unless the remote side still holds too much of the client's bytes.
+  const TWSocket* remote = c->RemoteSocket();
+  if (remote && (remote->BufferedBytes() > kHighWater ||
+                 (remote->State() != net::wsConnected && c->ClientBuffer.size() > kHighWater)))
+    return;
+  c->ResumeReading();
 }
 
 void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {

@@ -72,7 +72,10 @@ class TKwHttpProxy : public TKwGenericProxy {
   // Collects a request header; once complete, decides it. The bytes behind
   // the header are left in Pipelined for TakeInput.
   void CollectHeader(TKwProxyClient* client, std::string_view chunk);
+  // Keeps bytes for a later request; beyond the header cap the client is
+  // read no further until they may go on (ReleaseInput).
   void HoldBack(TKwProxyClient* client, std::string_view bytes, bool older);
+  void ReleaseInput(TKwProxyClient* client);
   static bool WaitsForAnswer(const TKwProxyClient* client);
   static bool IsConnect(std::string_view header);
   void ForwardBytes(TKwProxyClient* client, std::string_view bytes);

@@ -294,6 +294,42 @@ TEST_F(ProxyLimits, EarlyUploadWhileTheRemoteResolvesStaysBounded) {
   EXPECT_EQ(received.Value(), expected.Value());
 }
 
+// Requests sent behind one whose answer is still coming wait in the proxy
+// only up to the header cap; then the client is read no further until
+// their turn, and everything still arrives in order.
+TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
+  constexpr size_t kBody = 8u << 20;
+  testsupport::PatternStream pattern(23);
+  testsupport::Checksum expected, received;
+  auto client = NewClient();
+  client->Send("GET " + Url("/first") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  TKwProxyClient* session = Session();
+  ASSERT_NE(session, nullptr);
+  const std::string length = std::to_string(kBody);
+  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: h\r\nContent-Length: " + length +
+               "\r\n\r\n");
+  expected.Add("POST /second HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  for (size_t sent = 0; sent < kBody; sent += 1u << 20) {
+    const std::string block = pattern.Next(1u << 20);
+    expected.Add(block);
+    client->Send(block);
+  }
+  ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
+  EXPECT_LE(session->Pipelined.size(), TKwHttpProxy::kMaxHeader + (1u << 20));
+  EXPECT_GT(client->Queued(), 0u);
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  EXPECT_EQ(origin.Count(), 1u);
+
+  origin.At(0).Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2; }));
+  origin.At(1).OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
+  ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
+  EXPECT_EQ(received.Value(), expected.Value());
+  EXPECT_EQ(client->In(), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  EXPECT_EQ(Count("ClientHeader"), 2);
+}
+
 TEST_F(ProxyLimits, HostileRequestsGetAnAnswerOrACloseAndLeaveTheLoopIdle) {
   testsupport::PatternStream random(17);
   std::string binary = random.Next(4096);
