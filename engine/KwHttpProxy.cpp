@@ -181,12 +181,17 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
   }
   if (end + 4 > kMaxHeader) return RefuseOversizedHeader(c);
   c->HeaderScanFrom = 0;
-  // A tunnel takes every byte behind its header. A request ends with its
-  // header here; what follows (its body, further requests) goes on once the
-  // header has been decided, and stays if a handler fails on it.
-  if (!IsConnect(c->ClientBuffer) && c->ClientBuffer.size() > end + 4) {
-    c->Pipelined.insert(0, std::string_view(c->ClientBuffer).substr(end + 4));
-    c->ClientBuffer.resize(end + 4);
+  // A tunnel takes every byte behind its header. A request takes the body
+  // bytes that came with it; further requests behind it go on once it has
+  // been decided (and stay if a handler fails on it).
+  const std::string_view buffer = c->ClientBuffer;
+  c->Body.Start(buffer.substr(0, end + 2));
+  if (!IsConnect(buffer)) {
+    const size_t requestEnd = end + 4 + c->Body.Consume(buffer.substr(end + 4));
+    if (buffer.size() > requestEnd) {
+      c->Pipelined.insert(0, buffer.substr(requestEnd));
+      c->ClientBuffer.resize(requestEnd);
+    }
   }
   ProcessHeader(c);
   if (c->DiscardInput) return;
@@ -251,9 +256,8 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
     ~DecidingScope() { c->Deciding = false; }
   } deciding(c);
 
+  // The body's framing was read from this header when it was collected.
   std::string header = c->ClientBuffer;
-  const size_t end = FindHeaderEnd(header);
-  c->Body.Start(std::string_view(header).substr(0, end == std::string::npos ? end : end + 2));
   const std::string method = FirstField(header, " ");
   std::string response, host, port;
   if (SameText(method, "CONNECT")) {

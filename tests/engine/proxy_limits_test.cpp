@@ -1,6 +1,7 @@
 // Request bodies that come in later reads, the cap on a request header,
 // back-pressure toward slow readers in both directions, and hostile input.
 
+#include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/TestPattern.h"
 
@@ -266,29 +267,31 @@ TEST_F(ProxyLimits, EarlyUploadWhileTheRemoteResolvesStaysBounded) {
   constexpr size_t kTotal = 16u << 20;
   testsupport::PatternStream pattern(19);
   testsupport::Checksum expected, received;
-  dns.SetReply("slow.test", testsupport::DnsResponder::Reply::Silent);
   const std::string length = std::to_string(kTotal);
+  expected.Add("POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  // Made before the lookup starts: the upload must come while it waits.
+  const std::string upload = pattern.Next(kTotal);
+  expected.Add(upload);
+  // The first query goes unanswered; the retry, a second later, gets the address.
+  net::Resolver::Default().SetTimeouts(1000, 3);
+  dns.SetReply("slow.test", testsupport::DnsResponder::Reply::Silent);
   auto client = NewClient();
   client->Send("POST http://slow.test:" + origin.PortText() +
                "/up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
-  expected.Add("POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return dns.QueriesFor("slow.test") >= 1; }));
   TKwProxyClient* session = Session();
   ASSERT_NE(session, nullptr);
-  for (size_t sent = 0; sent < kTotal; sent += 1u << 20) {
-    const std::string block = pattern.Next(1u << 20);
-    expected.Add(block);
-    client->Send(block);
-  }
+  client->Send(upload);
   // The client's bytes back up: the proxy stops reading, its buffer bounded.
   ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
   EXPECT_LT(session->ClientBuffer.size(), TKwGenericProxy::kHighWater + (1u << 20) + 1);
   EXPECT_GT(client->Queued(), 0u);
   EXPECT_NE(session->RemoteSocket()->State(), net::wsConnected);
 
+  origin.OnAccept = [&](Peer& far) {
+    far.OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
+  };
   dns.SetAddresses("slow.test", {"127.0.0.1"});
-  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1; }));
-  origin.At(0).OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
   ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
   EXPECT_EQ(received.Bytes(), expected.Bytes());
   EXPECT_EQ(received.Value(), expected.Value());
@@ -321,9 +324,10 @@ TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
   EXPECT_EQ(Count("ClientHeader"), 1);
   EXPECT_EQ(origin.Count(), 1u);
 
+  origin.OnAccept = [&](Peer& far) {
+    far.OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
+  };
   origin.At(0).Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
-  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2; }));
-  origin.At(1).OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
   ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
   EXPECT_EQ(received.Value(), expected.Value());
   EXPECT_EQ(client->In(), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
