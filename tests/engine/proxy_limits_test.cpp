@@ -370,6 +370,7 @@ TEST_F(ProxyLimits, HostileRequestsGetAnAnswerOrACloseAndLeaveTheLoopIdle) {
       {"CONNECT 127.0.0.1:99999 HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1:abc HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1:0 HTTP/1.1\r\n\r\n", tunnelBad},
+      {"CONNECT 127.0.0.1:1 HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", tunnelBad},
       {"CONNECT\r\n\r\n", bad},  // no space: not taken for a CONNECT
       {"     \r\n\r\n", bad},
       {"\r\n\r\n", bad},
