@@ -433,8 +433,10 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
   std::string data = sender->ReceiveText();
   if (data.empty()) return;
   if (c->IsTunnel && c->ViaNextHop && !c->TunnelEstablished) {
+    const size_t scanned = c->TunnelReplyBuffer.size();
     c->TunnelReplyBuffer += data;
-    const size_t end = FindHeaderEnd(c->TunnelReplyBuffer);
+    // Only the new bytes (and the three before them) can complete the end.
+    const size_t end = FindHeaderEnd(c->TunnelReplyBuffer, scanned >= 3 ? scanned - 3 : 0);
     if (end == std::string::npos) {
       // A next hop that never ends its reply must not fill memory.
       if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();

@@ -331,6 +331,34 @@ TEST_F(ProxySession, PreviousRemoteClosingWhileTheNextRequestIsDecidedDoesNotEnd
   EXPECT_EQ(Count("RemoteDisconnect"), 0);
 }
 
+// A handler that runs the loop while it decides a pipelined request lets
+// the client's next bytes in meanwhile; they wait for their own turn.
+TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) {
+  auto client = NewClient();
+  const std::string base = "http://127.0.0.1:" + origin.PortText();
+  auto get = [&](const std::string& path) {
+    return "GET " + base + path + " HTTP/1.1\r\nHost: h\r\n\r\n";
+  };
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string& path,
+                 std::string&, bool&, std::string&) {
+    if (path != "/two") return;
+    client->Send(get("/three"));
+    EXPECT_TRUE(WaitFor([&] { return Count("ClientData") == 2; }));
+  };
+  client->Send(get("/one") + get("/two"));
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string path = i == 0 ? "/one" : i == 1 ? "/two" : "/three";
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() > i && HasHeader(origin.At(i)); }));
+    EXPECT_EQ(origin.At(i).In(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(Count("ClientHeader"), static_cast<int>(i + 1));
+    origin.At(i).Send(kResponse);
+  }
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 3 * kResponse.size(); }));
+  EXPECT_EQ(client->In(), kResponse + kResponse + kResponse);
+  EXPECT_EQ(origin.Count(), 3u);
+}
+
 // After "101 Switching Protocols" the connection carries another protocol:
 // the client's bytes are relayed as they are, never taken for a request.
 TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
