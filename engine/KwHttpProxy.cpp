@@ -357,8 +357,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   }
   header.replace(urlStart, url.size(), target);
   // What the client told its proxy is nobody else's business.
-  RemoveHeaderLines(header, "Proxy-Authorization");
-  RemoveHeaderLines(header, "Proxy-Connection");
+  RemoveHeaderLines(header, {"Proxy-Authorization", "Proxy-Connection"});
   SetHeaderValue(header, "Host", hdrHost);
   if (!user.empty()) {
     RemoveHeaderLines(header, "Authorization");  // the URL's credentials take its place
