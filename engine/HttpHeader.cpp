@@ -1,5 +1,7 @@
 #include "engine/HttpHeader.h"
 
+#include <algorithm>
+
 namespace vantrel::engine {
 
 namespace {
@@ -102,6 +104,34 @@ void SetHeaderValue(std::string& header, std::string_view name, std::string_view
   line += ": ";
   line += value;
   header.insert(end == npos ? header.size() : end, line);
+}
+
+std::size_t RemoveHeaderLines(std::string& header, std::initializer_list<std::string_view> names) {
+  const std::size_t end = FindHeaderEnd(header);
+  std::size_t last = end == npos ? header.size() : end;
+  std::size_t removed = 0;
+  // p is the line break in front of a header line; one pass over the header.
+  for (std::size_t p = header.find("\r\n"); p != npos && p < last;) {
+    const std::size_t n = p + 2;
+    const std::size_t eol = std::min(header.find("\r\n", n), header.size());
+    const std::string_view line = std::string_view(header).substr(n, eol - n);
+    bool match = false;
+    for (std::string_view name : names)
+      match = match || (line.size() > name.size() && line[name.size()] == ':' &&
+                        StartsWithNoCase(line, name));
+    if (match) {
+      header.erase(p, eol - p);  // the line break that followed is now at p
+      last -= eol - p;
+      ++removed;
+    } else {
+      p = eol == header.size() ? npos : eol;
+    }
+  }
+  return removed;
+}
+
+std::size_t RemoveHeaderLines(std::string& header, std::string_view name) {
+  return RemoveHeaderLines(header, {name});
 }
 
 std::string BuildURL(std::string_view proto, std::string_view user, std::string_view pass,

@@ -4,6 +4,7 @@
 // They run for every request, so they search in place and copy only results.
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,12 @@ std::string GetHeaderValue(std::string_view header, std::string_view name);
 // the name as written. Without such a line, inserts CR LF + name + ": " + value
 // in front of the first CR LF CR LF (at the end when the text has none).
 void SetHeaderValue(std::string& header, std::string_view name, std::string_view value);
+
+// Removes every header line "name:" (name compared ignoring case) from the
+// header part, with its line break; bytes after the header stay as they are.
+// Returns how many lines went.
+std::size_t RemoveHeaderLines(std::string& header, std::string_view name);
+std::size_t RemoveHeaderLines(std::string& header, std::initializer_list<std::string_view> names);
 
 // proto + "://" (or "//" after a proto ending in ":") + [user[":" pass]"@"]
 // + host + [":" port unless empty or "80"] + path.

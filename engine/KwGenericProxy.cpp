@@ -230,7 +230,7 @@ void TKwGenericProxy::PrepareRemoteSocket(TWSocket* remote) {
   remote->OnDnsLookupDone = [this](TWSocket* s, uint16_t err) { RemoteDnsLookupDone(s, err); };
   // The remote side has taken everything: the client may send again.
   remote->OnDataSent = [](TWSocket* s, uint16_t) {
-    if (auto* c = ClientOf(s); c && c->RemoteSocket() == s) c->ResumeReading();
+    if (auto* c = ClientOf(s); c && c->RemoteSocket() == s) c->ResumeInput();
   };
 }
 
@@ -253,6 +253,12 @@ void TKwGenericProxy::RemoteSessionClosed(TWSocket* sender, uint16_t errCode) {
 }
 
 void TKwGenericProxy::ShutdownClient(TKwProxyClient* c) {
+  // Nothing the client sends from now on can be answered.
+  c->DiscardInput = true;
+  std::string().swap(c->Pipelined);
+  // Read on and drop, so that the client's own end is still heard.
+  c->InputHeld = false;
+  c->ResumeReading();
   if (c->SendQueueEmpty()) {
     c->Shutdown(1);
   } else {

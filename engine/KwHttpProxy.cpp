@@ -11,9 +11,11 @@ namespace {
 
 // A target the socket layer can connect to: a host, and a port 1..65535
 // written in digits. Anything else would leave the client waiting forever
-// or connect somewhere it did not ask for.
+// or connect somewhere it did not ask for. Outgoing connections are IPv4,
+// so an IPv6 address (bracketed or not) is no target either.
 bool ValidTarget(const std::string& host, const std::string& port) {
   if (host.empty() || port.empty() || port.size() > 5) return false;
+  if (host.find_first_of("[]:") != std::string::npos) return false;
   int value = 0;
   for (char c : port) {
     if (c < '0' || c > '9') return false;
@@ -31,6 +33,19 @@ void InsertBeforeHeaderEnd(std::string& header, std::string_view line) {
 
 std::string BasicCredentials(const std::string& user, const std::string& pass) {
   return "Basic " + Base64Encode(user + ":" + pass);
+}
+
+// Our credentials for a next hop take the place of the client's own line.
+void SetProxyCredentials(std::string& header, const TKwProxyData& hop) {
+  if (hop.Username().empty()) return;
+  RemoveHeaderLines(header, "Proxy-Authorization");
+  InsertBeforeHeaderEnd(
+      header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
+}
+
+// "[::1]": an IPv6 literal, which no outgoing connection can reach.
+bool BracketedHost(const std::string& host) {
+  return !host.empty() && host.front() == '[';
 }
 
 }  // namespace
@@ -83,43 +98,121 @@ void TKwHttpProxy::DoTunnelRequest(TKwProxyClient* c, std::string& header, std::
 // ---- the client's bytes ----
 
 void TKwHttpProxy::ProcessClientData(TKwProxyClient* c, std::string& data) {
-  std::string_view chunk = data;
-  for (;;) {
-    if (c->DiscardInput) return;
-    // Late body bytes belong to the request whose header went before them.
-    if (!chunk.empty() && !c->IsTunnel && c->HeaderProcessed && c->Body.Pending()) {
-      const size_t take = c->Body.Consume(chunk);
-      c->ClientBuffer.append(chunk.substr(0, take));
-      chunk.remove_prefix(take);
-      ForwardPending(c);
-      if (chunk.empty()) return;
-      continue;  // what follows the body is the next request
-    }
-    if (c->ClientBuffer.empty() && !c->IsTunnel && !c->Body.Pending()) c->HeaderProcessed = false;
-    c->ClientBuffer.append(chunk);
-    if (!c->HeaderProcessed) {
-      const size_t end = FindHeaderEnd(c->ClientBuffer, c->HeaderScanFrom);
-      if (end == std::string::npos) {
-        if (c->ClientBuffer.size() > kMaxHeader) return RefuseOversizedHeader(c);
-        c->HeaderScanFrom = c->ClientBuffer.size() >= 3 ? c->ClientBuffer.size() - 3 : 0;
-        return;
-      }
-      if (end + 4 > kMaxHeader) return RefuseOversizedHeader(c);
-      c->HeaderScanFrom = 0;
-      c->Body.Start(std::string_view(c->ClientBuffer).substr(0, end + 2));
-      c->Body.Consume(std::string_view(c->ClientBuffer).substr(end + 4));
-      ProcessHeader(c);
-    }
-    if (c->ClientBuffer.empty()) return;
-    if (!c->RemoteSocket()) {
-      SendToSocket(c, c->ResponseText);
-      ShutdownClient(c);
-      c->ClientBuffer.clear();
-      return;
-    }
-    ForwardPending(c);
+  if (c->DiscardInput || data.empty()) return;
+  // Earlier bytes are still waiting: these go behind them.
+  if (c->Deciding || !c->Pipelined.empty()) {
+    HoldBack(c, data, false);
+    TakeInput(c, {});  // goes on with them unless they must wait
     return;
   }
+  TakeInput(c, data);
+}
+
+bool TKwHttpProxy::WaitsForAnswer(const TKwProxyClient* c) {
+  return !c->IsTunnel && !c->Upgraded && c->HeaderProcessed && !c->Body.Pending() &&
+         c->AwaitingResponse;
+}
+
+void TKwHttpProxy::TakeInput(TKwProxyClient* c, std::string_view chunk) {
+  std::string held;
+  for (;;) {
+    while (!chunk.empty() && !c->DiscardInput) {
+      if (c->IsTunnel || c->Upgraded) {
+        ForwardBytes(c, chunk);
+        chunk = {};
+      } else if (c->HeaderProcessed && c->Body.Pending()) {
+        const size_t take = c->Body.Consume(chunk);
+        ForwardBytes(c, chunk.substr(0, take));
+        chunk.remove_prefix(take);
+      } else if (WaitsForAnswer(c)) {
+        // The next request waits until this answer has been relayed whole.
+        // Anything held already came later (while a header was decided).
+        HoldBack(c, chunk, true);
+        chunk = {};
+      } else {
+        CollectHeader(c, chunk);
+        chunk = {};
+      }
+    }
+    if (c->DiscardInput || c->Deciding || c->Pipelined.empty() || WaitsForAnswer(c)) return;
+    // What waited may go on now.
+    held = std::move(c->Pipelined);
+    c->Pipelined.clear();
+    if (c->InputHeld) ReleaseInput(c);
+    chunk = held;
+  }
+}
+
+void TKwHttpProxy::HoldBack(TKwProxyClient* c, std::string_view bytes, bool older) {
+  c->Pipelined.insert(older ? 0 : c->Pipelined.size(), bytes);
+  // Bounded like a header: beyond that the client is not read until its turn.
+  if (c->Pipelined.size() > kMaxHeader && !c->InputHeld) {
+    c->InputHeld = true;
+    c->PauseReading();
+  }
+}
+
+void TKwHttpProxy::ReleaseInput(TKwProxyClient* c) {
+  c->InputHeld = false;
+  // Unless the remote side still holds too much of the client's bytes.
+  const TWSocket* remote = c->RemoteSocket();
+  if (remote && (remote->BufferedBytes() > kHighWater ||
+                 (remote->State() != net::wsConnected && c->ClientBuffer.size() > kHighWater)))
+    return;
+  c->ResumeReading();
+}
+
+void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
+  if (c->HeaderProcessed) {
+    // The request before is done both ways: this starts a new one.
+    c->HeaderProcessed = false;
+    c->ClientBuffer.clear();
+    c->HeaderScanFrom = 0;
+  }
+  c->ClientBuffer.append(chunk);
+  const size_t end = FindHeaderEnd(c->ClientBuffer, c->HeaderScanFrom);
+  if (end == std::string::npos) {
+    if (c->ClientBuffer.size() > kMaxHeader) {
+      RefuseOversizedHeader(c);
+    } else {
+      c->HeaderScanFrom = c->ClientBuffer.size() >= 3 ? c->ClientBuffer.size() - 3 : 0;
+    }
+    return;
+  }
+  if (end + 4 > kMaxHeader) return RefuseOversizedHeader(c);
+  c->HeaderScanFrom = 0;
+  // A tunnel takes every byte behind its header. A request takes the body
+  // bytes that came with it; further requests behind it go on once it has
+  // been decided (and stay if a handler fails on it).
+  const std::string_view buffer = c->ClientBuffer;
+  c->Body.Start(buffer.substr(0, end + 2));
+  if (!IsConnect(buffer)) {
+    const size_t requestEnd = end + 4 + c->Body.Consume(buffer.substr(end + 4));
+    if (buffer.size() > requestEnd) {
+      c->Pipelined.insert(0, buffer.substr(requestEnd));
+      c->ClientBuffer.resize(requestEnd);
+    }
+  }
+  ProcessHeader(c);
+  if (c->DiscardInput) return;
+  if (!c->RemoteSocket()) {
+    SendToSocket(c, c->ResponseText);
+    ShutdownClient(c);
+    c->ClientBuffer.clear();
+    return;
+  }
+  ForwardPending(c);
+}
+
+void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
+  TWSocket* remote = c->RemoteSocket();
+  if (bytes.empty() || !remote) return;  // answered locally: nowhere to go
+  if (c->ClientBuffer.empty() && remote->State() == net::wsConnected) {
+    SendToRemote(c, bytes);
+    return;
+  }
+  c->ClientBuffer.append(bytes);
+  ForwardPending(c);
 }
 
 void TKwHttpProxy::ForwardPending(TKwProxyClient* c) {
@@ -138,37 +231,57 @@ void TKwHttpProxy::ForwardPending(TKwProxyClient* c) {
 }
 
 void TKwHttpProxy::RefuseOversizedHeader(TKwProxyClient* c) {
-  const bool tunnel = SameText(FirstField(c->ClientBuffer, " "), "CONNECT");
+  const bool tunnel = IsConnect(c->ClientBuffer);
   std::string().swap(c->ClientBuffer);
   c->DiscardInput = true;
   SendToSocket(c, Response().Text(tunnel ? kTCPTunnelBadRequest : kHTTPBadRequest));
   ShutdownClient(c);
 }
 
+bool TKwHttpProxy::IsConnect(std::string_view header) {
+  return SameText(header.substr(0, header.find(' ')), "CONNECT");
+}
+
 // ---- one request header ----
 
 void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
+  // The answer to the request before has been relayed: its remote goes
+  // now, so that its end cannot end the client while this one is decided.
+  c->RetireRemoteSocket();
+  c->AwaitingResponse = false;
+  // Bytes that come while a handler runs the loop wait for the decision.
+  struct DecidingScope {
+    TKwProxyClient* c;
+    explicit DecidingScope(TKwProxyClient* client) : c(client) { c->Deciding = true; }
+    ~DecidingScope() { c->Deciding = false; }
+  } deciding(c);
+
+  // The body's framing was read from this header when it was collected.
   std::string header = c->ClientBuffer;
   const std::string method = FirstField(header, " ");
   std::string response, host, port;
   if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
+    const bool framingConflict = c->Body.LengthConflict();
     c->Body.Reset();
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kTCPTunnelIPForbidden);
     } else if (!EnabledTypes.contains(ptTCPTunnel)) {
       response = Response().Text(kTCPTunnelClosed);
-    } else if (!ProcessTunnelRequest(c, header, host, port, response) ||
+    } else if (framingConflict || !ProcessTunnelRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = Response().Text(kTCPTunnelBadRequest);
     }
   } else {
     c->SetTunnel(false);
+    // Framed as chunked: a length line beside it would tell the next hop
+    // or the origin another story.
+    if (c->Body.Chunked() && c->Body.HasLength()) RemoveHeaderLines(header, "Content-Length");
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kHTTPIPForbidden);
     } else if (!EnabledTypes.contains(ptHTTP)) {
       response = Response().Text(kHTTPClosed);
-    } else if (!ProcessHTTPRequest(c, header, host, port, response) ||
+    } else if (c->Body.LengthConflict() || !ProcessHTTPRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = Response().Text(kHTTPBadRequest);
     }
@@ -177,6 +290,10 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   if (response.empty()) {
     TWSocket* remote = c->CreateRemoteSocket();
     c->ClientBuffer = std::move(header);
+    if (!c->IsTunnel) {
+      c->Framing.Start(SameText(method, "HEAD"));
+      c->AwaitingResponse = true;
+    }
     remote->SetPort(port);
     remote->LineMode = false;
     PrepareRemoteSocket(remote);
@@ -205,6 +322,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
 
   std::string proto, user, pass, path;
   SplitURL(url, proto, user, pass, host, port, path);
+  if (BracketedHost(host)) return false;
   if (port.empty()) port = "80";
   std::string hdrHost = GetHeaderValue(header, "Host");
   bool ignoreNextHopProxy = false;
@@ -217,9 +335,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   const TKwProxyData& hop = NextHopHTTP();
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
     header.replace(urlStart, url.size(), BuildURL(proto, user, pass, host, port, path));
-    if (!hop.Username().empty())
-      InsertBeforeHeaderEnd(
-          header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
+    SetProxyCredentials(header, hop);
     SetHeaderValue(header, "Host", hdrHost);
     port = std::to_string(hop.Port());
     host = hop.Address();
@@ -240,9 +356,13 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
     target = path;
   }
   header.replace(urlStart, url.size(), target);
+  // What the client told its proxy is nobody else's business.
+  RemoveHeaderLines(header, {"Proxy-Authorization", "Proxy-Connection"});
   SetHeaderValue(header, "Host", hdrHost);
-  if (!user.empty())
+  if (!user.empty()) {
+    RemoveHeaderLines(header, "Authorization");  // the URL's credentials take its place
     InsertBeforeHeaderEnd(header, "\r\nAuthorization: " + BasicCredentials(user, pass));
+  }
   c->ViaNextHop = false;
   response = std::move(returnContent);
   return true;
@@ -256,6 +376,7 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, 
   if (FieldCount(target, ":") != 2) return false;
   host = GetField(target, 1, ":");
   port = GetField(target, 2, ":");
+  if (BracketedHost(host)) return false;
 
   std::string returnContent;
   bool ignoreNextHopProxy = false;
@@ -264,9 +385,7 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, 
   const TKwProxyData& hop = NextHopTCPTunnel();
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
     header = FirstField(header, " ") + " " + host + ":" + port + " " + FieldsAfter(header, 2, " ");
-    if (!hop.Username().empty())
-      InsertBeforeHeaderEnd(
-          header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
+    SetProxyCredentials(header, hop);
     port = std::to_string(hop.Port());
     host = hop.Address();
     c->ViaNextHop = true;
@@ -296,12 +415,14 @@ void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
     c->TunnelEstablished = true;
   }
   // A client that was not paused has had everything it sent delivered to
-  // its data handler already; only a paused one can hold unread bytes.
+  // its data handler already; only a paused one can hold unread bytes. One
+  // held back for waiting requests stays paused until their turn.
   std::string pending;
-  if (c->ReadingPaused()) {
+  if (c->ReadingPaused() && !c->InputHeld) {
     c->ResumeReading();
     pending = c->ReceiveText();
   }
+  ForwardPending(c);
   ProcessClientData(c, pending);
 }
 
@@ -311,8 +432,10 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
   std::string data = sender->ReceiveText();
   if (data.empty()) return;
   if (c->IsTunnel && c->ViaNextHop && !c->TunnelEstablished) {
+    const size_t scanned = c->TunnelReplyBuffer.size();
     c->TunnelReplyBuffer += data;
-    const size_t end = FindHeaderEnd(c->TunnelReplyBuffer);
+    // Only the new bytes (and the three before them) can complete the end.
+    const size_t end = FindHeaderEnd(c->TunnelReplyBuffer, scanned >= 3 ? scanned - 3 : 0);
     if (end == std::string::npos) {
       // A next hop that never ends its reply must not fill memory.
       if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
@@ -323,14 +446,33 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
     std::string().swap(c->TunnelReplyBuffer);
     c->TunnelEstablished = true;
   }
+  // An answer is relayed up to its end; the next request waits for that.
+  std::string_view relay = data;
+  bool ended = false;
+  bool switched = false;
+  if (!c->IsTunnel && !c->Upgraded) {
+    if (!c->AwaitingResponse) return;  // bytes behind a finished answer: nobody asked
+    relay = relay.substr(0, c->Framing.Consume(relay));
+    ended = c->Framing.Done();
+    switched = c->Framing.Switched();
+  }
   if (OnRemoteDataAvailable) {
-    std::string copy = data;  // what the handler does to it is not sent
+    std::string copy(relay);  // what the handler does to it is not sent
     DoRemoteDataAvailable(c, copy);
   }
-  if (c->State() == net::wsConnected) {
-    SendToClient(c, sender, data);
-  } else {
+  if (c->State() != net::wsConnected) {
     sender->Shutdown(1);
+    return;
+  }
+  SendToClient(c, sender, relay);
+  if (switched) {
+    // Another protocol from here: the client's bytes are no requests now.
+    c->Upgraded = true;
+    c->AwaitingResponse = false;
+    TakeInput(c, {});
+  } else if (ended) {
+    c->AwaitingResponse = false;
+    TakeInput(c, {});
   }
 }
 

@@ -65,6 +65,20 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
 
  private:
+  // Hands client bytes, in order, to what they belong to: the header being
+  // collected, the body or tunnel being forwarded, or the next request,
+  // which waits while the answer before it is still coming.
+  void TakeInput(TKwProxyClient* client, std::string_view chunk);
+  // Collects a request header; once complete, decides it. The bytes behind
+  // the header are left in Pipelined for TakeInput.
+  void CollectHeader(TKwProxyClient* client, std::string_view chunk);
+  // Keeps bytes for a later request; beyond the header cap the client is
+  // read no further until they may go on (ReleaseInput).
+  void HoldBack(TKwProxyClient* client, std::string_view bytes, bool older);
+  void ReleaseInput(TKwProxyClient* client);
+  static bool WaitsForAnswer(const TKwProxyClient* client);
+  static bool IsConnect(std::string_view header);
+  void ForwardBytes(TKwProxyClient* client, std::string_view bytes);
   void ForwardPending(TKwProxyClient* client);
   void RefuseOversizedHeader(TKwProxyClient* client);
   std::string Socks4Grant(const TKwProxyClient* client) const;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/RequestBody.h"
+#include "engine/ResponseFraming.h"
 #include "net/WSocketServer.h"
 
 namespace vantrel::engine {
@@ -36,6 +37,9 @@ class TKwProxyClient : public net::TWSocketClient {
 
   virtual net::TWSocket* CreateRemoteSocket();
   virtual void FreeRemoteSocket();
+  // Lets the current remote connection go: silenced at once, reset, and
+  // freed off the stack.
+  void RetireRemoteSocket();
   virtual void SetTunnel(bool value) { IsTunnel = value; }
 
   bool IsBusy() const override;
@@ -45,15 +49,35 @@ class TKwProxyClient : public net::TWSocketClient {
   RequestBody Body;
   // Where the search for the end of the header goes on.
   size_t HeaderScanFrom = 0;
-  // Input is dropped after a refusal that ends the connection.
+  // Input is dropped once the connection is ending: after a refusal or a
+  // local answer, or when the client has been half-closed.
   bool DiscardInput = false;
+
+  // Requests on one connection are served strictly one after the other.
+  // Where the current answer ends, as the remote's bytes arrive.
+  ResponseFraming Framing;
+  // The current request went out and its answer has not ended yet.
+  bool AwaitingResponse = false;
+  // Client bytes behind the current request (further requests), held until
+  // its answer has been relayed whole.
+  std::string Pipelined;
+  // Reading the client stopped because Pipelined is full.
+  bool InputHeld = false;
+  // A request header is being decided: bytes that come meanwhile wait.
+  bool Deciding = false;
+  // The answer switched the connection to another protocol: raw both ways.
+  bool Upgraded = false;
+
+  // Resumes reading the client unless held for waiting requests.
+  void ResumeInput() {
+    if (!InputHeld) ResumeReading();
+  }
 
  protected:
   void NotifyDataSent(uint16_t errCode) override;
   virtual void SessionClosed(net::TWSocket* sender, uint16_t errCode);
 
  private:
-  void RetireRemoteSocket();
   void FreeRetired();
 
   std::unique_ptr<net::TWSocket> remote_;

@@ -108,4 +108,11 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool ContainsText(std::string_view text, std::string_view word) {
+  if (word.size() > text.size()) return false;
+  for (size_t i = 0; i + word.size() <= text.size(); ++i)
+    if (SameText(text.substr(i, word.size()), word)) return true;
+  return false;
+}
+
 }  // namespace vantrel::engine

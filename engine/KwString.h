@@ -36,6 +36,9 @@ std::string CharsAfter(std::string_view text, std::size_t n);
 // Equal ignoring ASCII letter case.
 bool SameText(std::string_view a, std::string_view b);
 
+// word occurs in text, ignoring ASCII letter case.
+bool ContainsText(std::string_view text, std::string_view word);
+
 // Standard Base64 ("+", "/", "=" padding, no line breaks).
 std::string Base64Encode(std::string_view data);
 

@@ -8,13 +8,6 @@ namespace vantrel::engine {
 
 namespace {
 
-bool ContainsNoCase(std::string_view text, std::string_view word) {
-  if (word.size() > text.size()) return false;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (SameText(text.substr(i, word.size()), word)) return true;
-  return false;
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -43,9 +36,9 @@ void RequestBody::Start(std::string_view header) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
         value.remove_prefix(1);
-      if (SameText(name, "Transfer-Encoding") && ContainsNoCase(value, "chunked")) {
+      if (SameText(name, "Transfer-Encoding") && ContainsText(value, "chunked")) {
         chunked = true;
-      } else if (SameText(name, "Content-Length") && !haveLength) {
+      } else if (SameText(name, "Content-Length")) {
         uint64_t v = 0;
         bool digits = false;
         for (char c : value) {
@@ -54,7 +47,8 @@ void RequestBody::Start(std::string_view header) {
           if (v > (UINT64_MAX - 9) / 10) break;
           v = v * 10 + static_cast<uint64_t>(c - '0');
         }
-        if (digits) {
+        if (digits && haveLength && v != length) lengthConflict_ = true;
+        if (digits && !haveLength) {
           haveLength = true;
           length = v;
         }
@@ -62,12 +56,25 @@ void RequestBody::Start(std::string_view header) {
     }
     pos = end;
   }
+  chunked_ = chunked;
+  hasLength_ = haveLength;
   if (chunked) {
-    mode_ = Mode::kChunked;
-  } else if (haveLength && length > 0) {
-    mode_ = Mode::kLength;
-    remaining_ = length;
+    StartChunked();
+  } else if (haveLength) {
+    StartLength(length);
   }
+}
+
+void RequestBody::StartLength(uint64_t length) {
+  mode_ = length > 0 ? Mode::kLength : Mode::kNone;
+  remaining_ = length;
+}
+
+void RequestBody::StartChunked() {
+  mode_ = Mode::kChunked;
+  chunk_ = Chunk::kSize;
+  remaining_ = 0;
+  sawDigit_ = false;
 }
 
 size_t RequestBody::Consume(std::string_view bytes) {
@@ -84,6 +91,12 @@ size_t RequestBody::Consume(std::string_view bytes) {
   return 0;
 }
 
+size_t RequestBody::Break(size_t at) {
+  mode_ = Mode::kNone;
+  broken_ = true;
+  return at;
+}
+
 size_t RequestBody::ConsumeChunked(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size() && mode_ == Mode::kChunked) {
@@ -93,12 +106,13 @@ size_t RequestBody::ConsumeChunked(std::string_view bytes) {
         const int h = HexValue(c);
         if (h >= 0) {
           if (remaining_ > (UINT64_MAX >> 4)) {  // absurd size: stop treating it as a body
-            mode_ = Mode::kNone;
-            return i;
+            return Break(i);
           }
           remaining_ = remaining_ * 16 + static_cast<uint64_t>(h);
           sawDigit_ = true;
           ++i;
+        } else if (!sawDigit_) {
+          return Break(i);  // a size line must start with a size
         } else if (c == ';' || c == ' ' || c == '\t') {
           chunk_ = Chunk::kExtension;
           ++i;
@@ -106,8 +120,7 @@ size_t RequestBody::ConsumeChunked(std::string_view bytes) {
           chunk_ = Chunk::kSizeLF;
           ++i;
         } else {
-          mode_ = Mode::kNone;  // not chunked framing after all
-          return i;
+          return Break(i);  // not chunked framing after all
         }
         break;
       }
@@ -116,10 +129,7 @@ size_t RequestBody::ConsumeChunked(std::string_view bytes) {
         ++i;
         break;
       case Chunk::kSizeLF:
-        if (c != '\n' || !sawDigit_) {
-          mode_ = Mode::kNone;
-          return i;
-        }
+        if (c != '\n') return Break(i);
         ++i;
         sawDigit_ = false;
         chunk_ = remaining_ == 0 ? Chunk::kTrailerStart : Chunk::kData;
@@ -132,18 +142,12 @@ size_t RequestBody::ConsumeChunked(std::string_view bytes) {
         break;
       }
       case Chunk::kDataCR:
-        if (c != '\r') {
-          mode_ = Mode::kNone;
-          return i;
-        }
+        if (c != '\r') return Break(i);
         ++i;
         chunk_ = Chunk::kDataLF;
         break;
       case Chunk::kDataLF:
-        if (c != '\n') {
-          mode_ = Mode::kNone;
-          return i;
-        }
+        if (c != '\n') return Break(i);
         ++i;
         chunk_ = Chunk::kSize;
         break;

@@ -1,4 +1,4 @@
-// Header line access and the end-of-header search on arbitrary bytes.
+// Header line access, removal and the end-of-header search on arbitrary bytes.
 // Input layout: name length, value length, name, value, header text.
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@ namespace {
 
 using vantrel::engine::FindHeaderEnd;
 using vantrel::engine::GetHeaderValue;
+using vantrel::engine::RemoveHeaderLines;
 using vantrel::engine::SetHeaderValue;
 
 void Check(bool ok) {
@@ -79,5 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string again = changed;
   SetHeaderValue(again, name, value);
   Check(again == changed);
+
+  // Removing a name leaves none of its lines, only ever shortens the text,
+  // keeps the bytes after the header, and a second removal finds nothing.
+  std::string removed = header;
+  const size_t count = RemoveHeaderLines(removed, name);
+  Check(GetHeaderValue(removed, name).empty());
+  Check(removed.size() <= header.size() && (count == 0) == (removed == header));
+  if (end != std::string::npos) {
+    const std::string_view body = std::string_view(header).substr(end + 4);
+    Check(std::string_view(removed).substr(removed.size() - body.size()) == body);
+  }
+  Check(RemoveHeaderLines(removed, name) == 0);
   return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace vantrel::engine {
 namespace {
 
@@ -67,6 +69,27 @@ TEST(SetHeaderValue, MissingLineGoesInFrontOfTheTerminatorNotIntoTheBody) {
   std::string bare = "GET / HTTP/1.0\r\n\r\n";
   SetHeaderValue(bare, "Host", "");
   EXPECT_EQ(bare, "GET / HTTP/1.0\r\nHost: \r\n\r\n");
+}
+
+TEST(RemoveHeaderLines, EveryOccurrenceInTheHeaderPartOnly) {
+  struct Case {
+    std::string in, out;
+    size_t removed;
+  };
+  const std::vector<Case> cases = {
+      {"GET / HTTP/1.1\r\nA: 1\r\nX: a\r\nx:b\r\nB: 2\r\n\r\n",
+       "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\n\r\n", 2},
+      {"GET / HTTP/1.1\r\nX: last\r\n\r\nbody\r\nX: kept\r\n\r\n",
+       "GET / HTTP/1.1\r\n\r\nbody\r\nX: kept\r\n\r\n", 1},
+      {"GET / HTTP/1.1\r\nXY: 1\r\nX-Y: 2\r\n\r\n", "GET / HTTP/1.1\r\nXY: 1\r\nX-Y: 2\r\n\r\n", 0},
+      {"GET / HTTP/1.1\r\nA: 1\r\nX: open", "GET / HTTP/1.1\r\nA: 1", 1},
+      {"X: 1\r\n\r\n", "X: 1\r\n\r\n", 0},  // the request line is no header line
+  };
+  for (const Case& t : cases) {
+    std::string h = t.in;
+    EXPECT_EQ(RemoveHeaderLines(h, "X"), t.removed) << t.in;
+    EXPECT_EQ(h, t.out) << t.in;
+  }
 }
 
 TEST(SetHeaderValue, WithoutTerminatorTheLineIsAppended) {

@@ -1,6 +1,7 @@
 // Request bodies that come in later reads, the cap on a request header,
 // back-pressure toward slow readers in both directions, and hostile input.
 
+#include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/TestPattern.h"
 
@@ -61,10 +62,82 @@ TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewR
       "5\r\nabcde\r\n10;ext=1\r\n0123456789abcdef\r\n0\r\nX-Trailer: t\r\n\r\n";
   const std::string forwarded =
       "POST /up HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n" + body;
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In() == forwarded; }));
+  // The next request waits for the answer to this one.
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  origin.At(0).Send("HTTP/1.1 204 No Content\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
   EXPECT_EQ(origin.At(0).In(), forwarded);
   EXPECT_EQ(origin.At(1).In(), "GET /after HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_EQ(Count("ClientHeader"), 2);
+}
+
+// Where a request's body ends decides where the next request begins. Each
+// case sends everything in one read; every origin connection answers once
+// it holds what the case expects of it.
+TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi";
+  const std::string bad = Canned(proxy, kHTTPBadRequest);
+  struct Case {
+    const char* name;
+    std::string lines;                   // header lines of the first request
+    std::string body;                    // what follows its header, up to the next request
+    std::vector<std::string> forwarded;  // per origin connection
+    std::string reply;                   // all the client gets
+    bool ends;                           // and then the end of the stream
+  };
+  const std::string post = "POST /a HTTP/1.1\r\nHost: h\r\n";
+  const std::string next = "GET /b HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::vector<Case> cases = {
+      {"length and chunked: chunked, without the length line",
+       "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n",
+       "3\r\nabc\r\n0\r\n\r\n",
+       {post + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", next},
+       answer + answer,
+       false},
+      {"equal lengths",
+       "Content-Length: 3\r\nContent-Length: 3\r\n",
+       "abc",
+       {post + "Content-Length: 3\r\nContent-Length: 3\r\n\r\nabc", next},
+       answer + answer,
+       false},
+      {"differing lengths", "Content-Length: 3\r\nContent-Length: 4\r\n", "abcd", {}, bad, true},
+      // A size line without hex digits is no chunked framing: the body ends
+      // there, and what follows is no request.
+      {"size line without digits",
+       "Transfer-Encoding: chunked\r\n",
+       "\r\n",
+       {post + "Transfer-Encoding: chunked\r\n\r\n"},
+       answer + bad,
+       true},
+      {"size line with only an extension",
+       "Transfer-Encoding: chunked\r\n",
+       ";x=1\r\n",
+       {post + "Transfer-Encoding: chunked\r\n\r\n"},
+       answer + bad,
+       true},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    const size_t first = origin.Count();
+    auto client = NewClient();
+    client->Send("POST " + Url("/a") + " HTTP/1.1\r\nHost: h\r\n" + t.lines + "\r\n" + t.body +
+                 "GET " + Url("/b") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    for (size_t i = 0; i < t.forwarded.size(); ++i) {
+      ASSERT_TRUE(WaitFor([&] {
+        return origin.Count() > first + i && origin.At(first + i).In() == t.forwarded[i];
+      })) << "connection "
+          << i << " got " << (origin.Count() > first + i ? origin.At(first + i).In() : "nothing");
+      origin.At(first + i).Send(answer);
+    }
+    ASSERT_TRUE(WaitFor([&] { return client->In().size() >= t.reply.size(); }));
+    if (t.ends) {
+      ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
+    }
+    EXPECT_EQ(client->In(), t.reply);
+    EXPECT_EQ(origin.Count(), first + t.forwarded.size());
+    EXPECT_EQ(client->Eof(), t.ends);
+  }
 }
 
 TEST_F(ProxyLimits, BytesInTheSameReadAsTheHeaderTravelWithIt) {
@@ -187,6 +260,80 @@ TEST_F(ProxyLimits, SlowOriginKeepsTheUploadQueueBoundedAndGetsEveryByte) {
   EXPECT_EQ(Count("ClientHeader"), 1);
 }
 
+// An upload that starts while the remote is still being looked up waits in
+// the proxy only up to the high-water mark; the client is read no further
+// until the connection is up, and then every byte arrives.
+TEST_F(ProxyLimits, EarlyUploadWhileTheRemoteResolvesStaysBounded) {
+  constexpr size_t kTotal = 16u << 20;
+  testsupport::PatternStream pattern(19);
+  testsupport::Checksum expected, received;
+  const std::string length = std::to_string(kTotal);
+  expected.Add("POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  // Made before the lookup starts: the upload must come while it waits.
+  const std::string upload = pattern.Next(kTotal);
+  expected.Add(upload);
+  // The first query goes unanswered; the retry, a second later, gets the address.
+  net::Resolver::Default().SetTimeouts(1000, 3);
+  dns.SetReply("slow.test", testsupport::DnsResponder::Reply::Silent);
+  auto client = NewClient();
+  client->Send("POST http://slow.test:" + origin.PortText() +
+               "/up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return dns.QueriesFor("slow.test") >= 1; }));
+  TKwProxyClient* session = Session();
+  ASSERT_NE(session, nullptr);
+  client->Send(upload);
+  // The client's bytes back up: the proxy stops reading, its buffer bounded.
+  ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
+  EXPECT_LT(session->ClientBuffer.size(), TKwGenericProxy::kHighWater + (1u << 20) + 1);
+  EXPECT_GT(client->Queued(), 0u);
+  EXPECT_NE(session->RemoteSocket()->State(), net::wsConnected);
+
+  origin.OnAccept = [&](Peer& far) {
+    far.OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
+  };
+  dns.SetAddresses("slow.test", {"127.0.0.1"});
+  ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
+  EXPECT_EQ(received.Bytes(), expected.Bytes());
+  EXPECT_EQ(received.Value(), expected.Value());
+}
+
+// Requests sent behind one whose answer is still coming wait in the proxy
+// only up to the header cap; then the client is read no further until
+// their turn, and everything still arrives in order.
+TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
+  constexpr size_t kBody = 8u << 20;
+  testsupport::PatternStream pattern(23);
+  testsupport::Checksum expected, received;
+  auto client = NewClient();
+  client->Send("GET " + Url("/first") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  TKwProxyClient* session = Session();
+  ASSERT_NE(session, nullptr);
+  const std::string length = std::to_string(kBody);
+  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: h\r\nContent-Length: " + length +
+               "\r\n\r\n");
+  expected.Add("POST /second HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  for (size_t sent = 0; sent < kBody; sent += 1u << 20) {
+    const std::string block = pattern.Next(1u << 20);
+    expected.Add(block);
+    client->Send(block);
+  }
+  ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
+  EXPECT_LE(session->Pipelined.size(), TKwHttpProxy::kMaxHeader + (1u << 20));
+  EXPECT_GT(client->Queued(), 0u);
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  EXPECT_EQ(origin.Count(), 1u);
+
+  origin.OnAccept = [&](Peer& far) {
+    far.OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
+  };
+  origin.At(0).Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
+  EXPECT_EQ(received.Value(), expected.Value());
+  EXPECT_EQ(client->In(), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  EXPECT_EQ(Count("ClientHeader"), 2);
+}
+
 TEST_F(ProxyLimits, HostileRequestsGetAnAnswerOrACloseAndLeaveTheLoopIdle) {
   testsupport::PatternStream random(17);
   std::string binary = random.Next(4096);
@@ -211,12 +358,19 @@ TEST_F(ProxyLimits, HostileRequestsGetAnAnswerOrACloseAndLeaveTheLoopIdle) {
       {"GET http:// HTTP/1.1\r\n\r\n", bad},
       {"GET /only/a/path HTTP/1.1\r\n\r\n", bad},
       {"GET http://nowhere.test:/ HTTP/1.1\r\n\r\n", ""},  // no such name: a close
+      // Outgoing connections are IPv4: a bracketed address is refused at once.
+      {"GET http://[::1]/ HTTP/1.1\r\n\r\n", bad},
+      {"GET http://[::1]:8080/x HTTP/1.1\r\nHost: [::1]:8080\r\n\r\n", bad},
+      {"GET http://[fe80]/ HTTP/1.1\r\n\r\n", bad},
+      {"CONNECT [::1]:443 HTTP/1.1\r\n\r\n", tunnelBad},
+      {"CONNECT [fe80]:443 HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT : HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT :443 HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1: HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1:99999 HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1:abc HTTP/1.1\r\n\r\n", tunnelBad},
       {"CONNECT 127.0.0.1:0 HTTP/1.1\r\n\r\n", tunnelBad},
+      {"CONNECT 127.0.0.1:1 HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", tunnelBad},
       {"CONNECT\r\n\r\n", bad},  // no space: not taken for a CONNECT
       {"     \r\n\r\n", bad},
       {"\r\n\r\n", bad},
@@ -240,6 +394,8 @@ TEST_F(ProxyLimits, HostileRequestsGetAnAnswerOrACloseAndLeaveTheLoopIdle) {
     }
   }
   EXPECT_TRUE(LoopGoesIdle());
+  EXPECT_EQ(dns.QueriesFor("[::1]"), 0);
+  EXPECT_EQ(dns.QueriesFor("[fe80]"), 0);
   EXPECT_EQ(proxy.ActiveClients(), static_cast<int>(cases.size()));
   clients.clear();
   ASSERT_TRUE(WaitFor([&] { return proxy.ActiveClients() == 0; }));

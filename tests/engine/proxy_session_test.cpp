@@ -1,6 +1,7 @@
 // Sessions of the proxy: the order of events for a forwarded request, header
-// collection across reads, bytes that arrive before the remote is up, and
-// keep-alive connections whose second request gets its own remote socket.
+// collection across reads, bytes that arrive before the remote is up,
+// keep-alive connections whose second request gets its own remote socket,
+// and pipelined requests that wait until the answer before them is complete.
 
 #include "tests/engine/proxy_harness.h"
 
@@ -156,6 +157,227 @@ TEST_F(ProxySession, KeepAliveSecondRequestGetsItsOwnRemoteAndTheOldOneStaysQuie
   ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
   EXPECT_EQ(Count("RemoteDisconnect"), 1);
   EXPECT_EQ(client->In(), kResponse);
+}
+
+// Where an answer ends, for the request pipelined behind it: each case's
+// answer comes in pieces, and the next request is decided and sent only
+// after the last piece. With `late`, the next request comes only after the
+// first piece has reached the client.
+TEST_F(ProxySession, PipelinedRequestWaitsUntilTheAnswerBeforeItIsComplete) {
+  struct Case {
+    const char* name;
+    std::string method;
+    std::vector<std::string> pieces;
+    bool late;
+    std::string junk = {};  // sent after the last piece, in the same write
+  };
+  const std::vector<Case> cases = {
+      {"length", "GET", {"HTTP/1.1 200 OK\r\nContent-Len", "gth: 5\r\n\r\nab", "cde"}, false},
+      // Bytes behind the end of an answer were asked for by nobody.
+      {"length, bytes behind it",
+       "GET",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "x"},
+       false,
+       "JUNK"},
+      {"length, next request while it streams",
+       "GET",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", "cde"},
+       true},
+      {"chunked with trailers",
+       "GET",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", "10\r\n0123456789",
+        "abcdef\r\n0\r\nX-Sum: 1\r\n", "\r\n"},
+       true},
+      {"no body: 204", "GET", {"HTTP/1.1 204 No Content\r\nContent-Length: 9\r\n", "\r\n"}, false},
+      {"no body: 304", "GET", {"HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n", "\r\n"}, true},
+      {"no body: HEAD", "HEAD", {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", "\r\n"}, false},
+      {"interim answer first",
+       "GET",
+       {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"},
+       false},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    events.clear();
+    auto client = NewClient();
+    const size_t first = origin.Count();
+    const std::string base = "http://127.0.0.1:" + origin.PortText();
+    const std::string one = t.method + " " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\n";
+    const std::string two = "GET " + base + "/two HTTP/1.1\r\nHost: h\r\n\r\n";
+    client->Send(t.late ? one : one + two);
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() > first && HasHeader(origin.At(first)); }));
+    Peer& far = origin.At(first);
+    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+    std::string answer;
+    for (size_t i = 0; i < t.pieces.size(); ++i) {
+      far.Send(i + 1 == t.pieces.size() ? t.pieces[i] + t.junk : t.pieces[i]);
+      answer += t.pieces[i];
+      ASSERT_TRUE(WaitFor([&] { return client->In().size() >= answer.size(); }));
+      if (i + 1 == t.pieces.size()) break;
+      if (i == 0 && t.late) {
+        client->Send(two);
+        ASSERT_TRUE(WaitFor([&] { return Count("ClientData") == 2; }));
+      }
+      // The next request has not been decided, nor sent anywhere.
+      EXPECT_EQ(Count("ClientHeader"), 1);
+      EXPECT_EQ(origin.Count(), first + 1);
+      EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+    }
+    ASSERT_TRUE(
+        WaitFor([&] { return origin.Count() == first + 2 && HasHeader(origin.At(first + 1)); }));
+    EXPECT_EQ(Count("ClientHeader"), 2);
+    EXPECT_EQ(seen.path, "/two");
+    EXPECT_EQ(origin.At(first + 1).In(), "GET /two HTTP/1.1\r\nHost: h\r\n\r\n");
+    origin.At(first + 1).Send(kResponse);
+    ASSERT_TRUE(WaitFor([&] { return client->In().size() >= answer.size() + kResponse.size(); }));
+    EXPECT_EQ(client->In(), answer + kResponse);
+    EXPECT_FALSE(client->Eof());
+    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  }
+}
+
+TEST_F(ProxySession, AnswerDelimitedByTheCloseEndsTheConnectionAndTheNextRequestIsDropped) {
+  auto client = NewClient();
+  const std::string base = "http://127.0.0.1:" + origin.PortText();
+  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\nGET " + base +
+               "/two HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  origin.At(0).Send("HTTP/1.0 200 OK\r\n\r\nuntil the end");
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 32; }));
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  origin.At(0).ShutdownWrite();
+  // Only the end of the stream tells the client where that answer ends.
+  ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
+  EXPECT_EQ(client->In(), "HTTP/1.0 200 OK\r\n\r\nuntil the end");
+  EXPECT_TRUE(LoopGoesIdle());
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  EXPECT_EQ(origin.Count(), 1u);
+}
+
+// A request that comes while the remote before it is still being looked up
+// is decided on its own: its own header event, its own host.
+TEST_F(ProxySession, RequestArrivingWhileTheFirstRemoteResolvesGetsItsOwnDecision) {
+  dns.SetReply("late.test", testsupport::DnsResponder::Reply::Silent);
+  dns.SetAddresses("two.test", {"127.0.0.1"});
+  auto client = NewClient();
+  client->Send("GET http://late.test:" + origin.PortText() + "/one HTTP/1.1\r\nHost: a\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return dns.QueriesFor("late.test") >= 1; }));
+  client->Send("GET http://two.test:" + origin.PortText() + "/two HTTP/1.1\r\nHost: b\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return Count("ClientData") == 2; }));
+  EXPECT_EQ(Count("ClientHeader"), 1);
+
+  dns.SetAddresses("late.test", {"127.0.0.1"});
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: a\r\n\r\n");
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  origin.At(0).Send(kResponse);
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
+  EXPECT_EQ(origin.At(1).In(), "GET /two HTTP/1.1\r\nHost: b\r\n\r\n");
+  EXPECT_EQ(seen.host, "two.test");
+  EXPECT_EQ(dns.QueriesFor("two.test"), 1);
+  origin.At(1).Send(kResponse);
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 2 * kResponse.size(); }));
+  EXPECT_EQ(client->In(), kResponse + kResponse);
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: a\r\n\r\n");
+}
+
+// A pipelined request for a blocked host is answered by the handler, in its
+// turn, and never reaches the remote of the request before it.
+TEST_F(ProxySession, PipelinedRequestForABlockedHostGetsTheHandlersAnswerInItsTurn) {
+  const std::string blocked = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\nblocked";
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string& host, std::string&, std::string&,
+                 std::string&, bool&, std::string& returnContent) {
+    if (host == "blocked.test") returnContent = blocked;
+  };
+  auto client = NewClient();
+  client->Send("GET http://127.0.0.1:" + origin.PortText() +
+               "/one HTTP/1.1\r\nHost: h\r\n\r\nGET http://blocked.test/ HTTP/1.1\r\nHost: "
+               "blocked.test\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  origin.At(0).Send(kResponse);
+  ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
+  EXPECT_EQ(client->In(), kResponse + blocked);
+  EXPECT_EQ(Count("ClientHeader"), 2);
+  EXPECT_EQ(dns.QueriesFor("blocked.test"), 0);
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+}
+
+// The remote whose answer is complete may go while the next request is
+// being decided (the handler runs the loop); that is not the client's end.
+TEST_F(ProxySession, PreviousRemoteClosingWhileTheNextRequestIsDecidedDoesNotEndTheClient) {
+  auto client = NewClient();
+  const std::string base = "http://127.0.0.1:" + origin.PortText();
+  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  origin.At(0).Send(kResponse);
+  ASSERT_TRUE(WaitFor([&] { return client->In() == kResponse; }));
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 bool&, std::string&) {
+    origin.At(0).CloseNow();
+    EXPECT_TRUE(LoopGoesIdle());
+  };
+  client->Send("GET " + base + "/two HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
+  origin.At(1).Send(kResponse);
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 2 * kResponse.size(); }));
+  EXPECT_TRUE(LoopGoesIdle());
+  EXPECT_EQ(client->In(), kResponse + kResponse);
+  EXPECT_FALSE(client->Eof());
+  EXPECT_EQ(Count("RemoteDisconnect"), 0);
+}
+
+// A handler that runs the loop while it decides a pipelined request lets
+// the client's next bytes in meanwhile; they wait for their own turn.
+TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) {
+  auto client = NewClient();
+  const std::string base = "http://127.0.0.1:" + origin.PortText();
+  auto get = [&](const std::string& path) {
+    return "GET " + base + path + " HTTP/1.1\r\nHost: h\r\n\r\n";
+  };
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string& path,
+                 std::string&, bool&, std::string&) {
+    if (path != "/two") return;
+    client->Send(get("/three"));
+    EXPECT_TRUE(WaitFor([&] { return Count("ClientData") == 2; }));
+  };
+  client->Send(get("/one") + get("/two"));
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string path = i == 0 ? "/one" : i == 1 ? "/two" : "/three";
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() > i && HasHeader(origin.At(i)); }));
+    EXPECT_EQ(origin.At(i).In(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(Count("ClientHeader"), static_cast<int>(i + 1));
+    origin.At(i).Send(kResponse);
+  }
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 3 * kResponse.size(); }));
+  EXPECT_EQ(client->In(), kResponse + kResponse + kResponse);
+  EXPECT_EQ(origin.Count(), 3u);
+}
+
+// After "101 Switching Protocols" the connection carries another protocol:
+// the client's bytes are relayed as they are, never taken for a request.
+TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
+  auto client = NewClient();
+  client->Send("GET http://127.0.0.1:" + origin.PortText() +
+               "/ws HTTP/1.1\r\nHost: h\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  origin.At(0).In().clear();
+  const std::string switched = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n";
+  origin.At(0).Send(switched + "hello");
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= switched.size() + 5; }));
+  client->Send("GET http://127.0.0.1:1/ HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.At(0).In().ends_with("\r\n\r\n"); }));
+  EXPECT_EQ(origin.At(0).In(), "GET http://127.0.0.1:1/ HTTP/1.1\r\n\r\n");
+  origin.At(0).Send("more");
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= switched.size() + 9; }));
+  EXPECT_EQ(client->In(), switched + "hellomore");
+  EXPECT_EQ(Count("ClientHeader"), 1);
+  EXPECT_EQ(origin.Count(), 1u);
 }
 
 TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerDoesNot) {
