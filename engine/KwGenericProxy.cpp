@@ -246,10 +246,27 @@ void TKwGenericProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
 }
 
 void TKwGenericProxy::RemoteSessionClosed(TWSocket* sender, uint16_t errCode) {
-  if (errCode != 0) return;
   TKwProxyClient* c = ClientOf(sender);
+  if (errCode != 0) {
+    // No event, and the client stays open until it closes; but whatever held
+    // its reading (back-pressure, waiting requests) must let go, or its
+    // close would never be heard.
+    if (c->RemoteSocket() == sender) ReleaseClientAfterRemoteFailure(c);
+    return;
+  }
   DoRemoteDisconnect(c);
   ShutdownClient(c);
+}
+
+void TKwGenericProxy::ReleaseClientAfterRemoteFailure(TKwProxyClient* c) {
+  if (c->AwaitingResponse) {
+    // The answer under way can never end, so nothing behind it can be
+    // answered in its turn.
+    c->DiscardInput = true;
+    std::string().swap(c->Pipelined);
+  }
+  c->InputHeld = false;
+  c->ResumeReading();
 }
 
 void TKwGenericProxy::ShutdownClient(TKwProxyClient* c) {

@@ -86,6 +86,8 @@ class TKwGenericProxy : public net::TComponent {
   virtual void DoServerListening();
   virtual void PrepareRemoteSocket(net::TWSocket* remote);
   virtual void ShutdownClient(TKwProxyClient* client);
+  // The current remote ended with an error: the client stays open, reading.
+  void ReleaseClientAfterRemoteFailure(TKwProxyClient* client);
   virtual void AfterListen(std::string& ErrorText);
   virtual void ClientDataAvailable(net::TWSocket* sender, uint16_t errCode);
   virtual void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode);

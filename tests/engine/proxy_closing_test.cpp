@@ -47,9 +47,6 @@ TEST_F(ProxyClosing, ServerCloseHalfClosesTheClientAfterEverythingQueuedWasSent)
   EXPECT_EQ(proxy.ActiveClients(), 0);
 }
 
-// Disabled: the socket layer reports a peer's reset as an orderly close
-// (error 0), so the engine cannot tell the two apart. Enable once a reset
-// arrives with its error code.
 TEST_F(ProxyClosing, ResettingServerLeavesTheClientOpenUntilItCloses) {
   auto client = NewClient();
   client->Send(Get(OriginHost()));
@@ -70,10 +67,12 @@ TEST_F(ProxyClosing, ResettingServerLeavesTheClientOpenUntilItCloses) {
 
 // A client whose reading is paused (its upload waits for an origin that does
 // not read, or for a remote connection still being made) and that then
-// resets is noticed all the same: its session goes, with its descriptor.
+// resets is noticed all the same: its session goes, with its descriptor. So
+// is one that closes in order after its origin reset the upload.
 struct PausedClientCase {
   const char* name;
   bool originStalls;  // else the remote connection waits for a name lookup
+  bool originResetsFirst = false;
 };
 
 void PrintTo(const PausedClientCase& c, std::ostream* os) {
@@ -95,7 +94,15 @@ TEST_P(ProxyClosingPaused, ClientResettingWhilePausedIsRemoved) {
   client->Send(testsupport::PatternStream(5).Next(bodySize));
   ASSERT_TRUE(WaitFor([&] { return Session() && Session()->ReadingPaused(); }, kLongDeadline));
   EXPECT_EQ(origin.Count(), c.originStalls ? 1u : 0u);
-  client->ResetNow();
+  if (c.originResetsFirst) {
+    net::TWSocket* remote = Session()->RemoteSocket();
+    origin.At(0).ResetNow();
+    ASSERT_TRUE(WaitFor([&] { return remote->State() == net::wsClosed; }));
+    EXPECT_FALSE(Has("RemoteDisconnect"));
+    client->CloseNow();
+  } else {
+    client->ResetNow();
+  }
   ASSERT_TRUE(WaitFor([&] { return Has("ClientDisconnect"); })) << "the session leaked";
   EXPECT_EQ(proxy.ActiveClients(), 0);
   EXPECT_EQ(proxy.Server().ClientCount(), 0);
@@ -103,7 +110,8 @@ TEST_P(ProxyClosingPaused, ClientResettingWhilePausedIsRemoved) {
 
 INSTANTIATE_TEST_SUITE_P(ProxyClosing, ProxyClosingPaused,
                          ::testing::Values(PausedClientCase{"OriginDoesNotRead", true},
-                                           PausedClientCase{"RemoteStillConnecting", false}),
+                                           PausedClientCase{"RemoteStillConnecting", false},
+                                           PausedClientCase{"OriginResetsTheUpload", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProxyClosing, FailedLookupHalfClosesTheClientWithoutAnswer) {
