@@ -24,6 +24,9 @@ void TAdapterWatcher::Start(bool useNetlink) {
   Stop();
   if (useNetlink && OpenNetlink()) {
     mode_ = TMode::Netlink;
+    // One look once the watch is in place, for a change that came between
+    // the start-up's list and now, as the first poll would have seen it.
+    LinksChanged();
   } else {
     StartPolling();
   }

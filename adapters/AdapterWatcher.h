@@ -24,6 +24,7 @@ class TAdapterWatcher {
   TAdapterWatcher& operator=(const TAdapterWatcher&) = delete;
 
   // Enables the watcher; polling only when netlink is refused or not wanted.
+  // With netlink, one run follows soon after, then runs only on changes.
   void Start(bool useNetlink = true);
   void Stop();
   TMode Mode() const { return mode_; }
