@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -48,6 +49,13 @@ bool TfrmVantrelMain::FormCreate() {
   std::error_code error;
   std::filesystem::create_directories(DataPath("log"), error);
   countries.LoadCountryList();
+  // Before the configuration: the change step a refresh runs is undone by
+  // the SetChanged(false) below. A file error must not end start-up.
+  try {
+    adapters.StartUp();
+  } catch (const std::exception& e) {
+    ApplicationEvents1Exception(e.what());
+  }
 
   // The configuration load goes here; it ends by running both handlers so
   // the dependent controls match the loaded switches. Until it is there the
@@ -57,6 +65,7 @@ bool TfrmVantrelMain::FormCreate() {
   log.cbLoggingClick(controls.cbLogging);
   nextHops.cbIntConClick(controls.cbIntCon);
   changes.SetChanged(false);
+  Timer1.Start();
   return !error;
 }
 

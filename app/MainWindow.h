@@ -5,6 +5,10 @@
 
 #include <string>
 
+#include "adapters/AdapterDiscovery.h"
+#include "adapters/AdapterSource.h"
+#include "adapters/AdapterTable.h"
+#include "adapters/AdapterWatcher.h"
 #include "app/ActivityLog.h"
 #include "app/LogFormat.h"
 #include "app/ProxyLifecycle.h"
@@ -17,6 +21,7 @@
 #include "config/ProxyTables.h"
 #include "config/RecordTable.h"
 #include "config/UserInterface.h"
+#include "net/EventLoop.h"
 #include "routing/CountryData.h"
 #include "routing/HostClassification.h"
 #include "routing/LocalRanges.h"
@@ -55,6 +60,15 @@ class TfrmVantrelMain {
                          [this](const std::string& message) { log.DoComment(message, false); }};
   THostClassification hosts{controls, localRanges, countries,
                             [this](const std::string& message) { log.DoComment(message, false); }};
+
+  // The machine's adapters, recorded in adapters.dat; a change is a
+  // settings change. Timer1 watches for changes once start-up is done.
+  TRecordTable mtblAdapters = CreateAdapterTable();
+  TDataSource dsAdapters{mtblAdapters};
+  TLinuxAdapterSource adapterSource;
+  TAdapterDiscovery adapters{adapterSource, mtblAdapters,
+                             [this] { nextHops.cbIntConClick(controls.cbIntCon); }};
+  TAdapterWatcher Timer1{net::EventLoop::Default(), [this] { return adapters.Timer1Timer(); }};
 
  private:
   void WireEvents();

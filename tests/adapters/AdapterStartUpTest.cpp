@@ -1,0 +1,56 @@
+// The main window's start-up with the machine's adapters: recorded before
+// the configuration, and a refresh is a change to save.
+
+#include <string>
+#include <vector>
+
+#include "app/MainWindow.h"
+#include "config/ScriptedUserInterface.h"
+#include "tests/adapters/AdapterFixture.h"
+
+namespace vantrel {
+namespace {
+
+class AdapterStartUpTest : public AdapterFixture {
+ protected:
+  TScriptedUserInterface ui;
+  TfrmVantrelMain window{ui};
+};
+
+TEST_F(AdapterStartUpTest, StartUpRecordsTheAdaptersAndLeavesTheConfigurationUnchanged) {
+  WriteFile("{old},Old adapter\n");
+  std::vector<AdapterRecord> machine;
+  ASSERT_EQ(TLinuxAdapterSource().GetAdapterInfoList(machine), 0);
+  ASSERT_TRUE(window.FormCreate());
+
+  std::string expected = "{old},Old adapter\n";
+  for (const AdapterRecord& record : machine)
+    expected += record.name + "," + record.description + "\n";
+  EXPECT_EQ(ReadFile(), expected);
+  EXPECT_EQ(window.mtblAdapters.RecordCount(), static_cast<int>(machine.size()) + 1);
+  EXPECT_EQ(window.adapters.CurrentList().size(), machine.size());
+  EXPECT_FALSE(window.changes.IsChanged());
+  EXPECT_NE(window.Timer1.Mode(), TAdapterWatcher::TMode::Stopped);
+
+  // A change the watcher finds is a settings change: Save and Cancel light up.
+  window.adapters.RefreshAdapterTable({{"{usb0}", "USB modem", ""}});
+  EXPECT_TRUE(window.changes.IsChanged());
+  EXPECT_TRUE(window.controls.btnCancel.Enabled());
+}
+
+TEST_F(AdapterStartUpTest, AnUnreadableAdaptersFileIsLoggedAndStartUpGoesOn) {
+  std::filesystem::create_directory(FilePath());
+  window.controls.cbLogging.SetChecked(true);  // "Log to Screen", so the line shows
+  ASSERT_TRUE(window.FormCreate());
+  bool logged = false;
+  for (const auto& entry : window.memStatus.Entries()) {
+    logged = logged ||
+             entry.text.find("[EXCEPTION: Cannot read " + FilePath().string()) != std::string::npos;
+  }
+  EXPECT_TRUE(logged);
+  EXPECT_FALSE(window.changes.IsChanged());
+  EXPECT_NE(window.Timer1.Mode(), TAdapterWatcher::TMode::Stopped);
+}
+
+}  // namespace
+}  // namespace vantrel
