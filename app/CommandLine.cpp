@@ -76,6 +76,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.help = true;
     } else if (arg == "--version") {
       line.version = true;
+    } else if (arg == "--check-config") {
+      line.checkConfig = true;
     } else if (TakeValue(args, i, "--port", value)) {
       const auto port = ParseInt32(value);
       if (!port || *port < 1 || *port > 65535) {
@@ -107,12 +109,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
   return "Usage: vantrel [--headless] [--port N] [--data-dir DIR] [--send-blocks N]\n"
          "               [--dns-server IP[:PORT]]...\n"
+         "       vantrel --check-config [--data-dir DIR]\n"
          "An HTTP proxy for one workstation or a small LAN.\n"
          "\n"
          "  --headless        run without a window; the activity log goes to\n"
          "                    standard output; SIGINT or SIGTERM ends the program\n"
+         "                    (saving a changed configuration), SIGHUP reloads\n"
+         "                    the configuration files\n"
          "  --port N          listen on port N (1-65535) this time, as if typed\n"
-         "                    into the port field; not saved unless saved\n"
+         "                    into the port field; never saved\n"
          "  --data-dir DIR    keep proxy.ini, the list files and log/ in DIR\n"
          "                    (created if missing) instead of the program's folder\n"
          "  --send-blocks N   hand up to N queued 1460-byte blocks to the system\n"
@@ -122,6 +127,9 @@ std::string UsageText() {
          "                    look names up at this name server (port 53 unless\n"
          "                    given; [IPv6]:PORT); repeat for more servers, tried\n"
          "                    in order; default: the system's name servers\n"
+         "  --check-config    list the lines of proxy.ini and the list files that\n"
+         "                    are ignored or blanked, as FILE:LINE: REASON; exit\n"
+         "                    with 1 when there is any; changes no file\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     std::puts("vantrel " VANTREL_VERSION);
     return 0;
   }
+  if (line.checkConfig) return RunCheckConfig(line);
   RaiseDescriptorLimit();
   // Before any front end starts: every lookup of the program goes there.
   if (!line.dnsServers.empty()) {
