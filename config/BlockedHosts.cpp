@@ -6,18 +6,15 @@ namespace vantrel {
 
 namespace {
 
-// Blanks, tabs and the other control characters.
-bool IsTrimmed(char c) {
+// Blanks, tabs and the other control characters: trimmed at the ends and
+// separating words, so a cleaned name reads back as itself.
+bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ';
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 

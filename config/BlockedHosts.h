@@ -11,7 +11,9 @@ namespace vantrel {
 // Per line: trimmed and lower-cased; empty lines and "#" lines give
 // nothing; a "#" comment behind white space is cut off; one word is the
 // name, of several words the first (a HOSTS file's address) is dropped and
-// every other one is a name; "localhost" is never a name. The result is
+// every other one is a name; "localhost" is never a name. White space is
+// blanks, tabs and the other control characters. Cleaning a cleaned list
+// changes nothing. The result is
 // sorted and each name appears once. When `ignored` is given, it receives
 // the 0-based index of every line with content that gave no name.
 std::vector<std::string> CleanBlockedHosts(const std::vector<std::string>& lines,

@@ -45,12 +45,15 @@ bool IsQuote(char c) {
 }  // namespace
 
 TIniFile::TIniFile(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  // Editors add a byte-order mark; one that was saved twice is no text either.
+  while (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   size_t number = 0;
   while (!bytes.empty()) {
     const size_t end = bytes.find('\n');
     std::string_view line = bytes.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // CR LF, and CR CR LF from a file converted twice: the writer's LF
+    // must not leave a line that reads differently next time.
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines_.push_back(Classify(std::string(line), ++number));
     if (end == std::string_view::npos) break;
     bytes.remove_prefix(end + 1);
