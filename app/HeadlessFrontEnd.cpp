@@ -89,7 +89,6 @@ int RunHeadless(const TCommandLine& line) {
   // One call for every signal: a second call would re-arm the signal
   // descriptor with its own set only. Before the first line is printed:
   // whoever reads it may signal at once.
-  bool ending = false;
   loop.WatchSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them.
@@ -97,7 +96,6 @@ int RunHeadless(const TCommandLine& line) {
       window.log.DoComment("Configuration reloaded", false);
       return;
     }
-    ending = true;
     loop.Quit();
   });
   loop.OnUnhandledException = [&window](const std::string& message) {
@@ -114,7 +112,9 @@ int RunHeadless(const TCommandLine& line) {
     loop.OnUnhandledException = nullptr;
     return 1;
   }
-  window.StartProxy();
+  // Started already when "Start Proxy Automatically" is set; a failed
+  // automatic start is not tried twice.
+  if (!window.controls.cbStartAutomatically.Checked()) window.StartProxy();
   // Without a window nobody can pick another port: a proxy that cannot
   // listen ends the program (the reason is already logged and on stderr).
   if (!window.lifecycle.Running()) {

@@ -1,5 +1,4 @@
 #include <cctype>
-#include <set>
 #include <string_view>
 
 #include "config/BlockedHosts.h"

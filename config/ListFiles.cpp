@@ -62,7 +62,6 @@ int TListFiles::ReadMemo(const char* name, TMemo& memo) {
 }
 
 bool TListFiles::Load() {
-  bool ok = true;
   const int allowed = ReadMemo(kAllowedFile, controls_.memIncoming);
   if (allowed == 0) controls_.memIncoming.SetLines(DefaultAddressLines());
   const int bypass = ReadMemo(kBypassFile, controls_.memBypass);
@@ -72,8 +71,7 @@ bool TListFiles::Load() {
   if (blocked == 0) controls_.memBlockedHosts.SetLines({});
   // An unreadable file must not be replaced by what little the memo holds.
   if (blocked >= 0) RebuildBlockedHosts();
-  ok = allowed >= 0 && bypass >= 0 && blocked >= 0;
-  return ok;
+  return allowed >= 0 && bypass >= 0 && blocked >= 0;
 }
 
 bool TListFiles::Save(std::string& error) {
