@@ -145,6 +145,9 @@ TEST(IniFileTest, WritingKeepsForeignLinesAndErasesEveryDuplicateSection) {
   EXPECT_EQ(ini.Bytes(),
             "; my notes\n[CONFIG]\n# keep me\nproxyport=8080\nMine=x\nNew=n\n\n[Other]\nz=1\n"
             "[PROXY]\nProxyName1=b\n[Tunnel]\nTunnelEnabled1=1\n");
+  // Nothing that a save writes reads differently at the next save.
+  EXPECT_EQ(TIniFile("; x\r\r\n[A]\r\r\n").Bytes(), "; x\n[A]\n");
+  EXPECT_EQ(TIniFile("\xEF\xBB\xBF\xEF\xBB\xBF; x\n").Bytes(), "; x\n");
 }
 
 TEST(IniFileTest, ProblemsNameEveryLineTheReaderIgnores) {
