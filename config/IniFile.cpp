@@ -121,7 +121,13 @@ std::string TIniFile::Encode(std::string_view value) {
       !value.empty() &&
       (IsSpace(value.front()) || IsSpace(value.back()) ||
        (value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front()));
-  return quote ? "\"" + std::string(value) + "\"" : std::string(value);
+  if (!quote) return std::string(value);
+  std::string quoted;
+  quoted.reserve(value.size() + 2);
+  quoted += '"';
+  quoted += value;
+  quoted += '"';
+  return quoted;
 }
 
 std::optional<int32_t> TIniFile::ParseInteger(std::string_view text) {
@@ -190,13 +196,17 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   TLine line;
   line.kind = TKind::Key;
   line.name = std::string(key);
-  line.text = std::string(key) + "=" + Encode(value);
+  line.text = key;
+  line.text += '=';
+  line.text += Encode(value);
   size_t header = FindSection(section);
   if (header == npos) {
     TLine head;
     head.kind = TKind::Section;
     head.name = std::string(section);
-    head.text = "[" + std::string(section) + "]";
+    head.text = '[';
+    head.text += section;
+    head.text += ']';
     lines_.push_back(std::move(head));
     lines_.push_back(std::move(line));
     return;

@@ -113,12 +113,16 @@ TEST(IniFileTest, EveryValueWithoutLineBreaksSurvivesARoundTrip) {
       DecryptText("ab#"),
       DecryptText("&ab'"),
   };
+  auto key = [](size_t i) {
+    std::string name = "k";
+    name += std::to_string(i);
+    return name;
+  };
   TIniFile ini;
-  for (size_t i = 0; i < values.size(); ++i)
-    ini.WriteString("S", "k" + std::to_string(i), values[i]);
+  for (size_t i = 0; i < values.size(); ++i) ini.WriteString("S", key(i), values[i]);
   const TIniFile read(ini.Bytes());
   for (size_t i = 0; i < values.size(); ++i) {
-    EXPECT_EQ(read.ReadString("S", "k" + std::to_string(i), "<default>"), values[i]) << i;
+    EXPECT_EQ(read.ReadString("S", key(i), "<default>"), values[i]) << i;
   }
   EXPECT_EQ(TIniFile::Encode("plain value"), "plain value");
   EXPECT_EQ(TIniFile::Encode("x ; y"), "x ; y");
