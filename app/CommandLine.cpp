@@ -76,6 +76,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.help = true;
     } else if (arg == "--version") {
       line.version = true;
+    } else if (arg == "--check-config") {
+      line.checkConfig = true;
     } else if (TakeValue(args, i, "--port", value)) {
       const auto port = ParseInt32(value);
       if (!port || *port < 1 || *port > 65535) {
@@ -118,12 +120,15 @@ std::string UsageText() {
   return "Usage: vantrel [--headless] [--port N] [--data-dir DIR] [--send-blocks N]\n"
          "               [--dns-server IP[:PORT]]...\n"
          "       vantrel --import-country FORMAT FILE... [--data-dir DIR]\n"
+         "       vantrel --check-config [--data-dir DIR]\n"
          "An HTTP proxy for one workstation or a small LAN.\n"
          "\n"
          "  --headless        run without a window; the activity log goes to\n"
          "                    standard output; SIGINT or SIGTERM ends the program\n"
+         "                    (saving a changed configuration), SIGHUP reloads\n"
+         "                    the configuration files\n"
          "  --port N          listen on port N (1-65535) this time, as if typed\n"
-         "                    into the port field; not saved unless saved\n"
+         "                    into the port field; never saved\n"
          "  --data-dir DIR    keep proxy.ini, the list files and log/ in DIR\n"
          "                    (created if missing) instead of the program's folder\n"
          "  --send-blocks N   hand up to N queued 1460-byte blocks to the system\n"
@@ -143,6 +148,9 @@ std::string UsageText() {
          "                                file and the Locations file\n"
          "                      cidr CC   one a.b.c.d/len per line, all for\n"
          "                                country CC\n"
+         "  --check-config    list the lines of proxy.ini and the list files that\n"
+         "                    are ignored or blanked, as FILE:LINE: REASON; exit\n"
+         "                    with 1 when there is any; changes no file\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
 }

@@ -14,6 +14,8 @@ struct TCommandLine {
   bool headless = false;
   bool help = false;
   bool version = false;
+  // Report the lines of the configuration files that are ignored or blanked.
+  bool checkConfig = false;
   std::optional<int> port;
   std::optional<std::filesystem::path> dataDir;
   // Send-queue blocks handed to the system per call (throughput tuning).

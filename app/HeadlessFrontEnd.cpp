@@ -3,8 +3,10 @@
 #include <csignal>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "app/MainWindow.h"
+#include "config/ConfigurationFile.h"
 #include "config/DataFolder.h"
 #include "config/RecordDialogs.h"
 #include "net/EventLoop.h"
@@ -50,37 +52,69 @@ TLogPrinter::~TLogPrinter() {
   log_.Unsubscribe(token_);
 }
 
-int RunHeadless(const TCommandLine& line) {
-  if (line.dataDir) {
-    std::error_code error;
-    std::filesystem::create_directories(*line.dataDir, error);
-    if (error || !std::filesystem::is_directory(*line.dataDir)) {
-      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n", line.dataDir->c_str(),
-                   error ? error.message().c_str() : "not a folder");
-      return 1;
-    }
-    SetDataFolder(*line.dataDir);
-  }
+namespace {
 
+// The data folder of the command line or the default one, created when
+// missing; false, reported, when it cannot be.
+bool PrepareDataFolder(const TCommandLine& line) {
+  if (line.dataDir) SetDataFolder(*line.dataDir);
+  const std::filesystem::path folder = DataFolder();
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error || !std::filesystem::is_directory(folder)) {
+    std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n", folder.c_str(),
+                 error ? error.message().c_str() : "not a folder");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunCheckConfig(const TCommandLine& line) {
+  // Looks only: not even the data folder is created.
+  if (line.dataDir) SetDataFolder(*line.dataDir);
+  const std::vector<std::string> problems = CheckConfiguration();
+  for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+  return problems.empty() ? 0 : 1;
+}
+
+int RunHeadless(const TCommandLine& line) {
+  if (!PrepareDataFolder(line)) return 1;
   if (line.sendBlocks) net::TWSocket::SendBlocksPerCall = *line.sendBlocks;
   auto& loop = net::EventLoop::Default();
-  // Before the first line is printed: whoever reads it may signal at once.
-  loop.WatchSignals({SIGINT, SIGTERM}, [&loop](int) { loop.Quit(); });
   THeadlessUserInterface ui;
   TfrmVantrelMain window(ui);
   TLogPrinter printer(window.memStatus, stdout);
+  // One call for every signal: a second call would re-arm the signal
+  // descriptor with its own set only. Before the first line is printed:
+  // whoever reads it may signal at once.
+  loop.WatchSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+    if (signal == SIGHUP) {
+      // "Cancel Changes": the files again, the --port override with them.
+      window.configFile.btnCancelClick(window.controls.btnCancel);
+      window.log.DoComment("Configuration reloaded", false);
+      return;
+    }
+    loop.Quit();
+  });
   loop.OnUnhandledException = [&window](const std::string& message) {
     window.ApplicationEvents1Exception(message);
   };
+  window.configFile.SetPortOverride(line.port);
 
   window.FormCreate();
-  if (line.port) {
-    window.controls.edProxyPort.SetText(std::to_string(*line.port));
-    // Typed for this run only; not a change worth saving.
-    window.changes.SetChanged(false);
-  }
   window.log.DoComment("Headless mode, data folder \"" + DataFolder().string() + "\"", false);
-  window.StartProxy();
+  // Settings that are not the user's must not run, nor be saved over the
+  // user's files at the end.
+  if (window.configurationUnreadable) {
+    std::fprintf(stderr, "vantrel: the configuration could not be read; not starting\n");
+    loop.OnUnhandledException = nullptr;
+    return 1;
+  }
+  // Started already when "Start Proxy Automatically" is set; a failed
+  // automatic start is not tried twice.
+  if (!window.controls.cbStartAutomatically.Checked()) window.StartProxy();
   // Without a window nobody can pick another port: a proxy that cannot
   // listen ends the program (the reason is already logged and on stderr).
   if (!window.lifecycle.Running()) {
@@ -90,6 +124,10 @@ int RunHeadless(const TCommandLine& line) {
 
   loop.Run();
   loop.OnUnhandledException = nullptr;
+  // The end of a session: a changed configuration is saved without asking.
+  if (window.changes.IsChanged() && !window.configFile.btnSaveClick(window.controls.btnSave)) {
+    return 1;
+  }
   return 0;
 }
 

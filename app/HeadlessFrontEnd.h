@@ -42,8 +42,14 @@ class TLogPrinter {
   int token_;
 };
 
-// Runs the program without a window until SIGINT or SIGTERM; returns the
-// process's exit code.
+// Runs the program without a window until SIGINT or SIGTERM, which save a
+// changed configuration first; SIGHUP reloads the configuration files.
+// Returns the process's exit code: 1 when the configuration could not be
+// read, the proxy could not listen or the final save failed.
 int RunHeadless(const TCommandLine& line);
+
+// Prints the configuration lines that are ignored or blanked; 0 when there
+// is none, 1 otherwise. Changes no file.
+int RunCheckConfig(const TCommandLine& line);
 
 }  // namespace vantrel

@@ -41,8 +41,24 @@ void TfrmVantrelMain::WireEvents() {
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
 
   c.jvdbCountry.OnChange = [this](TControl& sender) { countries.jvdbCountryChange(sender); };
-  // The switch's own settings step joins this with the bypass list's page.
-  c.cbBypass.OnClick = [this](TControl& sender) { hosts.cbBypassClick(sender); };
+  auto listSwitch = [this](TControl& sender) { listFiles.cbAllowedConnectionsClick(sender); };
+  c.cbAllowedConnections.OnClick = listSwitch;
+  c.cbBlock.OnClick = listSwitch;
+  // Hosts filed as local LAN under the switch's old state no longer hold.
+  c.cbBypass.OnClick = [this](TControl& sender) {
+    hosts.cbBypassClick(sender);
+    listFiles.cbAllowedConnectionsClick(sender);
+  };
+  auto listEdited = [this](TControl& sender) { listFiles.memIncomingChange(sender); };
+  c.memIncoming.OnChange = listEdited;
+  c.memBypass.OnChange = listEdited;
+  c.memBlockedHosts.OnChange = listEdited;
+  auto hostListSwitch = [this](TControl&) { changes.SetChanged(true); };
+  c.cbShowLocalHosts.OnClick = hostListSwitch;
+  c.cbShowIntHosts.OnClick = hostListSwitch;
+
+  c.btnSave.OnClick = [this](TControl& sender) { configFile.btnSaveClick(sender); };
+  c.btnCancel.OnClick = [this](TControl& sender) { configFile.btnCancelClick(sender); };
 }
 
 bool TfrmVantrelMain::FormCreate() {
@@ -56,21 +72,19 @@ bool TfrmVantrelMain::FormCreate() {
   } catch (const std::exception& e) {
     ApplicationEvents1Exception(e.what());
   }
-
-  // The configuration load goes here; it ends by running both handlers so
-  // the dependent controls match the loaded switches. Until it is there the
-  // local country is the default one.
-  controls.jvdbCountry.SetValue(TCountryData::kDefaultCountryCode);
-  countries.LoadCountryRanges(controls.jvdbCountry.Value());
-  log.cbLoggingClick(controls.cbLogging);
-  nextHops.cbIntConClick(controls.cbIntCon);
+  configurationUnreadable = !configFile.LoadConfiguration();
   changes.SetChanged(false);
+  if (!controls.cbMinimize.Checked()) ui.ShowApplication();
+  if (controls.cbStartAutomatically.Checked() && !configurationUnreadable) {
+    lifecycle.btnStartClick(controls.btnStart);
+  }
   Timer1.Start();
-  return !error;
+  return !error && !configurationUnreadable;
 }
 
 TfrmVantrelMain::~TfrmVantrelMain() {
   lifecycle.destroying = true;
+  configFile.FormDestroy();
 }
 
 void TfrmVantrelMain::StartProxy() {

@@ -14,7 +14,9 @@
 #include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
 #include "config/ChangeTracker.h"
+#include "config/ConfigurationFile.h"
 #include "config/CountryTable.h"
+#include "config/ListFiles.h"
 #include "config/MainControls.h"
 #include "config/NextHopRecords.h"
 #include "config/ProxyRecords.h"
@@ -34,8 +36,11 @@ class TfrmVantrelMain {
   TfrmVantrelMain(const TfrmVantrelMain&) = delete;
   TfrmVantrelMain& operator=(const TfrmVantrelMain&) = delete;
 
-  // Start-up work of the window; returns false when the log folder could
-  // not be created (logging to disk will then report its own failure).
+  // Start-up work of the window: country list, configuration, automatic
+  // start. Returns false when the log folder could not be created (logging
+  // to disk then reports its own failure) or a configuration file could not
+  // be read; in the latter case configurationUnreadable is set and the
+  // proxy is not started automatically on settings that are not the user's.
   bool FormCreate();
   // Starts the proxy as the "Start Proxy" button does.
   void StartProxy();
@@ -60,6 +65,21 @@ class TfrmVantrelMain {
                          [this](const std::string& message) { log.DoComment(message, false); }};
   THostClassification hosts{controls, localRanges, countries,
                             [this](const std::string& message) { log.DoComment(message, false); }};
+  TListFiles listFiles{
+      controls, changes, [this](const std::string& message) { log.DoComment(message, false); },
+      [this](const std::vector<std::string>& list) { hosts.SetBypassIPList(list); }};
+  TConfigurationFile configFile{
+      controls,
+      mtblProxy,
+      mtblTunnels,
+      changes,
+      nextHops,
+      countries,
+      listFiles,
+      ui,
+      [this](const std::string& message) { log.DoComment(message, false); },
+      [this] { log.cbLoggingClick(controls.cbLogging); }};
+  bool configurationUnreadable = false;
 
   // The machine's adapters, recorded in adapters.dat; a change is a
   // settings change. Timer1 watches for changes once start-up is done.

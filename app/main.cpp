@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line.importCountry) return RunImport(line);
+  if (line.checkConfig) return RunCheckConfig(line);
   RaiseDescriptorLimit();
   // Before any front end starts: every lookup of the program goes there.
   if (!line.dnsServers.empty()) {

@@ -1,36 +1,64 @@
 #include "config/DataFolder.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <optional>
 #include <system_error>
 
 namespace vantrel {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-std::optional<std::filesystem::path>& Chosen() {
-  static std::optional<std::filesystem::path> chosen;
+std::optional<fs::path>& Chosen() {
+  static std::optional<fs::path> chosen;
   return chosen;
 }
 
-std::filesystem::path ExecutableFolder() {
+fs::path ExecutableFolder() {
   std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::filesystem::current_path();
+  auto exe = fs::read_symlink("/proc/self/exe", error);
+  if (error) return fs::current_path();
   return exe.parent_path();
+}
+
+bool UnderUsr(const fs::path& folder) {
+  const fs::path normal = folder.lexically_normal();
+  auto part = normal.begin();  // the root "/"
+  return normal.is_absolute() && part != normal.end() && ++part != normal.end() && *part == "usr";
+}
+
+const char* HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  const passwd* entry = getpwuid(getuid());
+  return entry ? entry->pw_dir : nullptr;
 }
 
 }  // namespace
 
-std::filesystem::path DataFolder() {
-  if (!Chosen()) Chosen() = ExecutableFolder();
+fs::path DefaultDataFolder(const fs::path& exeFolder, const char* xdgConfigHome, const char* home) {
+  if (!UnderUsr(exeFolder)) return exeFolder;
+  if (xdgConfigHome && fs::path(xdgConfigHome).is_absolute()) {
+    return fs::path(xdgConfigHome) / "vantrel";
+  }
+  return fs::path(home ? home : "/") / ".config" / "vantrel";
+}
+
+fs::path DataFolder() {
+  if (!Chosen()) {
+    Chosen() = DefaultDataFolder(ExecutableFolder(), std::getenv("XDG_CONFIG_HOME"), HomeFolder());
+  }
   return *Chosen();
 }
 
-void SetDataFolder(const std::filesystem::path& folder) {
-  Chosen() = std::filesystem::absolute(folder);
+void SetDataFolder(const fs::path& folder) {
+  Chosen() = fs::absolute(folder);
 }
 
-std::filesystem::path DataPath(const std::string& name) {
+fs::path DataPath(const std::string& name) {
   return DataFolder() / name;
 }
 

@@ -28,6 +28,12 @@ TMainControls::TMainControls(TRecordTable& mtblProxy, TRecordTable& mtblCountrie
   lbLocalLAN.SetVisible(false);
   lbUnclassified.SetVisible(false);
   cbAutoScroll.SetChecked(true);
+  // The settings a missing proxy.ini gives; the load sets them all.
+  cbAllowedConnections.SetChecked(true);
+  cbBypass.SetChecked(true);
+  cbShowLocalHosts.SetChecked(true);
+  cbShowIntHosts.SetChecked(true);
+  memBlockedHosts.SetEnabled(false);
   // Nothing has changed before the configuration is loaded.
   btnSave.SetEnabled(false);
   btnCancel.SetEnabled(false);

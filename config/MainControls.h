@@ -40,8 +40,22 @@ struct TMainControls {
   TLookupCombo jvdbLocalConSSL;
   TLookupCombo jvdbLocalConOTHER;
 
+  // Proxy Client Connections page.
+  TCheckBox cbAllowedConnections{"cbAllowedConnections",
+                                 "Only allow connections from the following IP addresses:"};
+  TMemo memIncoming{"memIncoming"};
+
   // Local LAN/Proxy Bypass page.
   TCheckBox cbBypass{"cbBypass", "Bypass Next Hop Proxies for the following IP addresses:"};
+  TMemo memBypass{"memBypass"};
+
+  // Blocked Hosts page.
+  TCheckBox cbBlock{"cbBlock", "Block Connections to the following hosts:"};
+  TMemo memBlockedHosts{"memBlockedHosts"};
+
+  // Traffic page: whether the two host lists are shown.
+  TCheckBox cbShowLocalHosts{"cbShowLocalHosts", "Show Local Internet Hosts"};
+  TCheckBox cbShowIntHosts{"cbShowIntHosts", "Show International Internet Hosts"};
 
   // Host lists. Local and international are shown on the Traffic page; the
   // other two are only lookup tables.

@@ -36,6 +36,7 @@ void TRecordDialog::Button2Click(TControl& /*sender*/) {
 }
 
 void TRecordDialog::BindText(TEdit& edit, const char* field) {
+  textEdits_.emplace_back(&edit, field);
   edit.SetMaxLength(table_.Fields()[table_.FieldIndex(field)].size);
   edit.SetText(table_.AsString(field));
   edit.OnChange = [this, field](TControl& sender) {
@@ -64,7 +65,24 @@ std::string TRecordDialog::Validate() const {
   for (const TEdit* edit : integerEdits_) {
     if (!ParseInt32(edit->Text())) return "'" + edit->Text() + "' is not a valid integer value";
   }
+  for (const auto& [edit, field] : textEdits_) {
+    for (char c : edit->Text()) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+        return std::string(field) + " cannot hold control characters (tabs, line breaks).";
+      }
+    }
+  }
   return {};
+}
+
+bool IsBlankText(const std::string& text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+std::string PortProblem(const TEdit& edit, const std::string& what) {
+  const auto port = ParseInt32(edit.Text());
+  if (port && *port >= 1 && *port <= 65535) return {};
+  return "Please enter a " + what + " from 1 to 65535.";
 }
 
 TfrmProxyProperties::TfrmProxyProperties(TRecordTable& mtblProxy, TUserInterface& ui)
@@ -95,7 +113,8 @@ void TfrmProxyProperties::DBCheckBox1Click(TControl& /*sender*/) {
 
 std::string TfrmProxyProperties::Validate() const {
   std::string problem = TRecordDialog::Validate();
-  if (problem.empty() && dbProxyName.Text().empty()) problem = "Please enter a proxy name.";
+  if (problem.empty() && IsBlankText(dbProxyName.Text())) problem = "Please enter a proxy name.";
+  if (problem.empty()) problem = PortProblem(dbProxyPort, "proxy port");
   return problem;
 }
 
@@ -111,9 +130,9 @@ TfrmTunnelProperties::TfrmTunnelProperties(TRecordTable& mtblTunnels, TUserInter
 
 std::string TfrmTunnelProperties::Validate() const {
   std::string problem = TRecordDialog::Validate();
-  if (problem.empty() && ParseInt32(dbLocalPortNo.Text()) == 0) {
-    problem = "Please enter a local port other than 0.";
-  }
+  if (problem.empty() && IsBlankText(dbTunnelName.Text())) problem = "Please enter a tunnel name.";
+  if (problem.empty()) problem = PortProblem(dbLocalPortNo, "local port");
+  if (problem.empty()) problem = PortProblem(dbRemotePortNo, "remote port");
   return problem;
 }
 

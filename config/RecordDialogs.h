@@ -3,10 +3,13 @@
 // Their edits are bound to the table's current record, which the caller has
 // put into edit or insert state; the caller posts or cancels afterwards.
 // "Ok" refuses values that would end the record list in the configuration
-// file (an empty proxy name, a local port of 0) and text that is not a
-// number in a number field; the dialog then stays open.
+// file or be lost there (a blank name, a port outside 1 to 65535), control
+// characters in text, which the file cannot hold on one line, and text that
+// is not a number in a number field; the dialog then stays open.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/Controls.h"
 #include "config/RecordTable.h"
@@ -50,7 +53,13 @@ class TRecordDialog {
   std::string caption_;
   TModalResult modalResult_ = TModalResult::None;
   std::vector<TEdit*> integerEdits_;
+  std::vector<std::pair<TEdit*, const char*>> textEdits_;
 };
+
+// Text of a name field that is empty or white space only.
+bool IsBlankText(const std::string& text);
+// "Please enter a <what> from 1 to 65535." when the number is outside.
+std::string PortProblem(const TEdit& edit, const std::string& what);
 
 class TfrmProxyProperties : public TRecordDialog {
  public:

@@ -86,4 +86,33 @@ bool AddressInRangeList(std::string_view address, const std::vector<std::string>
   return false;
 }
 
+namespace {
+
+// Blanks, tabs and the other control characters.
+std::string_view TrimControls(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> RebuildRangeList(std::vector<std::string>& lines) {
+  std::vector<std::string> list;
+  for (std::string& line : lines) {
+    const std::string_view text = TrimControls(line);
+    const size_t dash = text.find('-');
+    const std::string_view firstText = dash == std::string_view::npos ? text : text.substr(0, dash);
+    const std::string_view lastText = dash == std::string_view::npos ? text : text.substr(dash + 1);
+    uint32_t first = 0, last = 0;
+    if (ParseAddress(TrimControls(firstText), first) &&
+        ParseAddress(TrimControls(lastText), last)) {
+      list.push_back(RangeEntry(first, last));
+    } else {
+      line.clear();
+    }
+  }
+  return list;
+}
+
 }  // namespace vantrel

@@ -35,4 +35,12 @@ std::string RangeEntry(uint32_t first, uint32_t last);
 // IPv6 text inside a wide range.
 bool AddressInRangeList(std::string_view address, const std::vector<std::string>& list);
 
+// The range list of an address memo's lines (allowed clients, bypass), one
+// entry per valid line in line order: "a.b.c.d" or "a.b.c.d - e.f.g.h",
+// white space around each address ignored. A line that is no address or
+// range is blanked in place, so the lines after it keep their indexes.
+// Nothing is sorted or merged: a range whose first address is above its
+// last stays and matches nothing.
+std::vector<std::string> RebuildRangeList(std::vector<std::string>& lines);
+
 }  // namespace vantrel

@@ -163,7 +163,7 @@ void TCountryData::SaveLocalHostsFile(const std::string& code) {
   const auto path = DataPath(LocalHostsFileName(code));
   std::string error;
   if (!WriteFileAtomically(path, text, error)) {
-    comment_("Cannot write " + path.string() + ": " + error);
+    comment_("Unable to write to " + path.string() + ": " + error);
   }
 }
 

@@ -19,6 +19,7 @@ TEST(CommandLine, ReadsEveryOptionInBothSpellings) {
   EXPECT_FALSE(joined.headless);
   EXPECT_TRUE(ParseCommandLine({"--version"}).version);
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+  EXPECT_TRUE(ParseCommandLine({"--check-config"}).checkConfig);
   EXPECT_EQ(ParseCommandLine({"--send-blocks", "16"}).sendBlocks, 16);
   EXPECT_FALSE(ParseCommandLine({}).sendBlocks.has_value());
   EXPECT_TRUE(ParseCommandLine({}).dnsServers.empty());

@@ -7,7 +7,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +19,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,11 +51,18 @@ int ListenOnFreePort(int& fd) {
   return ntohs(sin.sin_port);
 }
 
-Child Spawn(const std::vector<std::string>& args) {
+// noFileSpace: every write to a regular file fails in the child, as under
+// `ulimit -f 0` with SIGXFSZ ignored (an ignored signal stays so across exec).
+Child Spawn(const std::vector<std::string>& args, bool noFileSpace = false) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
+    if (noFileSpace) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit zero{0, 0};
+      setrlimit(RLIMIT_FSIZE, &zero);
+    }
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
@@ -193,6 +204,179 @@ TEST(HeadlessBinary, LookupsGoToTheNameServerGiven) {
   ASSERT_EQ(kill(child.pid, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(child, deadline), 0);
   fs::remove_all(pattern);
+}
+
+// A data folder of the test's own with files written into it.
+class HeadlessConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vantrel-conf-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+  }
+  void TearDown() override {
+    for (int fd : holders) close(fd);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(folder / name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  ino_t Inode(const std::string& name) const {
+    struct stat info {};
+    return stat((folder / name).c_str(), &info) == 0 ? info.st_ino : 0;
+  }
+  // A free port; held by a listener of ours when hold is set.
+  int Port(bool hold) {
+    int fd = -1;
+    const int port = ListenOnFreePort(fd);
+    if (hold) {
+      holders.push_back(fd);
+    } else {
+      close(fd);
+    }
+    return port;
+  }
+  static bool Connects(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sin.sin_port = htons(static_cast<uint16_t>(port));
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0;
+    close(fd);
+    return connected;
+  }
+  Child Start(std::vector<std::string> extra, bool noFileSpace = false) {
+    std::vector<std::string> args{VANTREL_BINARY, "--headless", "--data-dir", folder.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Spawn(args, noFileSpace);
+  }
+  static std::string WaitFor(Child& child, const std::string& text, Clock::time_point deadline) {
+    return ReadUntil(child.out, deadline,
+                     [&text](const std::string& t) { return t.find(text) != std::string::npos; });
+  }
+
+  fs::path folder;
+  std::vector<int> holders;
+};
+
+TEST_F(HeadlessConfigTest, ListensOnThePortOfTheFileAndSavesNothingUnchanged) {
+  const int port = Port(false);
+  const std::string ini = "; mine\n[CONFIG]\nProxyPort=" + std::to_string(port) + "\n";
+  Write("proxy.ini", ini);
+  const ino_t inode = Inode("proxy.ini");
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = Start({});
+  ASSERT_GT(child.pid, 0);
+  const std::string text = WaitFor(child, "[Proxy Started]", deadline);
+  ASSERT_NE(text.find("[Proxy Started]"), std::string::npos) << text;
+  EXPECT_TRUE(Connects(port));
+  ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(child, deadline), 0);
+  EXPECT_EQ(Read("proxy.ini"), ini);
+  EXPECT_EQ(Inode("proxy.ini"), inode);
+}
+
+// StartAutomatically with --port: the file's port (held by us here) is never
+// tried. A log folder that is a file turns "Log to Disk" off, a change that
+// the session's end saves, without the --port value.
+TEST_F(HeadlessConfigTest, PortOverrideWithAutomaticStartAndTheSaveAtTheEnd) {
+  for (const bool noFileSpace : {false, true}) {
+    SCOPED_TRACE(noFileSpace ? "the final save fails" : "the final save works");
+    const int filePort = Port(true);
+    const int port = Port(false);
+    const std::string ini =
+        "[CONFIG]\nProxyPort=" + std::to_string(filePort) + "\nStartAutomatically=1\nWriteLog=1\n";
+    Write("proxy.ini", ini);
+    fs::remove_all(folder / "log");
+    Write("log", "not a folder");
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    Child child = Start({"--port", std::to_string(port)}, noFileSpace);
+    ASSERT_GT(child.pid, 0);
+    // The failed log write (not shown: "Log to Screen" is off) came before.
+    const std::string text = WaitFor(child, "[Headless mode", deadline);
+    EXPECT_NE(text.find("[Proxy Started]"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Error"), std::string::npos) << text;
+    EXPECT_TRUE(Connects(port));
+    ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+    EXPECT_EQ(WaitForExit(child, deadline), noFileSpace ? 1 : 0);
+    if (noFileSpace) {
+      EXPECT_EQ(Read("proxy.ini"), ini);
+      continue;
+    }
+    const std::string saved = Read("proxy.ini");
+    EXPECT_NE(saved.find("ProxyPort=" + std::to_string(filePort) + "\n"), std::string::npos)
+        << saved;
+    EXPECT_NE(saved.find("WriteLog=0\n"), std::string::npos) << saved;
+    struct stat info {};
+    ASSERT_EQ(stat((folder / "proxy.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+  }
+}
+
+TEST_F(HeadlessConfigTest, SighupReloadsTheFilesAndKeepsServing) {
+  const int port = Port(false);
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = Start({"--port", std::to_string(port)});
+  ASSERT_GT(child.pid, 0);
+  ASSERT_NE(WaitFor(child, "[Proxy Started]", deadline).find("[Proxy Started]"), std::string::npos);
+  // Read again, the blocked-host list is cleaned and written back.
+  Write("blockedhosts.dat", "0.0.0.0 B.example a.example # mine\n");
+  ASSERT_EQ(kill(child.pid, SIGHUP), 0);
+  const std::string text = WaitFor(child, "[Configuration reloaded]", deadline);
+  EXPECT_NE(text.find("[Configuration reloaded]"), std::string::npos) << text;
+  EXPECT_EQ(Read("blockedhosts.dat"), "a.example\nb.example\n");
+  EXPECT_TRUE(Connects(port));
+  ASSERT_EQ(kill(child.pid, SIGINT), 0);
+  EXPECT_EQ(WaitForExit(child, deadline), 0);
+  EXPECT_FALSE(fs::exists(folder / "proxy.ini"));  // nothing changed, nothing saved
+}
+
+TEST_F(HeadlessConfigTest, AnUnreadableConfigurationEndsTheProgram) {
+  fs::create_directory(folder / "proxy.ini");
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = Start({"--port", std::to_string(Port(false))});
+  ASSERT_GT(child.pid, 0);
+  const std::string text = ReadUntil(child.out, deadline, [](const std::string&) { return false; });
+  EXPECT_NE(text.find("[Cannot read " + (folder / "proxy.ini").string() + ": Is a directory]"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("[Proxy Started]"), std::string::npos) << text;
+  EXPECT_EQ(WaitForExit(child, deadline), 1);
+  EXPECT_TRUE(fs::is_directory(folder / "proxy.ini"));
+}
+
+TEST_F(HeadlessConfigTest, CheckConfigListsIgnoredLinesAndChangesNothing) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Write("proxy.ini", "[CONFIG]\nProxyPort=1080\n");
+  Write("allowedip.dat", "127.0.0.1\n10.0.0.0-10.255.255.255\n");
+  Write("blockedhosts.dat", "Ads.example\n");
+  Child clean = Spawn({VANTREL_BINARY, "--check-config", "--data-dir", folder.string()});
+  ASSERT_GT(clean.pid, 0);
+  EXPECT_EQ(ReadUntil(clean.out, deadline, [](const std::string&) { return false; }), "");
+  EXPECT_EQ(WaitForExit(clean, deadline), 0);
+
+  Write("proxy.ini", "[CONFIG]\nProxyPort=1080 ; mine\nStartMinimized\n");
+  Write("allowedip.dat", "127.0.0.1\nlan.example\n");
+  Child bad = Spawn({VANTREL_BINARY, "--check-config", "--data-dir", folder.string()});
+  ASSERT_GT(bad.pid, 0);
+  const std::string ini = (folder / "proxy.ini").string();
+  const std::string allowed = (folder / "allowedip.dat").string();
+  EXPECT_EQ(ReadUntil(bad.out, deadline, [](const std::string&) { return false; }),
+            ini + ":3: ignored: no '=' in the line\n" + ini +
+                ":2: ProxyPort is not a number; the default is used\n" + allowed +
+                ":2: not an address or an address range; blanked\n");
+  EXPECT_EQ(WaitForExit(bad, deadline), 1);
+  EXPECT_EQ(Read("blockedhosts.dat"), "Ads.example\n");
+  EXPECT_EQ(Read("allowedip.dat"), "127.0.0.1\nlan.example\n");
+  EXPECT_FALSE(fs::exists(folder / "log"));
 }
 
 TEST(HeadlessBinary, UsageErrorsExitWithTwoAndVersionPrints) {

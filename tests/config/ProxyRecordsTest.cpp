@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/ChangeTracker.h"
 #include "config/CountryTable.h"
@@ -144,7 +146,7 @@ TEST_F(ProxyRecordsTest, NewIdsStayUnambiguousAfterDeletions) {
   EXPECT_EQ(controls.jvdbIntCon.DisplayText(), "");  // still the deleted one, not "d"
 }
 
-TEST_F(ProxyRecordsTest, OkRefusesAnEmptyNameOrABadPortAndKeepsTheDialogOpen) {
+TEST_F(ProxyRecordsTest, OkRefusesABlankNameABadPortOrControlCharactersAndKeepsTheDialogOpen) {
   ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
     dialog.dbProxyPort.SetText("80");
     dialog.Button1.Click();
@@ -154,12 +156,35 @@ TEST_F(ProxyRecordsTest, OkRefusesAnEmptyNameOrABadPortAndKeepsTheDialogOpen) {
     dialog.Button1.Click();
     EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
     dialog.dbProxyPort.SetText("81");
+    // Values the file would lose or that would end the proxy list there.
+    const std::pair<TEdit*, std::string> refused[] = {
+        {&dialog.dbProxyName, "   "},
+        {&dialog.dbProxyPort, "0"},
+        {&dialog.dbProxyPort, "65536"},
+        {&dialog.dbProxyName, "a\tb"},
+        {&dialog.dbProxyAddress, "host\r\n[x]"},
+        {&dialog.dbProxyUserPassword, "pa\x7Fss"},
+    };
+    for (const auto& [edit, text] : refused) {
+      const std::string before = edit->Text();
+      edit->SetText(text);
+      dialog.Button1.Click();
+      EXPECT_EQ(dialog.ModalResult(), TModalResult::None) << edit->Name() << " " << text;
+      edit->SetText(before);
+    }
     dialog.Button1.Click();
   });
   records.btnAddClick(controls.btnAdd);
-  ASSERT_EQ(ui.errors.size(), 2u);
-  EXPECT_EQ(ui.errors[0], "Please enter a proxy name.");
-  EXPECT_EQ(ui.errors[1], "'80x' is not a valid integer value");
+  EXPECT_EQ(ui.errors, (std::vector<std::string>{
+                           "Please enter a proxy name.",
+                           "'80x' is not a valid integer value",
+                           "Please enter a proxy name.",
+                           "Please enter a proxy port from 1 to 65535.",
+                           "Please enter a proxy port from 1 to 65535.",
+                           "ProxyName cannot hold control characters (tabs, line breaks).",
+                           "ProxyAddress cannot hold control characters (tabs, line breaks).",
+                           "ProxyPassword cannot hold control characters (tabs, line breaks).",
+                       }));
   ASSERT_EQ(table.RecordCount(), 1);
   EXPECT_EQ(table.StringAt(0, ProxyName), "Named");
   EXPECT_EQ(table.IntegerAt(0, ProxyPort), 81);
@@ -180,6 +205,7 @@ TEST_F(ProxyRecordsTest, AuthenticationBoxEnablesCredentialFields) {
     credentialsEnabled(false);
     dialog.DBCheckBox1.SetChecked(true);
     dialog.dbProxyName.SetText("Auth");
+    dialog.dbProxyPort.SetText("8080");
     dialog.Button1.Click();
   });
   records.btnAddClick(controls.btnAdd);
@@ -197,13 +223,14 @@ TEST_F(ProxyRecordsTest, DialogEditsAreCutToTheFieldWidth) {
   ui.proxyScripts.push_back([](TfrmProxyProperties& dialog) {
     dialog.dbProxyName.SetText(std::string(40, 'n'));
     EXPECT_EQ(dialog.dbProxyName.Text().size(), 30u);
+    dialog.dbProxyPort.SetText("8080");
     dialog.Button1.Click();
   });
   records.btnAddClick(controls.btnAdd);
   EXPECT_EQ(table.StringAt(0, ProxyName), std::string(30, 'n'));
 }
 
-TEST(TunnelPropertiesTest, RefusesLocalPortZeroAndPostsTheRest) {
+TEST(TunnelPropertiesTest, RefusesABlankNameOrAPortOutsideTheRangeAndPostsTheRest) {
   TRecordTable tunnels = CreateTunnelTable();
   TScriptedUserInterface ui;
   tunnels.Append();
@@ -215,13 +242,25 @@ TEST(TunnelPropertiesTest, RefusesLocalPortZeroAndPostsTheRest) {
     dialog.dbEnabled.SetChecked(true);
     dialog.Button1.Click();  // local port still 0
     EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
+    dialog.dbLocalPortNo.SetText("70000");
+    dialog.Button1.Click();
     dialog.dbLocalPortNo.SetText("1110");
+    dialog.dbTunnelName.SetText(" ");
+    dialog.Button1.Click();
+    dialog.dbTunnelName.SetText("mail");
+    dialog.dbRemotePortNo.SetText("0");
+    dialog.Button1.Click();
+    EXPECT_EQ(dialog.ModalResult(), TModalResult::None);
+    dialog.dbRemotePortNo.SetText("110");
     dialog.Button1.Click();
   });
   TfrmTunnelProperties dialog(tunnels, ui);
   ASSERT_EQ(dialog.ShowModal(), TModalResult::Ok);
   tunnels.Post();
-  EXPECT_EQ(ui.errors, (std::vector<std::string>{"Please enter a local port other than 0."}));
+  EXPECT_EQ(ui.errors, (std::vector<std::string>{"Please enter a local port from 1 to 65535.",
+                                                 "Please enter a local port from 1 to 65535.",
+                                                 "Please enter a tunnel name.",
+                                                 "Please enter a remote port from 1 to 65535."}));
   EXPECT_EQ(tunnels.StringAt(0, tunnel_fields::TunnelName), "mail");
   EXPECT_EQ(tunnels.IntegerAt(0, tunnel_fields::LocalPortNo), 1110);
   EXPECT_EQ(tunnels.StringAt(0, tunnel_fields::RemoteHost), "mail.example");

@@ -234,8 +234,8 @@ TEST_F(CountryDataTest, LocalHostFileIsWrittenWholeOnlyForATwoCharacterCodeWhose
   countries.SaveLocalHostsFile("ZA");
   EXPECT_EQ(FolderNames(), std::vector<std::string>{"localhosts_ZA.dat"});
   EXPECT_EQ(comments,
-            std::vector<std::string>{"Cannot write " + (folder / "localhosts_ZA.dat").string() +
-                                     ": Is a directory"});
+            std::vector<std::string>{"Unable to write to " +
+                                     (folder / "localhosts_ZA.dat").string() + ": Is a directory"});
 }
 
 TEST_F(CountryDataTest, PickingACountrySwapsTheHostListsButNotTheRanges) {

@@ -133,8 +133,8 @@ TEST_F(HostFilingTest, AFailedWriteKeepsTheHostAndSaysWhy) {
   LookUpAndFile("local.vantrel.test");  // NetTest fails if anything escapes to the loop
   EXPECT_EQ(Lists("local.vantrel.test"), "L");
   EXPECT_EQ(comments,
-            std::vector<std::string>{"Cannot write " + (folder / "localhosts_ZA.dat").string() +
-                                     ": Is a directory"});
+            std::vector<std::string>{"Unable to write to " +
+                                     (folder / "localhosts_ZA.dat").string() + ": Is a directory"});
 }
 
 TEST_F(HostFilingTest, APendingCountryChangeWritesNoCountrysFile) {
