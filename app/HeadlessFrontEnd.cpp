@@ -52,10 +52,6 @@ TLogPrinter::~TLogPrinter() {
   log_.Unsubscribe(token_);
 }
 
-namespace {
-
-// The data folder of the command line or the default one, created when
-// missing; false, reported, when it cannot be.
 bool PrepareDataFolder(const TCommandLine& line) {
   if (line.dataDir) SetDataFolder(*line.dataDir);
   const std::filesystem::path folder = DataFolder();
@@ -68,8 +64,6 @@ bool PrepareDataFolder(const TCommandLine& line) {
   }
   return true;
 }
-
-}  // namespace
 
 int RunCheckConfig(const TCommandLine& line) {
   // Looks only: not even the data folder is created.

@@ -42,6 +42,10 @@ class TLogPrinter {
   int token_;
 };
 
+// The data folder of the command line or the default one, created when
+// missing; false, reported on standard error, when it cannot be.
+bool PrepareDataFolder(const TCommandLine& line);
+
 // Runs the program without a window until SIGINT or SIGTERM, which save a
 // changed configuration first; SIGHUP reloads the configuration files.
 // Returns the process's exit code: 1 when the configuration could not be

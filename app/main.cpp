@@ -23,16 +23,7 @@ void RaiseDescriptorLimit() {
 
 int RunImport(const vantrel::TCommandLine& line) {
   using namespace vantrel;
-  if (line.dataDir) {
-    std::error_code error;
-    std::filesystem::create_directories(*line.dataDir, error);
-    if (error || !std::filesystem::is_directory(*line.dataDir)) {
-      std::fprintf(stderr, "vantrel: cannot create data folder %s: %s\n", line.dataDir->c_str(),
-                   error ? error.message().c_str() : "not a folder");
-      return 1;
-    }
-    SetDataFolder(*line.dataDir);
-  }
+  if (!PrepareDataFolder(line)) return 1;
   routing::TImportOptions options;
   options.dataFolder = DataFolder();
   return routing::RunCountryImport(*line.importCountry, options, stdout, stderr);
