@@ -12,6 +12,7 @@
 namespace {
 
 using namespace vantrel::routing;
+using vantrel::ParseDecimal32;
 
 void Check(bool ok) {
   if (!ok) std::abort();
