@@ -101,6 +101,16 @@ TEST_F(TunnelEngine, AnOriginThatSendsAndEndsReachesASlowReaderWhole) {
   far.ShutdownWrite();  // a clean end right behind the last byte
   client->SetAutoRead(false);
   client->OnBytes = [&](std::string_view b) { got.Add(b.data(), b.size()); };
+  // Nothing read at first: the end reaches the tunnel while much of the
+  // stream still waits in the tunnel and the buffers in front of the client.
+  size_t lastQueued = 0;
+  int stalled = 0;
+  Poll([&] {
+    const bool stuck = far.Queued() == lastQueued;
+    lastQueued = far.Queued();
+    stalled = stuck ? stalled + 1 : 0;
+    return engine.Server().ClientCount() == 0 || stalled > 200;
+  });
   // A little at a time, as a slow program would.
   ASSERT_TRUE(Poll([&] {
     client->ReadSome(64 * 1024);

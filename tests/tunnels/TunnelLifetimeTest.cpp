@@ -60,7 +60,10 @@ TEST_F(TunnelLifetime, AWaitingConnectionGoneBeforeItIsTakenCreatesNoClientSide)
   // Someone else takes the waiting connection: the tunnel's accept finds none.
   testsupport::Fd stolen = testsupport::AcceptWaiting(tunnels->TunnelListeners()[0]->Handle());
   ASSERT_TRUE(stolen.Valid());
-  ASSERT_TRUE(WaitFor([&] { return LoggedStarting("Tunnel gone on port"); })) << Log();
+  const std::string gone =
+      "Tunnel gone on port " + std::to_string(port) + ": the waiting connection is gone";
+  ASSERT_TRUE(WaitFor([&] { return Logged(gone) == 1; })) << Log();
+  EXPECT_EQ(Logged("Tunnel gone Error occurred."), 0) << Log();
   EXPECT_TRUE(AllGone());
   EXPECT_TRUE(Sides(TTunnelRole::ClientSide).empty());
   // The listener still serves.
