@@ -150,6 +150,11 @@ TEST_F(TunnelWindow, TunnelsOpenAfterTheProxyStartsAndCloseWhenItStops) {
   ASSERT_TRUE(WaitFor([&] { return origin.At(0).In() == "hello"; }));
   origin.At(0).Send("world");
   ASSERT_TRUE(WaitFor([&] { return client->In() == "world"; }));
+  // The switch is off, yet a client outside the allowed list is cut off.
+  auto stranger = ConnectFrom("127.0.0.5", tunnelPort);
+  ASSERT_TRUE(WaitFor([&] { return stranger->Eof() || stranger->WasReset(); }));
+  EXPECT_EQ(Messages().back(), "client 127.0.0.5 connection rejected (not in allowed IP list)");
+  EXPECT_EQ(origin.Count(), 1u);
 
   window->controls.btnStart.Click();
   EXPECT_EQ(Messages().back(), "Proxy Stopped");

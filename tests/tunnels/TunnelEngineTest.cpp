@@ -147,6 +147,33 @@ TEST_F(TunnelEngine, AClientThatNeverReadsHoldsBoundedMemory) {
   EXPECT_TRUE(proxies[0]->ReadingPaused());
 }
 
+TEST_F(TunnelEngine, ResetsOnEitherEndFreeTheTunnel) {
+  const int port = AddTunnel("reset", "127.0.0.1", origin.Port());
+  tunnels->StartTunnels();
+  for (bool clientResets : {true, false}) {
+    SCOPED_TRACE(clientResets ? "client resets" : "origin resets");
+    const size_t before = origin.Count();
+    auto client = ConnectTo(port);
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() > before; })) << Log();
+    Peer& far = origin.Last();
+    client->Send("up");
+    ASSERT_TRUE(WaitFor([&] { return far.In() == "up"; })) << Log();
+    if (clientResets) {
+      client->ResetNow();
+      EXPECT_TRUE(WaitFor([&] { return far.Eof() || far.WasReset(); })) << Log();
+    } else {
+      // The engine keeps a client whose remote was reset open until the
+      // client closes; the tunnel then lets both of its sides go.
+      far.ResetNow();
+      Settle();
+      client->CloseNow();
+    }
+    EXPECT_TRUE(AllGone());
+  }
+  // Nothing of either is left with the engine.
+  EXPECT_TRUE(WaitFor([&] { return engine.Server().ClientCount() == 0; }));
+}
+
 TEST_F(TunnelEngine, ARefusedRemoteIsLoggedAsAFailedConnection) {
   int closedPort = 0;
   testsupport::Fd refusing = testsupport::BindWithoutListening(closedPort);
@@ -156,10 +183,10 @@ TEST_F(TunnelEngine, ARefusedRemoteIsLoggedAsAFailedConnection) {
   ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); })) << Log();
   EXPECT_TRUE(AllGone());
   const std::string remote = "127.0.0.1:" + std::to_string(closedPort);
-  // The engine may answer or just hang up; either way the log says it failed.
-  EXPECT_TRUE(Logged("Tunnel shut connection to " + remote +
-                     " failed: the proxy closed the connection without an answer") == 1 ||
-              LoggedStarting("ERROR: Could not connect to remote, error returned: "))
+  // The engine hangs up without a word; the log must not stop at a close.
+  EXPECT_EQ(Logged("Tunnel shut connection to " + remote +
+                   " failed: the proxy closed the connection without an answer"),
+            1)
       << Log();
 }
 
@@ -170,6 +197,9 @@ TEST_F(TunnelEngine, TheEnginesClientFilterAppliesToTheTunnelsOwnRequest) {
   auto client = ConnectTo(port);
   ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); })) << Log();
   EXPECT_EQ(origin.Count(), 0u);
+  EXPECT_TRUE(LoggedStarting(
+      "ERROR: Could not connect to remote, error returned: \r\nHTTP/1.0 403 Forbidden\r\n"))
+      << Log();
   EXPECT_EQ(Logged("Tunnel connection successful"), 0) << Log();
   EXPECT_TRUE(AllGone());
 }
