@@ -40,6 +40,15 @@ void TfrmVantrelMain::WireEvents() {
   c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
 
+  lifecycle.StartTunnels = [this] { tunnels.StartTunnels(); };
+  lifecycle.StopTunnels = [this] { tunnels.StopTunnels(); };
+  c.btnAddTunnel.OnClick = [this](TControl& sender) { tunnelRecords.btnAddTunnelClick(sender); };
+  c.btnEditTunnel.OnClick = [this](TControl& sender) { tunnelRecords.btnEditTunnelClick(sender); };
+  c.DBGrid2.OnDblClick = [this](TControl& sender) { tunnelRecords.btnEditTunnelClick(sender); };
+  c.btnDeleteTunnel.OnClick = [this](TControl& sender) {
+    tunnelRecords.btnDeleteTunnelClick(sender);
+  };
+
   c.jvdbCountry.OnChange = [this](TControl& sender) { countries.jvdbCountryChange(sender); };
   auto listSwitch = [this](TControl& sender) { listFiles.cbAllowedConnectionsClick(sender); };
   c.cbAllowedConnections.OnClick = listSwitch;
@@ -84,6 +93,7 @@ bool TfrmVantrelMain::FormCreate() {
 
 TfrmVantrelMain::~TfrmVantrelMain() {
   lifecycle.destroying = true;
+  tunnels.StopTunnels();
   configFile.FormDestroy();
 }
 

@@ -27,6 +27,8 @@
 #include "routing/CountryData.h"
 #include "routing/HostClassification.h"
 #include "routing/LocalRanges.h"
+#include "tunnels/TunnelRecords.h"
+#include "tunnels/Tunnels.h"
 
 namespace vantrel {
 
@@ -80,6 +82,14 @@ class TfrmVantrelMain {
       [this](const std::string& message) { log.DoComment(message, false); },
       [this] { log.cbLoggingClick(controls.cbLogging); }};
   bool configurationUnreadable = false;
+
+  // Tunnel listeners run while the proxy does; their records are edited on
+  // the Tunnels page.
+  TTunnels tunnels{
+      mtblTunnels, [this] { return Proxy1.Port(); },
+      [this]() -> const std::vector<std::string>& { return listFiles.AllowedIPList(); },
+      [this](const std::string& message) { log.DoComment(message, false); }};
+  TTunnelRecords tunnelRecords{mtblTunnels, changes, ui};
 
   // The machine's adapters, recorded in adapters.dat; a change is a
   // settings change. Timer1 watches for changes once start-up is done.

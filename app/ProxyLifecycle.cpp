@@ -49,12 +49,14 @@ void TProxyLifecycle::StartProxy() {
   log_.DoComment("Proxy Started", false);
   ui_.SetTrayHint("Vantrel Active");
   controls_.lblProxyStatus.SetCaption("ACTIVE");
+  if (StartTunnels) StartTunnels();
   controls_.btnStart.SetCaption("Stop Proxy");
   controls_.btnStart.SetTag(1);
 }
 
 void TProxyLifecycle::StopProxy() {
   proxy_.Close();
+  if (StopTunnels) StopTunnels();
   log_.DoComment("Proxy Stopped", false);
   ui_.SetTrayHint("Vantrel Stopped");
   controls_.lblProxyStatus.SetCaption("INACTIVE");

@@ -3,6 +3,8 @@
 // button: port from edProxyPort, next hops refreshed, status texts, icon
 // hint and log lines.
 
+#include <functional>
+
 #include "app/ActivityLog.h"
 #include "config/MainControls.h"
 #include "config/NextHopRecords.h"
@@ -20,6 +22,10 @@ class TProxyLifecycle {
   void btnStartClick(TControl& sender);
   // The engine's server-closed event: the button returns to "Start Proxy".
   void Proxy1ServerClosed(engine::TKwGenericProxy* sender, uint16_t error);
+
+  // The tunnels open right after the proxy listens and close after it stops.
+  std::function<void()> StartTunnels;
+  std::function<void()> StopTunnels;
 
   // Set while the window is being destroyed: the button then stays as it is.
   bool destroying = false;

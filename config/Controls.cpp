@@ -73,6 +73,10 @@ void TButton::Click() {
   if (Enabled() && OnClick) OnClick(*this);
 }
 
+void TDBGrid::DblClick() {
+  if (Enabled() && OnDblClick) OnDblClick(*this);
+}
+
 void TMemo::SetLines(const std::vector<std::string>& lines) {
   if (lines_ == lines) return;
   lines_ = lines;

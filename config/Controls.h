@@ -104,6 +104,15 @@ class TButton : public TControl {
   TNotifyEvent OnClick;
 };
 
+// A read-only record grid; the table it shows lives elsewhere. Only its
+// double click is an event of the program.
+class TDBGrid : public TControl {
+ public:
+  using TControl::TControl;
+  void DblClick();
+  TNotifyEvent OnDblClick;
+};
+
 class TMemo : public TControl {
  public:
   using TControl::TControl;

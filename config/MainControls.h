@@ -53,6 +53,12 @@ struct TMainControls {
   TCheckBox cbBlock{"cbBlock", "Block Connections to the following hosts:"};
   TMemo memBlockedHosts{"memBlockedHosts"};
 
+  // Tunnels page.
+  TDBGrid DBGrid2{"DBGrid2"};
+  TButton btnAddTunnel{"btnAddTunnel", "Add"};
+  TButton btnEditTunnel{"btnEditTunnel", "Edit"};
+  TButton btnDeleteTunnel{"btnDeleteTunnel", "Delete"};
+
   // Traffic page: whether the two host lists are shown.
   TCheckBox cbShowLocalHosts{"cbShowLocalHosts", "Show Local Internet Hosts"};
   TCheckBox cbShowIntHosts{"cbShowIntHosts", "Show International Internet Hosts"};

@@ -6,30 +6,13 @@
 
 namespace vantrel {
 
-namespace {
-
-// Runs the dialog on the pending record; posts on Ok, cancels otherwise,
-// and never leaves the table half edited when something throws.
-bool RunDialog(TRecordTable& table, TUserInterface& ui) {
-  try {
-    TfrmProxyProperties dialog(table, ui);
-    if (dialog.ShowModal() == TModalResult::Ok) {
-      table.Post();
-      return true;
-    }
-    table.Cancel();
-    return false;
-  } catch (...) {
-    table.Cancel();
-    throw;
-  }
-}
-
-}  // namespace
-
 TProxyRecords::TProxyRecords(TMainControls& controls, TRecordTable& mtblProxy,
                              TChangeTracker& changes, TUserInterface& ui)
-    : controls_(controls), mtblProxy_(mtblProxy), changes_(changes), ui_(ui) {}
+    : controls_(controls),
+      mtblProxy_(mtblProxy),
+      commands_(mtblProxy, changes, ui, [](TRecordTable& table, TUserInterface& userInterface) {
+        return std::make_unique<TfrmProxyProperties>(table, userInterface);
+      }) {}
 
 void TProxyRecords::btnAddClick(TControl& /*sender*/) {
   using namespace proxy_fields;
@@ -41,24 +24,20 @@ void TProxyRecords::btnAddClick(TControl& /*sender*/) {
     named[i] = ParseInt32(selectors[i]->Value()).value_or(0);
   const int32_t id = NextRecordId(mtblProxy_, ProxyID,
                                   {named[0], named[1], named[2], named[3], named[4], named[5]});
-  mtblProxy_.Append();
-  mtblProxy_.SetInteger(ProxyID, id);
-  mtblProxy_.SetBoolean(NeedsAuthentication, false);
-  if (RunDialog(mtblProxy_, ui_)) changes_.SetChanged(true);
+  commands_.Add([id](TRecordTable& table) {
+    table.SetInteger(ProxyID, id);
+    table.SetBoolean(NeedsAuthentication, false);
+  });
 }
 
 void TProxyRecords::btnEditClick(TControl& /*sender*/) {
-  if (mtblProxy_.IsEmpty() || !mtblProxy_.Edit()) return;
-  if (RunDialog(mtblProxy_, ui_)) changes_.SetChanged(true);
+  commands_.Edit();
 }
 
 void TProxyRecords::btnDeleteClick(TControl& /*sender*/) {
-  if (mtblProxy_.IsEmpty()) return;
-  const std::string question =
-      "Delete proxy \"" + mtblProxy_.AsString(proxy_fields::ProxyName) + "\" - are you sure?";
-  if (ui_.Confirm(question) != TAnswer::Yes) return;
-  mtblProxy_.Delete();
-  changes_.SetChanged(true);
+  commands_.Delete([](const TRecordTable& table) {
+    return "Delete proxy \"" + table.AsString(proxy_fields::ProxyName) + "\" - are you sure?";
+  });
 }
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #include "config/ChangeTracker.h"
 #include "config/Controls.h"
 #include "config/MainControls.h"
+#include "config/RecordCommands.h"
 #include "config/RecordTable.h"
 #include "config/UserInterface.h"
 
@@ -21,8 +22,7 @@ class TProxyRecords {
  private:
   TMainControls& controls_;
   TRecordTable& mtblProxy_;
-  TChangeTracker& changes_;
-  TUserInterface& ui_;
+  TRecordCommands commands_;
 };
 
 }  // namespace vantrel

@@ -1,0 +1,37 @@
+#include "tunnels/TunnelRecords.h"
+
+#include "config/ProxyTables.h"
+#include "config/RecordDialogs.h"
+
+namespace vantrel {
+
+TTunnelRecords::TTunnelRecords(TRecordTable& mtblTunnels, TChangeTracker& changes,
+                               TUserInterface& ui)
+    : mtblTunnels_(mtblTunnels),
+      commands_(mtblTunnels, changes, ui, [](TRecordTable& table, TUserInterface& userInterface) {
+        return std::make_unique<TfrmTunnelProperties>(table, userInterface);
+      }) {}
+
+void TTunnelRecords::btnAddTunnelClick(TControl& /*sender*/) {
+  using namespace tunnel_fields;
+  // The count plus one, unless a deletion left that id in use.
+  const int32_t id = NextRecordId(mtblTunnels_, TunnelID);
+  commands_.Add([id](TRecordTable& table) {
+    table.SetInteger(TunnelID, id);
+    table.SetBoolean(Enabled, true);
+  });
+}
+
+void TTunnelRecords::btnEditTunnelClick(TControl& /*sender*/) {
+  commands_.Edit();
+}
+
+void TTunnelRecords::btnDeleteTunnelClick(TControl& /*sender*/) {
+  using namespace tunnel_fields;
+  commands_.Delete([](const TRecordTable& table) {
+    return "Delete Tunnel \"" + table.AsString(RemoteHost) + ":" +
+           std::to_string(table.AsInteger(RemotePortNo)) + "\" - are you sure?";
+  });
+}
+
+}  // namespace vantrel
