@@ -54,6 +54,12 @@ TLogPrinter::~TLogPrinter() {
 
 namespace {
 
+void PrintTrafficPage(TfrmVantrelMain& window) {
+  const std::string page = window.totals.TrafficPage();
+  std::fwrite(page.data(), 1, page.size(), stdout);
+  std::fflush(stdout);
+}
+
 // The data folder of the command line or the default one, created when
 // missing; false, reported, when it cannot be.
 bool PrepareDataFolder(const TCommandLine& line) {
@@ -89,7 +95,12 @@ int RunHeadless(const TCommandLine& line) {
   // One call for every signal: a second call would re-arm the signal
   // descriptor with its own set only. Before the first line is printed:
   // whoever reads it may signal at once.
-  loop.WatchSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+  loop.WatchSignals({SIGINT, SIGTERM, SIGHUP, SIGUSR1}, [&](int signal) {
+    if (signal == SIGUSR1) {
+      // The Traffic page, for whoever asks; not part of the activity log.
+      PrintTrafficPage(window);
+      return;
+    }
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them.
       window.configFile.btnCancelClick(window.controls.btnCancel);
@@ -124,6 +135,7 @@ int RunHeadless(const TCommandLine& line) {
 
   loop.Run();
   loop.OnUnhandledException = nullptr;
+  PrintTrafficPage(window);
   // The end of a session: a changed configuration is saved without asking.
   if (window.changes.IsChanged() && !window.configFile.btnSaveClick(window.controls.btnSave)) {
     return 1;
