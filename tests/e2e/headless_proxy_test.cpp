@@ -54,6 +54,7 @@ class HeadlessProxy : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(::getpid()));
     fs::create_directories(dir_);
+    PrepareDataDir();
     port_ = FreePort();
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
@@ -83,6 +84,9 @@ class HeadlessProxy : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
+  // Files the program finds at start.
+  virtual void PrepareDataDir() {}
+
   bool WaitForOutput(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (output_.find(text) == std::string::npos) {
@@ -101,6 +105,7 @@ class HeadlessProxy : public ::testing::Test {
   }
 
   std::string Proxy() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string ProxyHostPort() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(origin_.Port()) + path;
   }
@@ -178,6 +183,64 @@ TEST_F(HeadlessProxy, MalformedRequestsGetTheBadRequestText) {
   EXPECT_EQ(tunnel, "HTTP/1.0 400 Bad request\r\nConnection: close\r\n\r\n");
   // The proxy is still serving afterwards.
   EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + Url("/bytes/10")), Pattern(10));
+}
+
+}  // namespace
+}  // namespace vantrel::e2e
+
+namespace vantrel::e2e {
+namespace {
+
+std::string Grouped(size_t value) {
+  std::string digits = std::to_string(value);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+  return digits;
+}
+
+// Routing with the screen log on; origins on 127.0.0.2, which is on no
+// bypass list, so its traffic is international and counted.
+class HeadlessRouting : public HeadlessProxy {
+ protected:
+  void PrepareDataDir() override {
+    std::ofstream(dir_ / "proxy.ini") << "[CONFIG]\r\nEnableLogging=1\r\n";
+  }
+  std::string FarUrl(const std::string& path) const {
+    return "http://127.0.0.2:" + std::to_string(far_.Port()) + path;
+  }
+  OriginServer far_{"127.0.0.2"};
+};
+
+TEST_F(HeadlessRouting, CurlThroughHttpSocks4AndSocks4aIsRoutedAndLogged) {
+  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + FarUrl("/bytes/3000")), Pattern(3000));
+  EXPECT_EQ(Shell("curl -s --socks4 " + ProxyHostPort() + " " + FarUrl("/bytes/3001")),
+            Pattern(3001));
+  EXPECT_EQ(
+      Shell("curl -s --socks4 " + ProxyHostPort() + " --proxy-user bob: " + FarUrl("/bytes/3002")),
+      Pattern(3002));
+  EXPECT_EQ(Shell("curl -s --socks4a " + ProxyHostPort() + " " + FarUrl("/bytes/3003")),
+            Pattern(3003));
+  ASSERT_TRUE(WaitForOutput("Client 127.0.0.1 requests " + FarUrl("/bytes/3000") + "]")) << output_;
+  // A SOCKS5 client hears that no method is acceptable.
+  EXPECT_EQ(RawExchange(std::string("\x05\x01\x00", 3)), std::string("\x05\xff", 2));
+}
+
+TEST_F(HeadlessRouting, SigUsr1PrintsTheTrafficTotals) {
+  const std::string request =
+      "GET " + FarUrl("/bytes/2000") + " HTTP/1.1\r\nHost: 127.0.0.2\r\nConnection: close\r\n\r\n";
+  const std::string reply = RawExchange(request);
+  ASSERT_GT(reply.size(), 2000u);
+  ASSERT_EQ(::kill(pid_, SIGUSR1), 0);
+  const std::string expected =
+      "Local Internet: Bytes Received 0; Bytes Sent 0; Total Bytes 0\n"
+      "International Internet: Bytes Received " +
+      Grouped(reply.size()) + "; Bytes Sent " + Grouped(request.size()) + "; Total Bytes " +
+      Grouped(reply.size() + request.size()) +
+      "\nTraffic by class (HTTP SSL OTHER): local received 0 0 0 sent 0 0 0; international "
+      "received 0 0 " +
+      std::to_string(reply.size()) + " sent 0 0 " + std::to_string(request.size()) + "\n";
+  ASSERT_TRUE(WaitForOutput(expected)) << output_;
+  // Not a line of the activity log: no timestamp in front of it.
+  EXPECT_NE(output_.find("\n" + expected), std::string::npos) << output_;
 }
 
 }  // namespace

@@ -49,11 +49,13 @@ std::string Pattern(size_t n) {
   return s;
 }
 
-OriginServer::OriginServer() {
+OriginServer::OriginServer(const char* address) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::inet_pton(AF_INET, address, &sin.sin_addr) != 1 ||
+      (ntohl(sin.sin_addr.s_addr) >> 24) != 127)
+    throw std::runtime_error("origin: not a loopback address");
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0 ||
       ::listen(listenFd_, 64) < 0)
     throw std::runtime_error("origin: cannot listen");

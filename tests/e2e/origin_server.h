@@ -1,5 +1,5 @@
 #pragma once
-// A small blocking HTTP/1.1 origin on 127.0.0.1 for end-to-end tests, one
+// A small blocking HTTP/1.1 origin on loopback (127.0.0.1 unless told) for end-to-end tests, one
 // thread per connection:
 //   GET /bytes/N   -> N bytes of a fixed pattern
 //   POST anything  -> "len=<bytes> sum=<checksum>" of the body it received
@@ -18,7 +18,8 @@ std::string Pattern(size_t n);
 
 class OriginServer {
  public:
-  OriginServer();
+  // address: a loopback address in dotted form.
+  explicit OriginServer(const char* address = "127.0.0.1");
   ~OriginServer();
   int Port() const { return port_; }
   std::string LastRequestHeader();
