@@ -231,6 +231,25 @@ TEST_F(Routing, BlockedHostsGetTheBlockedPageAndCountNothing) {
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1; }));
 }
 
+TEST_F(Routing, ClientBytesWithoutARemoteCountUnderTheLastDecision) {
+  c().cbBlock.SetChecked(true);
+  c().memBlockedHosts.SetLines({"ads.example"});
+  w().listFiles.RebuildBlockedHosts();
+  auto client = NewClient();
+  const std::string first = Get("127.0.0.1:" + origin.PortText());
+  client->Send(first);
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  origin.At(0).Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 40; }));
+  // Answered here: the connection has no remote any more when more comes.
+  client->Send(Get("ads.example"));
+  ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
+  client->Send("more");
+  const int64_t expected = static_cast<int64_t>(first.size() + Get("ads.example").size() + 4);
+  EXPECT_TRUE(WaitFor([&] { return w().counters.SentBytes[1][2] == expected; }))
+      << w().counters.SentBytes[1][2] << " " << expected;
+}
+
 TEST_F(Routing, RequestLineIsLoggedOnceAndHandlersNeverThrow) {
   c().cbLogging.SetChecked(true);
   auto client = NewClient();
