@@ -2,11 +2,13 @@
 // A small blocking HTTP/1.1 origin on loopback (127.0.0.1 unless told) for end-to-end tests, one
 // thread per connection:
 //   GET /bytes/N   -> N bytes of a fixed pattern
+//   GET a page     -> what AddPage gave for it
 //   POST anything  -> "len=<bytes> sum=<checksum>" of the body it received
 // Every response says "Connection: close" and closes.
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,8 @@ class OriginServer {
   ~OriginServer();
   int Port() const { return port_; }
   std::string LastRequestHeader();
+  // GET path answers with this body; set before any request for it.
+  void AddPage(const std::string& path, const std::string& contentType, const std::string& body);
 
  private:
   void AcceptLoop();
@@ -34,6 +38,7 @@ class OriginServer {
   std::thread acceptor_;
   std::vector<std::thread> workers_;
   std::string lastHeader_;
+  std::map<std::string, std::pair<std::string, std::string>> pages_;
   std::atomic<int> lock_{0};
 };
 
