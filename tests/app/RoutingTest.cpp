@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -513,6 +514,18 @@ TEST(TrafficTotals, SumsAndFormatsAreExactBeyond32Bits) {
                                          {INT64_MIN, ",", "-9,223,372,036,854,775,808"}})
     EXPECT_EQ(FormatThousands(k.value, k.sep), k.text) << k.value;
   EXPECT_FALSE(LocaleThousandsSeparator().empty());
+  // A locale that cannot be loaded, or one without a separator, gives ",".
+  const char* saved = std::getenv("LC_ALL");
+  const std::string old = saved ? saved : "";
+  for (const char* name : {"xx_XX.NOSUCH", "C"}) {
+    ::setenv("LC_ALL", name, 1);
+    EXPECT_EQ(LocaleThousandsSeparator(), ",") << name;
+  }
+  if (saved) {
+    ::setenv("LC_ALL", old.c_str(), 1);
+  } else {
+    ::unsetenv("LC_ALL");
+  }
 
   TTrafficCounters counters;
   counters.CountBytes(2147483647, 80, false);
