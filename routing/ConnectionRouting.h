@@ -115,7 +115,8 @@ class TConnectionRouting {
   // off the stack, the waiting request asked again.
   void EndLookup(net::TWSocket* sender, int errCode, bool answered);
   void CountHeader(engine::TKwProxyClient* client, size_t length, const std::string& port);
-  // True when the data was a SOCKS request (converted, held or refused).
+  // A connection's first bytes as a SOCKS request: converted, held until
+  // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);
   void Decide(engine::TKwProxyClient* client, const std::string& host, bool& ignoreNextHopProxy,
               const std::string& port);
