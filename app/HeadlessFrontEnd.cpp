@@ -52,6 +52,16 @@ TLogPrinter::~TLogPrinter() {
   log_.Unsubscribe(token_);
 }
 
+namespace {
+
+void PrintTrafficPage(TfrmVantrelMain& window) {
+  const std::string page = window.totals.TrafficPage();
+  std::fwrite(page.data(), 1, page.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 bool PrepareDataFolder(const TCommandLine& line) {
   if (line.dataDir) SetDataFolder(*line.dataDir);
   const std::filesystem::path folder = DataFolder();
@@ -83,7 +93,12 @@ int RunHeadless(const TCommandLine& line) {
   // One call for every signal: a second call would re-arm the signal
   // descriptor with its own set only. Before the first line is printed:
   // whoever reads it may signal at once.
-  loop.WatchSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+  loop.WatchSignals({SIGINT, SIGTERM, SIGHUP, SIGUSR1}, [&](int signal) {
+    if (signal == SIGUSR1) {
+      // The Traffic page, for whoever asks; not part of the activity log.
+      PrintTrafficPage(window);
+      return;
+    }
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them.
       window.configFile.btnCancelClick(window.controls.btnCancel);
@@ -118,6 +133,7 @@ int RunHeadless(const TCommandLine& line) {
 
   loop.Run();
   loop.OnUnhandledException = nullptr;
+  PrintTrafficPage(window);
   // The end of a session: a changed configuration is saved without asking.
   if (window.changes.IsChanged() && !window.configFile.btnSaveClick(window.controls.btnSave)) {
     return 1;

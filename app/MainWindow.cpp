@@ -62,12 +62,56 @@ void TfrmVantrelMain::WireEvents() {
   c.memIncoming.OnChange = listEdited;
   c.memBypass.OnChange = listEdited;
   c.memBlockedHosts.OnChange = listEdited;
-  auto hostListSwitch = [this](TControl&) { changes.SetChanged(true); };
+  auto hostListSwitch = [this](TControl& sender) { totals.cbShowLocalHostsClick(sender); };
   c.cbShowLocalHosts.OnClick = hostListSwitch;
   c.cbShowIntHosts.OnClick = hostListSwitch;
+  WireTraffic();
 
   c.btnSave.OnClick = [this](TControl& sender) { configFile.btnSaveClick(sender); };
   c.btnCancel.OnClick = [this](TControl& sender) { configFile.btnCancelClick(sender); };
+}
+
+void TfrmVantrelMain::WireTraffic() {
+  using engine::TKwGenericProxy;
+  using engine::TKwProxyClient;
+  Proxy1.OnClientConnect = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
+    routing.Proxy1ClientConnect(sender, client);
+  };
+  Proxy1.OnClientDisconnect = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
+    routing.Proxy1ClientDisconnect(sender, client);
+  };
+  Proxy1.OnClientHeaderAvailable =
+      [this](TKwGenericProxy* sender, TKwProxyClient* client, const std::string& url,
+             std::string& header, std::string& proto, std::string& user, std::string& pass,
+             std::string& host, std::string& port, std::string& path, std::string& hdrHost,
+             bool& ignoreNextHopProxy, std::string& returnContent) {
+        routing.Proxy1ClientHeaderAvailable(sender, client, url, header, proto, user, pass, host,
+                                            port, path, hdrHost, ignoreNextHopProxy, returnContent);
+      };
+  Proxy1.OnTunnelRequest = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                  std::string& header, std::string& host, std::string& port,
+                                  bool& ignoreNextHopProxy, std::string& returnContent) {
+    routing.Proxy1TunnelRequest(sender, client, header, host, port, ignoreNextHopProxy,
+                                returnContent);
+  };
+  Proxy1.OnClientDataAvailable = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                        std::string& data) {
+    routing.Proxy1ClientDataAvailable(sender, client, data);
+  };
+  Proxy1.OnRemoteDataAvailable = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                        std::string& data) {
+    routing.Proxy1RemoteDataAvailable(sender, client, data);
+  };
+  Proxy1.OnRemoteSocketPrepared = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
+    routing.Proxy1RemoteSocketPrepared(sender, client);
+  };
+  totals.ClearTotals1.OnClick = [this](TControl& sender) { totals.ClearTotals1Click(sender); };
+  totals.ClearLocalHosts1.OnClick = [this](TControl& sender) {
+    totals.ClearLocalHosts1Click(sender);
+  };
+  totals.ClearInternationalHosts1.OnClick = [this](TControl& sender) {
+    totals.ClearInternationalHosts1Click(sender);
+  };
 }
 
 bool TfrmVantrelMain::FormCreate() {
@@ -82,6 +126,7 @@ bool TfrmVantrelMain::FormCreate() {
     ApplicationEvents1Exception(e.what());
   }
   configurationUnreadable = !configFile.LoadConfiguration();
+  totals.cbShowLocalHostsClick(controls.cbShowLocalHosts);
   changes.SetChanged(false);
   if (!controls.cbMinimize.Checked()) ui.ShowApplication();
   if (controls.cbStartAutomatically.Checked() && !configurationUnreadable) {

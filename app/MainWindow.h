@@ -13,6 +13,7 @@
 #include "app/LogFormat.h"
 #include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
+#include "app/TrafficTotals.h"
 #include "config/ChangeTracker.h"
 #include "config/ConfigurationFile.h"
 #include "config/CountryTable.h"
@@ -24,9 +25,11 @@
 #include "config/RecordTable.h"
 #include "config/UserInterface.h"
 #include "net/EventLoop.h"
+#include "routing/ConnectionRouting.h"
 #include "routing/CountryData.h"
 #include "routing/HostClassification.h"
 #include "routing/LocalRanges.h"
+#include "routing/TrafficCounters.h"
 #include "tunnels/TunnelRecords.h"
 #include "tunnels/Tunnels.h"
 
@@ -91,6 +94,22 @@ class TfrmVantrelMain {
       [this](const std::string& message) { log.DoComment(message, false); }};
   TTunnelRecords tunnelRecords{mtblTunnels, changes, ui};
 
+  // Traffic: the counters, the Traffic page, and the engine's handlers.
+  TTrafficCounters counters;
+  TTrafficTotals totals{controls, counters, changes};
+  TConnectionRouting routing{
+      controls,
+      hosts,
+      nextHops,
+      listFiles,
+      Proxy1,
+      counters,
+      {[this](const std::string& message) { log.DoComment(message, false); },
+       [this](std::string_view data, const std::string& message, bool fromClient) {
+         log.LogIt(data, message, fromClient ? clGreen : clBlue);
+       }},
+      [this] { totals.ShowTotals(); }};
+
   // The machine's adapters, recorded in adapters.dat; a change is a
   // settings change. Timer1 watches for changes once start-up is done.
   TRecordTable mtblAdapters = CreateAdapterTable();
@@ -102,6 +121,7 @@ class TfrmVantrelMain {
 
  private:
   void WireEvents();
+  void WireTraffic();
 };
 
 }  // namespace vantrel

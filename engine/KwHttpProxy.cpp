@@ -43,6 +43,13 @@ void SetProxyCredentials(std::string& header, const TKwProxyData& hop) {
       header, "\r\nProxy-Authorization: " + BasicCredentials(hop.Username(), hop.Password()));
 }
 
+// "HTTP/1.x 2xx ...": the next hop made the tunnel.
+bool IsSuccessReply(std::string_view reply) {
+  const size_t space = reply.find(' ');
+  return space != std::string_view::npos && reply.substr(0, 5) == "HTTP/" &&
+         reply.size() > space + 1 && reply[space + 1] == '2';
+}
+
 // "[::1]": an IPv6 literal, which no outgoing connection can reach.
 bool BracketedHost(const std::string& host) {
   return !host.empty() && host.front() == '[';
@@ -194,7 +201,11 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
     }
   }
   ProcessHeader(c);
-  if (c->DiscardInput) return;
+  FinishHeader(c);
+}
+
+void TKwHttpProxy::FinishHeader(TKwProxyClient* c) {
+  if (c->DiscardInput || c->DecisionPending) return;
   if (!c->RemoteSocket()) {
     SendToSocket(c, c->ResponseText);
     ShutdownClient(c);
@@ -202,6 +213,23 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
     return;
   }
   ForwardPending(c);
+}
+
+void TKwHttpProxy::ResumeDecision(TKwProxyClient* c) {
+  if (!c->DecisionPending) return;
+  c->DecisionPending = false;
+  c->Deciding = false;
+  // A client that left, or a proxy that stopped, sends nothing onward.
+  if (c->DiscardInput || c->State() != net::wsConnected) return;
+  ProcessHeader(c);
+  FinishHeader(c);
+  // Bytes that came while the request was pending go on now.
+  if (!c->DecisionPending) TakeInput(c, {});
+}
+
+void TKwHttpProxy::AnswerAndClose(TKwProxyClient* c, std::string_view bytes) {
+  SendToSocket(c, bytes);
+  ShutdownClient(c);
 }
 
 void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
@@ -253,7 +281,8 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   struct DecidingScope {
     TKwProxyClient* c;
     explicit DecidingScope(TKwProxyClient* client) : c(client) { c->Deciding = true; }
-    ~DecidingScope() { c->Deciding = false; }
+    // A pending decision goes on holding them.
+    ~DecidingScope() { c->Deciding = c->DecisionPending; }
   } deciding(c);
 
   // The body's framing was read from this header when it was collected.
@@ -287,6 +316,7 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
     }
   }
 
+  if (c->DecisionPending) return;
   if (response.empty()) {
     TWSocket* remote = c->CreateRemoteSocket();
     c->ClientBuffer = std::move(header);
@@ -329,6 +359,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   std::string returnContent;
   DoClientHeaderAvailable(c, url, header, proto, user, pass, host, port, path, hdrHost,
                           ignoreNextHopProxy, returnContent);
+  if (c->DecisionPending) return true;
   // A handler that cut the header short leaves nothing to rewrite.
   if (urlStart + url.size() > header.size()) return false;
 
@@ -381,6 +412,7 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, 
   std::string returnContent;
   bool ignoreNextHopProxy = false;
   DoTunnelRequest(c, header, host, port, ignoreNextHopProxy, returnContent);
+  if (c->DecisionPending) return true;
 
   const TKwProxyData& hop = NextHopTCPTunnel();
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
@@ -406,10 +438,26 @@ std::string TKwHttpProxy::Socks4Grant(const TKwProxyClient* c) const {
   return grant;
 }
 
+bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c) {
+  if (!c->Socks4Reply || !c->IsTunnel || c->TunnelEstablished) return false;
+  std::string reject{'\0', static_cast<char>(91)};
+  for (uint8_t b : c->Socks4ReplyBytes) reject.push_back(static_cast<char>(b));
+  AnswerAndClose(c, reject);
+  return true;
+}
+
+void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
+  if (errCode != 0) RefuseSocks4(ClientOf(sender));
+  TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
+}
+
 void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   DoRemoteConnect(c);
-  if (errCode != 0) return;
+  if (errCode != 0) {
+    RefuseSocks4(c);
+    return;
+  }
   if (c->IsTunnel && !c->ViaNextHop) {
     SendToSocket(c, c->Socks4Reply ? Socks4Grant(c) : Response().Text(kTCPTunnelEstablished));
     c->TunnelEstablished = true;
@@ -441,7 +489,18 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
       if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
       return;
     }
-    SendToSocket(c, c->Socks4Reply ? Socks4Grant(c) : c->TunnelReplyBuffer.substr(0, end + 4));
+    if (c->Socks4Reply) {
+      // A grant only for a tunnel the hop has made; its refusal is no data.
+      if (!IsSuccessReply(c->TunnelReplyBuffer)) {
+        std::string().swap(c->TunnelReplyBuffer);
+        RefuseSocks4(c);
+        c->RetireRemoteSocket();
+        return;
+      }
+      SendToSocket(c, Socks4Grant(c));
+    } else {
+      SendToSocket(c, c->TunnelReplyBuffer.substr(0, end + 4));
+    }
     data = c->TunnelReplyBuffer.substr(end + 4);
     std::string().swap(c->TunnelReplyBuffer);
     c->TunnelEstablished = true;

@@ -50,6 +50,16 @@ class TKwHttpProxy : public TKwGenericProxy {
                                     std::string& port, std::string& response);
   virtual void ProcessHeader(TKwProxyClient* client);
 
+  // For header and tunnel handlers that cannot decide at once: called inside
+  // the event, it leaves the request pending. The client's bytes are held
+  // meanwhile, and nothing is sent onward until ResumeDecision raises the
+  // event again for the same request, which the handler then decides.
+  void DeferDecision(TKwProxyClient* client) { client->DecisionPending = true; }
+  void ResumeDecision(TKwProxyClient* client);
+  // Sends the bytes to the client and ends the connection; whatever it sends
+  // afterwards is dropped. For handlers that refuse a client themselves.
+  void AnswerAndClose(TKwProxyClient* client, std::string_view bytes);
+
  protected:
   virtual void DoClientHeaderAvailable(TKwProxyClient* client, const std::string& url,
                                        std::string& header, std::string& proto, std::string& user,
@@ -63,6 +73,7 @@ class TKwHttpProxy : public TKwGenericProxy {
   void ProcessClientData(TKwProxyClient* client, std::string& data) override;
   void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
+  void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
 
  private:
   // Hands client bytes, in order, to what they belong to: the header being
@@ -81,7 +92,13 @@ class TKwHttpProxy : public TKwGenericProxy {
   void ForwardBytes(TKwProxyClient* client, std::string_view bytes);
   void ForwardPending(TKwProxyClient* client);
   void RefuseOversizedHeader(TKwProxyClient* client);
+  // After the header has been decided: the local answer, or the bytes
+  // that go first to the remote.
+  void FinishHeader(TKwProxyClient* client);
   std::string Socks4Grant(const TKwProxyClient* client) const;
+  // A SOCKS client whose tunnel could not be made hears the reject and is
+  // closed; true when the client was one.
+  bool RefuseSocks4(TKwProxyClient* client);
 
   std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
   std::unique_ptr<TKwProxyStrings> response_;

@@ -67,6 +67,9 @@ class TKwProxyClient : public net::TWSocketClient {
   bool Deciding = false;
   // The answer switched the connection to another protocol: raw both ways.
   bool Upgraded = false;
+  // A handler left the current request's decision for later (it waits for a
+  // name lookup); the request is asked again when the handler resumes it.
+  bool DecisionPending = false;
 
   // Resumes reading the client unless held for waiting requests.
   void ResumeInput() {

@@ -20,6 +20,9 @@ VANTREL_TOR_GEOIP="$(fetch_tor_geoip "$root/build")"
 export VANTREL_TOR_GEOIP
 [ -n "$VANTREL_TOR_GEOIP" ] || echo "tor-geoipdb not available: the import test on real data will be skipped"
 
+# A real browser for the browser test; without it that test is skipped.
+need_packages chromium || echo "chromium not available: the browser test will be skipped"
+
 ctest_args=()
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
 

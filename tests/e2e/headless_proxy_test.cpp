@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,7 @@ class HeadlessProxy : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(::getpid()));
     fs::create_directories(dir_);
+    PrepareDataDir();
     port_ = FreePort();
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
@@ -61,9 +63,13 @@ class HeadlessProxy : public ::testing::Test {
     if (pid_ == 0) {
       ::dup2(out[1], 1);
       ::close(out[0]);
-      const std::string port = std::to_string(port_);
-      ::execl(VANTREL_BINARY, VANTREL_BINARY, "--headless", "--port", port.c_str(), "--data-dir",
-              dir_.c_str(), nullptr);
+      std::vector<std::string> args = {VANTREL_BINARY,        "--headless", "--port",
+                                       std::to_string(port_), "--data-dir", dir_.string()};
+      args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(VANTREL_BINARY, argv.data());
       ::_exit(127);
     }
     ::close(out[1]);
@@ -83,6 +89,9 @@ class HeadlessProxy : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
+  // Files the program finds at start.
+  virtual void PrepareDataDir() {}
+
   bool WaitForOutput(const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (output_.find(text) == std::string::npos) {
@@ -101,6 +110,7 @@ class HeadlessProxy : public ::testing::Test {
   }
 
   std::string Proxy() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string ProxyHostPort() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(origin_.Port()) + path;
   }
@@ -128,6 +138,8 @@ class HeadlessProxy : public ::testing::Test {
   }
 
   OriginServer origin_;
+  // More options for the program, set before SetUp runs.
+  std::vector<std::string> extraArgs_;
   fs::path dir_;
   int port_ = 0;
   pid_t pid_ = -1;
@@ -178,6 +190,156 @@ TEST_F(HeadlessProxy, MalformedRequestsGetTheBadRequestText) {
   EXPECT_EQ(tunnel, "HTTP/1.0 400 Bad request\r\nConnection: close\r\n\r\n");
   // The proxy is still serving afterwards.
   EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + Url("/bytes/10")), Pattern(10));
+}
+
+}  // namespace
+}  // namespace vantrel::e2e
+
+namespace vantrel::e2e {
+namespace {
+
+std::string Grouped(size_t value) {
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+// Routing with the screen log on; origins on 127.0.0.2, which is on no
+// bypass list, so its traffic is international and counted.
+class HeadlessRouting : public HeadlessProxy {
+ protected:
+  void PrepareDataDir() override {
+    std::ofstream(dir_ / "proxy.ini") << "[CONFIG]\r\nEnableLogging=1\r\n";
+  }
+  std::string FarUrl(const std::string& path) const {
+    return "http://127.0.0.2:" + std::to_string(far_.Port()) + path;
+  }
+  OriginServer far_{"127.0.0.2"};
+};
+
+TEST_F(HeadlessRouting, CurlThroughHttpSocks4AndSocks4aIsRoutedAndLogged) {
+  EXPECT_EQ(Shell("curl -s -x " + Proxy() + " " + FarUrl("/bytes/3000")), Pattern(3000));
+  EXPECT_EQ(Shell("curl -s --socks4 " + ProxyHostPort() + " " + FarUrl("/bytes/3001")),
+            Pattern(3001));
+  EXPECT_EQ(
+      Shell("curl -s --socks4 " + ProxyHostPort() + " --proxy-user bob: " + FarUrl("/bytes/3002")),
+      Pattern(3002));
+  EXPECT_EQ(Shell("curl -s --socks4a " + ProxyHostPort() + " " + FarUrl("/bytes/3003")),
+            Pattern(3003));
+  ASSERT_TRUE(WaitForOutput("Client 127.0.0.1 requests " + FarUrl("/bytes/3000") + "]")) << output_;
+  // A SOCKS5 client hears that no method is acceptable.
+  EXPECT_EQ(RawExchange(std::string("\x05\x01\x00", 3)), std::string("\x05\xff", 2));
+}
+
+TEST_F(HeadlessRouting, SigUsr1PrintsTheTrafficTotals) {
+  const std::string request =
+      "GET " + FarUrl("/bytes/2000") + " HTTP/1.1\r\nHost: 127.0.0.2\r\nConnection: close\r\n\r\n";
+  const std::string reply = RawExchange(request);
+  ASSERT_GT(reply.size(), 2000u);
+  ASSERT_EQ(::kill(pid_, SIGUSR1), 0);
+  const std::string expected =
+      "Local Internet: Bytes Received 0; Bytes Sent 0; Total Bytes 0\n"
+      "International Internet: Bytes Received " +
+      Grouped(reply.size()) + "; Bytes Sent " + Grouped(request.size()) + "; Total Bytes " +
+      Grouped(reply.size() + request.size()) +
+      "\nTraffic by class (HTTP SSL OTHER): local received 0 0 0 sent 0 0 0; international "
+      "received 0 0 " +
+      std::to_string(reply.size()) + " sent 0 0 " + std::to_string(request.size()) + "\n";
+  ASSERT_TRUE(WaitForOutput(expected)) << output_;
+  // Not a line of the activity log: no timestamp in front of it.
+  EXPECT_NE(output_.find("\n" + expected), std::string::npos) << output_;
+}
+
+}  // namespace
+}  // namespace vantrel::e2e
+
+namespace vantrel::e2e {
+namespace {
+
+// A real browser loads a page whose script and image come from two other
+// loopback origins, all through the proxy.
+class BrowserThroughProxy : public HeadlessRouting {
+ protected:
+  void SetUp() override {
+    browser_ = Shell("command -v chromium chromium-browser 2>/dev/null | head -n 1");
+    while (!browser_.empty() && (browser_.back() == '\n' || browser_.back() == ' '))
+      browser_.pop_back();
+    if (browser_.empty()) GTEST_SKIP() << "no chromium here: the browser test is skipped";
+    // Any name the browser might still ask for goes to a loopback port
+    // where nobody answers, never to the system's resolver.
+    extraArgs_ = {"--dns-server", "127.0.0.1:9"};
+    HeadlessRouting::SetUp();
+  }
+  std::string browser_;
+  OriginServer third_{"127.0.0.3"};
+};
+
+TEST_F(BrowserThroughProxy, PageScriptsAndImagesArriveFromThreeOrigins) {
+  const std::string gif(
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff\x21\xf9\x04\x01\x00\x00"
+      "\x00\x00\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
+      43);
+  const std::string second = "http://127.0.0.2:" + std::to_string(far_.Port());
+  const std::string third = "http://127.0.0.3:" + std::to_string(third_.Port());
+  far_.AddPage("/a.js", "text/javascript", "done('a');");
+  third_.AddPage("/c.js", "text/javascript", "done('c');");
+  third_.AddPage("/b.gif", "image/gif", gif);
+  origin_.AddPage("/page.html", "text/html",
+                  "<!DOCTYPE html><html><body><div id=\"r\">waiting</div><script>var got={};"
+                  "function done(k){got[k]=1;document.getElementById('r').textContent="
+                  "Object.keys(got).sort().join(',');}</script>"
+                  "<script src=\"" +
+                      second +
+                      "/a.js\"></script>"
+                      "<img src=\"" +
+                      third +
+                      "/b.gif\" onload=\"done('img')\">"
+                      "<script src=\"" +
+                      third + "/c.js\"></script></body></html>");
+  const fs::path profile = dir_ / "browser-profile";
+  const std::string dom =
+      Shell("timeout 60 " + browser_ +
+            " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run"
+            " --disable-background-networking --disable-component-update --disable-sync"
+            " --disable-default-apps --disable-extensions --metrics-recording-only"
+            " --no-default-browser-check --disable-domain-reliability "
+            "--disable-client-side-phishing-detection"
+            " --disable-features=OptimizationHints,MediaRouter,Translate,DialMediaRouteProvider,"
+            "NetworkTimeServiceQuerying,CertificateTransparencyComponentUpdater,"
+            "AutofillServerCommunication"
+            " --disable-field-trial-config --disable-breakpad --no-pings "
+            "--google-base-url=http://127.0.0.1:9"
+            " --user-data-dir=" +
+            profile.string() + " --proxy-server=" + ProxyHostPort() +
+            " '--proxy-bypass-list=<-loopback>' --virtual-time-budget=10000 --dump-dom " +
+            Url("/page.html") + " 2>/dev/null");
+  EXPECT_NE(dom.find("<div id=\"r\">a,c,img</div>"), std::string::npos) << dom;
+  // Each resource came through the proxy and was logged as a request.
+  for (const std::string& url :
+       {Url("/page.html"), second + "/a.js", third + "/b.gif", third + "/c.js"})
+    EXPECT_TRUE(WaitForOutput("requests " + url + "]")) << url << "\n" << output_;
+  // The page's origin is on the default bypass list; the other two are
+  // international and counted.
+  ASSERT_EQ(::kill(pid_, SIGUSR1), 0);
+  ASSERT_TRUE(WaitForOutput("Traffic by class")) << output_;
+  const size_t at = output_.find("International Internet: Bytes Received ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(output_.find("International Internet: Bytes Received 0;", at), std::string::npos)
+      << output_.substr(at);
+  // Whatever else the browser asks for (its own services) goes nowhere:
+  // the program's name server is a loopback port where nobody answers.
+  for (size_t p = output_.find("requests http://"); p != std::string::npos;
+       p = output_.find("requests http://", p + 1)) {
+    const size_t start = p + 16;
+    const std::string host = output_.substr(start, output_.find_first_of(":/]", start) - start);
+    if (host.rfind("127.0.0.", 0) != 0) {
+      EXPECT_NE(output_.find(" " + host + "]"), std::string::npos) << host << " was looked up";
+    }
+  }
 }
 
 }  // namespace

@@ -49,11 +49,13 @@ std::string Pattern(size_t n) {
   return s;
 }
 
-OriginServer::OriginServer() {
+OriginServer::OriginServer(const char* address) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::inet_pton(AF_INET, address, &sin.sin_addr) != 1 ||
+      (ntohl(sin.sin_addr.s_addr) >> 24) != 127)
+    throw std::runtime_error("origin: not a loopback address");
   if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0 ||
       ::listen(listenFd_, 64) < 0)
     throw std::runtime_error("origin: cannot listen");
@@ -74,6 +76,12 @@ OriginServer::~OriginServer() {
 std::string OriginServer::LastRequestHeader() {
   std::lock_guard<std::mutex> g(headerMutex);
   return lastHeader_;
+}
+
+void OriginServer::AddPage(const std::string& path, const std::string& contentType,
+                           const std::string& body) {
+  std::lock_guard<std::mutex> g(headerMutex);
+  pages_[path] = {contentType, body};
 }
 
 void OriginServer::AcceptLoop() {
@@ -102,7 +110,22 @@ void OriginServer::Serve(int fd) {
     lastHeader_ = header;
   }
   std::string reply;
-  if (header.rfind("GET /bytes/", 0) == 0) {
+  std::pair<std::string, std::string> page;
+  bool isPage = false;
+  if (header.rfind("GET /", 0) == 0) {
+    const std::string path = header.substr(4, header.find(' ', 4) - 4);
+    std::lock_guard<std::mutex> g(headerMutex);
+    if (auto it = pages_.find(path); it != pages_.end()) {
+      page = it->second;
+      isPage = true;
+    }
+  }
+  if (isPage) {
+    reply = "HTTP/1.1 200 OK\r\nContent-Type: " + page.first +
+            "\r\nCache-Control: no-store\r\nContent-Length: " + std::to_string(page.second.size()) +
+            "\r\nConnection: close\r\n\r\n" + page.second;
+    SendAll(fd, reply.data(), reply.size());
+  } else if (header.rfind("GET /bytes/", 0) == 0) {
     const size_t n = std::stoul(header.substr(11));
     const std::string data = Pattern(n);
     reply =

@@ -398,5 +398,48 @@ TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerDoe
   EXPECT_EQ(client->In(), kResponse);
 }
 
+// A handler that cannot decide yet leaves the request pending: the client's
+// later bytes wait, nothing goes out, and the resumed event decides.
+TEST_F(ProxySession, DeferredDecisionHoldsTheClientUntilResumed) {
+  int raised = 0;
+  onHeader = [&](TKwGenericProxy*, TKwProxyClient* c, const std::string&, std::string&,
+                 std::string&, std::string&, std::string&, std::string&, std::string&, std::string&,
+                 std::string&, bool&, std::string&) {
+    if (++raised == 1) proxy.DeferDecision(c);
+  };
+  auto client = NewClient();
+  const std::string header = "POST http://127.0.0.1:" + origin.PortText() +
+                             "/up HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n";
+  client->Send(header + "01");
+  ASSERT_TRUE(WaitFor([&] { return raised == 1; }));
+  client->Send("23456789");
+  ASSERT_TRUE(WaitFor([&] { return Count("ClientData") == 2; }));
+  EXPECT_TRUE(LoopGoesIdle());
+  EXPECT_EQ(origin.Count(), 0u);
+  EXPECT_EQ(Session()->RemoteSocket(), nullptr);
+
+  proxy.ResumeDecision(Session());
+  EXPECT_EQ(raised, 2);
+  const std::string expected =
+      "POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n0123456789";
+  ASSERT_TRUE(
+      WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
+  EXPECT_EQ(origin.At(0).In(), expected);
+
+  // A client gone while pending: resuming sends nothing anywhere.
+  raised = 0;
+  auto leaving = NewClient();
+  leaving->Send(header);
+  ASSERT_TRUE(WaitFor([&] { return raised == 1; }));
+  TKwProxyClient* session = Session(1);
+  ASSERT_NE(session, nullptr);
+  ASSERT_TRUE(session->DecisionPending);
+  session->Close();
+  proxy.ResumeDecision(session);
+  EXPECT_EQ(raised, 1);
+  EXPECT_TRUE(LoopGoesIdle());
+  EXPECT_EQ(origin.Count(), 1u);
+}
+
 }  // namespace
 }  // namespace vantrel::engine::proxytest

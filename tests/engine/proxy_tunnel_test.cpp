@@ -127,21 +127,31 @@ TEST_F(ProxyTunnel, NextHopGetsTheConnectHeaderAndItsReplyIsPassedOnUnchanged) {
   ExpectRelay(*client, hop.At(0), reply.size() + 5);
 }
 
-TEST_F(ProxyTunnel, NextHopSocks4GrantReplacesWhateverTheHopAnswered) {
+TEST_F(ProxyTunnel, NextHopSocks4GrantOnlyForATunnelTheHopMade) {
   UseHop();
-  auto client = NewClient();
   proxy.OnClientDataAvailable = [](TKwGenericProxy*, TKwProxyClient* c, std::string&) {
     c->Socks4Reply = true;
     c->Socks4ReplyBytes = kSocksBytes;
   };
-  client->Send("CONNECT far.test:443 HTTP/1.0\r\n\r\n");
+  // A refusal is no grant, and its page is no tunnel data: a reject, then the end.
+  auto refused = NewClient();
+  refused->Send("CONNECT far.test:443 HTTP/1.0\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return hop.Count() == 1 && HasHeader(hop.At(0)); }));
   EXPECT_EQ(hop.At(0).In(), "CONNECT far.test:443 HTTP/1.0\r\n\r\n");
-  hop.At(0).In().clear();
   hop.At(0).Send("HTTP/1.0 407 Who are you\r\n\r\nrest");
+  ASSERT_TRUE(WaitFor([&] { return refused->Eof(); }));
+  std::string reject = kGrant;
+  reject[1] = 91;
+  EXPECT_EQ(refused->In(), reject);
+
+  auto client = NewClient();
+  client->Send("CONNECT far.test:443 HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return hop.Count() == 2 && HasHeader(hop.At(1)); }));
+  hop.At(1).In().clear();
+  hop.At(1).Send("HTTP/1.0 200 Connection established\r\n\r\nrest");
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 12; }));
   EXPECT_EQ(client->In(), kGrant + "rest");
-  ExpectRelay(*client, hop.At(0), 12);
+  ExpectRelay(*client, hop.At(1), 12);
 }
 
 TEST_F(ProxyTunnel, HandlerCanSendATunnelDirectOrAnswerItItself) {

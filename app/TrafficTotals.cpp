@@ -1,0 +1,65 @@
+#include "app/TrafficTotals.h"
+
+namespace vantrel {
+
+TTrafficTotals::TTrafficTotals(TMainControls& controls, TTrafficCounters& counters,
+                               TChangeTracker& changes)
+    : controls_(controls), counters_(counters), changes_(changes) {
+  for (TLabel* label :
+       {&lblLocalBytesRHTTP, &lblLocalBytesRSSL, &lblLocalBytesROTHER, &lblLocalBytesSHTTP,
+        &lblLocalBytesSSSL, &lblLocalBytesSOTHER, &lblIntBytesRHTTP, &lblIntBytesRSSL,
+        &lblIntBytesROTHER, &lblIntBytesSHTTP, &lblIntBytesSSSL, &lblIntBytesSOTHER})
+    label->SetVisible(false);
+}
+
+void TTrafficTotals::ShowTotals() {
+  const int64_t localR = counters_.Received(false);
+  const int64_t localS = counters_.Sent(false);
+  const int64_t intR = counters_.Received(true);
+  const int64_t intS = counters_.Sent(true);
+  lblLocalBytesRTotal.SetCaption(FormatThousands(localR, separator_));
+  lblLocalBytesSTotal.SetCaption(FormatThousands(localS, separator_));
+  lblLocalBytesAllTotal.SetCaption(FormatThousands(localR + localS, separator_));
+  lblIntBytesRTotal.SetCaption(FormatThousands(intR, separator_));
+  lblIntBytesSTotal.SetCaption(FormatThousands(intS, separator_));
+  lblIntBytesAllTotal.SetCaption(FormatThousands(intR + intS, separator_));
+}
+
+void TTrafficTotals::ClearTotals1Click(TControl&) {
+  counters_.Clear();
+  ShowTotals();
+}
+
+void TTrafficTotals::ClearLocalHosts1Click(TControl&) {
+  controls_.lbLocal.Clear();
+}
+
+void TTrafficTotals::ClearInternationalHosts1Click(TControl&) {
+  controls_.lbInternational.Clear();
+}
+
+void TTrafficTotals::cbShowLocalHostsClick(TControl&) {
+  controls_.lbLocal.SetVisible(controls_.cbShowLocalHosts.Checked());
+  controls_.lbInternational.SetVisible(controls_.cbShowIntHosts.Checked());
+  changes_.SetChanged(true);
+}
+
+std::string TTrafficTotals::TrafficPage() const {
+  auto group = [this](const char* name, bool international) {
+    const int64_t r = counters_.Received(international);
+    const int64_t s = counters_.Sent(international);
+    return std::string(name) + ": Bytes Received " + FormatThousands(r, separator_) +
+           "; Bytes Sent " + FormatThousands(s, separator_) + "; Total Bytes " +
+           FormatThousands(r + s, separator_) + "\n";
+  };
+  auto bank = [](const std::array<int64_t, 3>& row) {
+    return std::to_string(row[0]) + " " + std::to_string(row[1]) + " " + std::to_string(row[2]);
+  };
+  const auto& rb = counters_.ReceivedBytes;
+  const auto& sb = counters_.SentBytes;
+  return group("Local Internet", false) + group("International Internet", true) +
+         "Traffic by class (HTTP SSL OTHER): local received " + bank(rb[0]) + " sent " +
+         bank(sb[0]) + "; international received " + bank(rb[1]) + " sent " + bank(sb[1]) + "\n";
+}
+
+}  // namespace vantrel

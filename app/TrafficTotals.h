@@ -1,0 +1,63 @@
+#pragma once
+// The Traffic page: the six totals, the twelve hidden per-class figures,
+// the host-list switches and the pop-up menu that clears totals and lists.
+
+#include <string>
+
+#include "config/ChangeTracker.h"
+#include "config/Controls.h"
+#include "config/MainControls.h"
+#include "routing/TrafficCounters.h"
+
+namespace vantrel {
+
+class TTrafficTotals {
+ public:
+  TTrafficTotals(TMainControls& controls, TTrafficCounters& counters, TChangeTracker& changes);
+
+  TLabel lblLocalBytesRTotal{"lblLocalBytesRTotal", "0"};
+  TLabel lblLocalBytesSTotal{"lblLocalBytesSTotal", "0"};
+  TLabel lblLocalBytesAllTotal{"lblLocalBytesAllTotal", "0"};
+  TLabel lblIntBytesRTotal{"lblIntBytesRTotal", "0"};
+  TLabel lblIntBytesSTotal{"lblIntBytesSTotal", "0"};
+  TLabel lblIntBytesAllTotal{"lblIntBytesAllTotal", "0"};
+  // Hidden, and never written.
+  TLabel lblLocalBytesRHTTP{"lblLocalBytesRHTTP", "0"};
+  TLabel lblLocalBytesRSSL{"lblLocalBytesRSSL", "0"};
+  TLabel lblLocalBytesROTHER{"lblLocalBytesROTHER", "0"};
+  TLabel lblLocalBytesSHTTP{"lblLocalBytesSHTTP", "0"};
+  TLabel lblLocalBytesSSSL{"lblLocalBytesSSSL", "0"};
+  TLabel lblLocalBytesSOTHER{"lblLocalBytesSOTHER", "0"};
+  TLabel lblIntBytesRHTTP{"lblIntBytesRHTTP", "0"};
+  TLabel lblIntBytesRSSL{"lblIntBytesRSSL", "0"};
+  TLabel lblIntBytesROTHER{"lblIntBytesROTHER", "0"};
+  TLabel lblIntBytesSHTTP{"lblIntBytesSHTTP", "0"};
+  TLabel lblIntBytesSSSL{"lblIntBytesSSSL", "0"};
+  TLabel lblIntBytesSOTHER{"lblIntBytesSOTHER", "0"};
+
+  // PopupMenu1: "Clear Totals", a separator, then the two host lists.
+  TButton ClearTotals1{"ClearTotals1", "Clear Totals"};
+  TButton ClearLocalHosts1{"ClearLocalHosts1", "Clear Local Internet Hosts"};
+  TButton ClearInternationalHosts1{"ClearInternationalHosts1",
+                                   "Clear International Internet Hosts"};
+
+  void ShowTotals();
+  void ClearTotals1Click(TControl& sender);
+  void ClearLocalHosts1Click(TControl& sender);
+  void ClearInternationalHosts1Click(TControl& sender);
+  // Shared by cbShowLocalHosts and cbShowIntHosts.
+  void cbShowLocalHostsClick(TControl& sender);
+
+  // The page as text, three lines: the two groups' figures, then the twelve
+  // counters as plain numbers.
+  std::string TrafficPage() const;
+
+ private:
+  TMainControls& controls_;
+  TTrafficCounters& counters_;
+  TChangeTracker& changes_;
+  // Read once: the locale does not change under a running program.
+  std::string separator_ = LocaleThousandsSeparator();
+};
+
+}  // namespace vantrel

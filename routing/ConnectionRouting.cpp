@@ -1,0 +1,356 @@
+#include "routing/ConnectionRouting.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "routing/Addresses.h"
+#include "routing/Socks4Request.h"
+
+namespace vantrel {
+
+using engine::TKwGenericProxy;
+using engine::TKwProxyClient;
+using net::TWSocket;
+
+namespace {
+
+std::string LowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool Counted(const TKwProxyClient* c) {
+  return c->Tag() == rtLocal || c->Tag() == rtInternational;
+}
+
+}  // namespace
+
+TConnectionRouting::TConnectionRouting(TMainControls& controls, THostClassification& hosts,
+                                       TNextHopRecords& nextHops, TListFiles& lists,
+                                       engine::TKwHttpProxy& proxy, TTrafficCounters& counters,
+                                       TRoutingLog log, std::function<void()> showTotals)
+    : controls_(controls),
+      hosts_(hosts),
+      nextHops_(nextHops),
+      lists_(lists),
+      proxy_(proxy),
+      counters_(counters),
+      log_(std::move(log)),
+      showTotals_(std::move(showTotals)) {}
+
+TConnectionRouting::~TConnectionRouting() {
+  *alive_ = false;
+  // The engine outlives this object and still reports its clients' ends.
+  proxy_.OnClientConnect = nullptr;
+  proxy_.OnClientDisconnect = nullptr;
+  proxy_.OnClientHeaderAvailable = nullptr;
+  proxy_.OnTunnelRequest = nullptr;
+  proxy_.OnClientDataAvailable = nullptr;
+  proxy_.OnRemoteDataAvailable = nullptr;
+  proxy_.OnRemoteSocketPrepared = nullptr;
+  for (auto& [socket, lookup] : lookups_) {
+    if (lookup.timer) net::EventLoop::Default().CancelTimer(lookup.timer);
+    socket->OnDnsLookupDone = nullptr;
+    socket->OnError = nullptr;
+    socket->OnBgException = nullptr;
+  }
+}
+
+bool TConnectionRouting::LoggingOn() const {
+  return controls_.cbLogging.Checked() || controls_.cbWriteLog.Checked();
+}
+
+std::string TConnectionRouting::BlockedPage(const std::string& host) {
+  return "HTTP/1.1 403 Forbidden\r\nConnection: close\r\nContent-Type: text/html\r\n\r\n"
+         "<HTML><HEAD><TITLE>Blocked</TITLE></HEAD><BODY><H1>Blocked</H1>\r\n"
+         "Access to the requested URL <B>" +
+         host + "</B> was not allowed.\r\n</BODY></HTML>\r\n";
+}
+
+bool TConnectionRouting::IsBlockedHost(std::string_view host) const {
+  return lists_.IsBlockedHost(LowerCase(std::string(host)));
+}
+
+// ---- admission ----
+
+void TConnectionRouting::Proxy1ClientConnect(TKwGenericProxy*, TKwProxyClient* c) {
+  if (controls_.cbAllowedConnections.Checked()) {
+    const std::string peer = c->GetPeerAddr();
+    if (!AddressInRangeList(peer, lists_.AllowedIPList())) {
+      log_.DoComment("client " + peer + " connection rejected");
+      c->Close();
+      return;
+    }
+  }
+  StatusBarConnections.SetCaption(std::to_string(proxy_.ActiveClients()));
+}
+
+void TConnectionRouting::Proxy1ClientDisconnect(TKwGenericProxy*, TKwProxyClient* c) {
+  clients_.erase(c);
+  // Its answer, when it comes, is filed for nobody.
+  for (auto& [socket, lookup] : lookups_)
+    if (lookup.waiter == c) lookup.waiter = nullptr;
+  StatusBarConnections.SetCaption(std::to_string(proxy_.ActiveClients()));
+}
+
+// ---- requests ----
+
+void TConnectionRouting::Proxy1ClientHeaderAvailable(
+    TKwGenericProxy*, TKwProxyClient* c, const std::string& url, std::string& header, std::string&,
+    std::string&, std::string&, std::string& host, std::string& port, std::string&, std::string&,
+    bool& ignoreNextHopProxy, std::string& returnContent) {
+  if (controls_.cbBlock.Checked() && IsBlockedHost(host)) {
+    ignoreNextHopProxy = true;
+    returnContent = BlockedPage(host);
+    return;
+  }
+  // A request asked again after its wait has been logged already.
+  if (!State(c).resumed && controls_.cbLogging.Checked() && !controls_.cbDetailedLog.Checked())
+    log_.DoComment("Client " + c->GetPeerAddr() + " requests " + url);
+  if (!SetUpConnection(c, LowerCase(host), ignoreNextHopProxy, port)) {
+    proxy_.DeferDecision(c);
+    return;
+  }
+  CountHeader(c, header.size(), port);
+  showTotals_();
+}
+
+void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c,
+                                             std::string& header, std::string& host,
+                                             std::string& port, bool& ignoreNextHopProxy,
+                                             std::string&) {
+  if (!SetUpConnection(c, LowerCase(host), ignoreNextHopProxy, port)) {
+    proxy_.DeferDecision(c);
+    return;
+  }
+  CountHeader(c, header.size(), port);
+  showTotals_();
+}
+
+void TConnectionRouting::CountHeader(TKwProxyClient* c, size_t length, const std::string& port) {
+  if (!Counted(c)) return;
+  // Only header bytes no data event has counted: each byte counts once.
+  TClientState& state = State(c);
+  const int64_t amount = std::min<int64_t>(static_cast<int64_t>(length), state.uncounted);
+  state.uncounted -= amount;
+  counters_.CountBytes(-amount, PortNumber(port), c->Tag() == rtInternational);
+}
+
+// ---- routing ----
+
+bool TConnectionRouting::SetUpConnection(TKwProxyClient* c, const std::string& host,
+                                         bool& ignoreNextHopProxy, const std::string& port) {
+  // Asked again after the wait: decided with whatever the lists hold now.
+  const bool resumed = std::exchange(State(c).resumed, false);
+  if (!resumed && !controls_.lbLocal.Contains(host) && !controls_.lbInternational.Contains(host) &&
+      !controls_.lbUnclassified.Contains(host) && !controls_.lbLocalLAN.Contains(host)) {
+    bool wait = false;
+    StartLookup(host, c, wait);
+    if (wait) return false;
+  }
+  Decide(c, host, ignoreNextHopProxy, port);
+  return true;
+}
+
+void TConnectionRouting::Decide(TKwProxyClient* c, const std::string& host,
+                                bool& ignoreNextHopProxy, const std::string& port) {
+  const bool http = port == "80";
+  const bool ssl = port == "443";
+  const TProxyInfo* info = &nextHops_.LocalConInfo;
+  if (controls_.lbLocalLAN.Contains(host)) {
+    ApplyNextHop(false, *info, ignoreNextHopProxy);
+    c->SetTag(rtLocalLAN);
+  } else if (controls_.lbLocal.Contains(host)) {
+    c->SetTag(rtLocal);
+    const TCheckBox& box = http  ? controls_.cbLocalCon
+                           : ssl ? controls_.cbLocalConSSL
+                                 : controls_.cbLocalConOTHER;
+    info = http  ? &nextHops_.LocalConInfo
+           : ssl ? &nextHops_.LocalConSSLInfo
+                 : &nextHops_.LocalConOTHERInfo;
+    ApplyNextHop(box.Checked(), *info, ignoreNextHopProxy);
+  } else {
+    c->SetTag(rtInternational);
+    const TCheckBox& box = http  ? controls_.cbIntCon
+                           : ssl ? controls_.cbIntConSSL
+                                 : controls_.cbIntConOther;
+    info = http  ? &nextHops_.IntConInfo
+           : ssl ? &nextHops_.IntConSSLInfo
+                 : &nextHops_.IntConOTHERInfo;
+    ApplyNextHop(box.Checked(), *info, ignoreNextHopProxy);
+  }
+  State(c).lastPort = !ignoreNextHopProxy && !info->Address.empty() ? info->Port : PortNumber(port);
+}
+
+void TConnectionRouting::ApplyNextHop(bool useNextHop, const TProxyInfo& info,
+                                      bool& ignoreNextHopProxy) {
+  ignoreNextHopProxy = !useNextHop;
+  if (!useNextHop) return;
+  engine::TKwProxyData& hop = proxy_.NextHopHTTP();
+  hop.SetAddress(info.Address);
+  hop.SetPort(info.Port);
+  hop.SetUsername(info.NeedsAuthentication ? info.UserName : std::string());
+  hop.SetPassword(info.NeedsAuthentication ? info.Password : std::string());
+  proxy_.NextHopTCPTunnel().Assign(hop);
+}
+
+// ---- lookups ----
+
+void TConnectionRouting::StartLookup(const std::string& host, TKwProxyClient* c, bool& wait) {
+  controls_.lbUnclassified.Add(host);
+  auto socket = std::make_unique<TWSocket>();
+  TWSocket* s = socket.get();
+  s->OnDnsLookupDone = [this](TWSocket* sender, uint16_t err) {
+    WSocket1DnsLookupDone(sender, err);
+  };
+  s->OnBgException = [this](TWSocket* sender, const std::exception& e, bool& canClose) {
+    WSocket1BgException(sender, e, canClose);
+  };
+  s->OnError = [this](TWSocket* sender) { WSocket1Error(sender); };
+  s->SetAddr(host);
+  s->SetTag(controls_.cbUnknownHosts.Checked() ? 1 : 0);
+  TLookup& lookup = lookups_[s];
+  lookup.socket = std::move(socket);
+  lookup.host = host;
+  s->DnsLookup(host);  // a dotted address answers inside this call
+  auto it = lookups_.find(s);
+  if (it == lookups_.end()) return;
+  it->second.starting = false;
+  if (it->second.done) {
+    lookups_.erase(it);  // answered at once: decided with the answer
+    return;
+  }
+  // Every lookup ends within the wait, so that no host stays unclassified.
+  std::weak_ptr<bool> alive = alive_;
+  it->second.timer = net::EventLoop::Default().AddTimer(LookupWait, [this, alive, s] {
+    if (alive.expired() || !*alive.lock()) return;
+    auto found = lookups_.find(s);
+    if (found == lookups_.end()) return;
+    found->second.timer = 0;
+    s->Abort();  // reported as 10004
+  });
+  if (s->Tag() == 0) {
+    it->second.waiter = c;
+    wait = true;
+  }
+}
+
+void TConnectionRouting::WSocket1DnsLookupDone(TWSocket* sender, uint16_t errCode) {
+  EndLookup(sender, errCode, true);
+}
+
+void TConnectionRouting::WSocket1Error(TWSocket* sender) {
+  EndLookup(sender, sender->LastError() ? sender->LastError() : -1, false);
+}
+
+void TConnectionRouting::WSocket1BgException(TWSocket* sender, const std::exception&, bool&) {
+  // The socket layer aborts the socket after this; it is freed off the stack.
+  EndLookup(sender, -1, false);
+}
+
+void TConnectionRouting::EndLookup(TWSocket* sender, int errCode, bool answered) {
+  auto it = lookups_.find(sender);
+  if (it == lookups_.end() || it->second.done) return;
+  TLookup& lookup = it->second;
+  lookup.done = true;
+  if (lookup.timer) net::EventLoop::Default().CancelTimer(lookup.timer);
+  lookup.timer = 0;
+  if (answered) {
+    hosts_.FileLookupAnswer(lookup.host, errCode, sender->DnsResult());
+    sender->SetTag(1);
+  } else {
+    // Looked up again at its next request.
+    controls_.lbUnclassified.Remove(lookup.host);
+    sender->SetTag(-1);
+  }
+  if (lookup.starting) return;  // the request decides right after DnsLookup
+  TKwProxyClient* waiter = std::exchange(lookup.waiter, nullptr);
+  std::weak_ptr<bool> alive = alive_;
+  net::EventLoop::Default().Post([this, alive, sender] {
+    if (alive.expired() || !*alive.lock()) return;
+    lookups_.erase(sender);
+  });
+  if (waiter) {
+    State(waiter).resumed = true;
+    proxy_.ResumeDecision(waiter);
+    // A client that is gone or stopped never took its turn.
+    if (auto found = clients_.find(waiter); found != clients_.end()) found->second.resumed = false;
+  }
+}
+
+// ---- data ----
+
+void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, std::string& data) {
+  state.socks.append(data);
+  data.clear();
+  const TSocks4Request request = ReadSocks4Request(state.socks);
+  switch (request.result) {
+    case TSocks4Request::Incomplete: return;  // held until the rest comes
+    case TSocks4Request::Socks5:
+      state.socksOpen = false;
+      std::string().swap(state.socks);
+      proxy_.AnswerAndClose(c, std::string_view("\x05\xFF", 2));
+      return;
+    case TSocks4Request::Reject:
+      state.socksOpen = false;
+      std::string().swap(state.socks);
+      proxy_.AnswerAndClose(c, Socks4Reject(request.ReplyBytes));
+      return;
+    case TSocks4Request::Connect: break;
+  }
+  state.socksOpen = false;
+  std::string().swap(state.socks);
+  c->Socks4Reply = true;
+  c->Socks4ReplyBytes = request.ReplyBytes;
+  data = request.Header;
+  if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS4 connect\r\n", true);
+}
+
+void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyClient* c,
+                                                   std::string& data) {
+  if (LoggingOn())
+    log_.LogIt(data,
+               std::to_string(data.size()) + " bytes received from Client " + c->GetPeerAddr(),
+               true);
+  TClientState& state = State(c);
+  // Only the first bytes of a connection can be a SOCKS request.
+  if (state.socksOpen) {
+    ConvertSocks(c, state, data);
+  } else if (!data.empty() && c->ReadCount() == static_cast<int64_t>(data.size()) &&
+             (data[0] == 4 || data[0] == 5)) {
+    state.socksOpen = true;
+    ConvertSocks(c, state, data);
+  }
+  if (Counted(c)) {
+    const TWSocket* remote = c->RemoteSocket();
+    const int port = remote ? PortNumber(remote->Port()) : state.lastPort;
+    counters_.CountBytes(-static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
+  } else {
+    state.uncounted += static_cast<int64_t>(data.size());
+  }
+  showTotals_();
+}
+
+void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyClient* c,
+                                                   std::string& data) {
+  const TWSocket* remote = c->RemoteSocket();
+  if (LoggingOn())
+    log_.LogIt(data,
+               std::to_string(data.size()) + " bytes received from Remote " +
+                   (remote ? remote->Addr() : std::string()) + ", for Client " + c->GetPeerAddr(),
+               false);
+  if (data.empty()) return;
+  if (Counted(c)) {
+    int port = State(c).lastPort;
+    if (remote) port = PortNumber(remote->Port());
+    counters_.CountBytes(static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
+  }
+  showTotals_();
+}
+
+void TConnectionRouting::Proxy1RemoteSocketPrepared(TKwGenericProxy*, TKwProxyClient* c) {
+  if (TWSocket* remote = c->RemoteSocket()) remote->LineMode = false;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,53 @@
+#pragma once
+// The twelve byte counters: received and sent, local and international,
+// per traffic class. 64-bit, zero at start, reset only by "Clear Totals".
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+enum TTrafficClass { tcHTTP = 0, tcSSL = 1, tcOTHER = 2 };
+
+// 80 is HTTP, 443 secure, anything else other.
+inline TTrafficClass ClassOfPort(int port) {
+  return port == 80 ? tcHTTP : port == 443 ? tcSSL : tcOTHER;
+}
+
+// A port text as a number: 0 when it is not all digits or too long to be
+// one, so a client's "99999999999" can never overflow anything.
+int PortNumber(std::string_view text);
+
+// A whole number with a separator between groups of three digits; no
+// floating point on the way.
+std::string FormatThousands(int64_t value, std::string_view separator);
+// The user's locale's thousands separator, or "," when it has none or the
+// locale cannot be loaded. Never throws.
+std::string LocaleThousandsSeparator();
+
+struct TTrafficCounters {
+  // [0] local, [1] international; then the class.
+  std::array<std::array<int64_t, 3>, 2> ReceivedBytes{};
+  std::array<std::array<int64_t, 3>, 2> SentBytes{};
+
+  // A positive count was received, a negative one sent; 0 changes nothing.
+  void CountBytes(int64_t count, int port, bool international) {
+    const int row = international ? 1 : 0;
+    const int cls = ClassOfPort(port);
+    if (count > 0) {
+      ReceivedBytes[row][cls] += count;
+    } else {
+      SentBytes[row][cls] -= count;
+    }
+  }
+  void Clear() {
+    ReceivedBytes = {};
+    SentBytes = {};
+  }
+  int64_t Received(bool international) const;
+  int64_t Sent(bool international) const;
+};
+
+}  // namespace vantrel
