@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "config/FileIO.h"
+
 namespace vantrel::routing {
 
 namespace {
@@ -310,50 +312,6 @@ std::string FormatCountryList(const std::vector<TImportRange>& ranges, const TCo
     out += '\n';
   }
   return out;
-}
-
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content,
-                         std::string& error) {
-  std::string temporary =
-      (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    error = ErrnoText(errno);
-    return false;
-  }
-  const auto fail = [&](int code) {
-    error = ErrnoText(code);
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return false;
-  };
-  // mkstemp makes the file private; these files are plain data.
-  if (::fchmod(fd, 0644) != 0) return fail(errno);
-  size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t put = ::write(fd, content.data() + written, content.size() - written);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return fail(errno);
-    written += static_cast<size_t>(put);
-  }
-  if (::fsync(fd) != 0) return fail(errno);
-  if (::close(fd) != 0) {
-    error = ErrnoText(errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = ErrnoText(errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself must reach the disk too.
-  const int folder = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
-  return true;
 }
 
 int RunCountryImport(const TImportRequest& request, const TImportOptions& options, std::FILE* out,

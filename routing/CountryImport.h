@@ -58,11 +58,6 @@ std::string FormatCountryCsv(const std::vector<TImportRange>& ranges, const TCou
 // name last.
 std::string FormatCountryList(const std::vector<TImportRange>& ranges, const TCountryNames& names);
 
-// Replaces `path` with `content` through a temporary file in the same folder
-// (written, synced, renamed), so a reader sees the old file or the new one.
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content,
-                         std::string& error);
-
 struct TImportOptions {
   std::filesystem::path dataFolder;
   std::filesystem::path isoCodesFile = kIsoCodesFile;
