@@ -99,7 +99,7 @@ void TfrmVantrelMain::WireTraffic() {
     routing.Proxy1ClientDataAvailable(sender, client, data);
   };
   Proxy1.OnRemoteDataAvailable = [this](TKwGenericProxy* sender, TKwProxyClient* client,
-                                        std::string& data) {
+                                        std::string_view data) {
     routing.Proxy1RemoteDataAvailable(sender, client, data);
   };
   Proxy1.OnRemoteSocketPrepared = [this](TKwGenericProxy* sender, TKwProxyClient* client) {

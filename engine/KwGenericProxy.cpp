@@ -145,7 +145,7 @@ void TKwGenericProxy::DoDebugLog(const std::string& message) {
 void TKwGenericProxy::DoRemoteConnect(TKwProxyClient* c) {
   if (OnRemoteConnect) OnRemoteConnect(this, c);
 }
-void TKwGenericProxy::DoRemoteDataAvailable(TKwProxyClient* c, std::string& data) {
+void TKwGenericProxy::DoRemoteDataAvailable(TKwProxyClient* c, std::string_view data) {
   if (OnRemoteDataAvailable) OnRemoteDataAvailable(this, c, data);
 }
 void TKwGenericProxy::DoRemoteDisconnect(TKwProxyClient* c) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/KwIPSec.h"
 #include "engine/KwProxyClient.h"
@@ -21,6 +22,10 @@ class TKwGenericProxy;
 using TKwProxyEvent = std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client)>;
 using TKwProxyReceiveEvent =
     std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, std::string& data)>;
+// The remote's bytes are shown to the handler, not handed over: what is
+// relayed stays as it arrived, and showing them costs no copy.
+using TKwProxyRemoteReceiveEvent =
+    std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, std::string_view data)>;
 using TKwProxyRemoteConnectEvent = TKwProxyEvent;
 using TKwProxyRemoteDisconnectEvent = TKwProxyEvent;
 using TKwProxyServerClosedEvent = std::function<void(TKwGenericProxy* sender, uint16_t error)>;
@@ -59,7 +64,7 @@ class TKwGenericProxy : public net::TComponent {
   TKwProxyEvent OnClientDisconnect;
   TKwProxyDebugLogEvent OnDebugLog;
   TKwProxyRemoteConnectEvent OnRemoteConnect;
-  TKwProxyReceiveEvent OnRemoteDataAvailable;
+  TKwProxyRemoteReceiveEvent OnRemoteDataAvailable;
   TKwProxyRemoteDisconnectEvent OnRemoteDisconnect;
   TKwProxyEvent OnRemoteDNSLookupDone;
   TKwProxyEvent OnRemoteSocketPrepared;
@@ -78,7 +83,7 @@ class TKwGenericProxy : public net::TComponent {
   virtual void DoClientDisconnect(TKwProxyClient* client);
   virtual void DoDebugLog(const std::string& message);
   virtual void DoRemoteConnect(TKwProxyClient* client);
-  virtual void DoRemoteDataAvailable(TKwProxyClient* client, std::string& data);
+  virtual void DoRemoteDataAvailable(TKwProxyClient* client, std::string_view data);
   virtual void DoRemoteDisconnect(TKwProxyClient* client);
   virtual void DoRemoteDNSLookupDone(TKwProxyClient* client);
   virtual void DoRemoteSocketPrepared(TKwProxyClient* client);

@@ -515,10 +515,7 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
     ended = c->Framing.Done();
     switched = c->Framing.Switched();
   }
-  if (OnRemoteDataAvailable) {
-    std::string copy(relay);  // what the handler does to it is not sent
-    DoRemoteDataAvailable(c, copy);
-  }
+  DoRemoteDataAvailable(c, relay);
   if (c->State() != net::wsConnected) {
     sender->Shutdown(1);
     return;

@@ -223,6 +223,16 @@ void TWSocket::ForgetHandle() {
   }
 }
 
+void TWSocket::AdoptHandle(int fd) {
+  fd_ = fd;
+  ++connection_;
+  closeReported_ = false;
+  readArmed_ = true;
+  paused_ = false;
+  peerError_ = 0;
+  connectError_ = 0;
+}
+
 uint32_t TWSocket::Interest() const {
   switch (state_) {
     case wsConnecting: return EPOLLOUT;
@@ -309,13 +319,7 @@ void TWSocket::Connect() {
   AliveToken alive = alive_;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return SocketError("Connect (socket)", TranslateErrno(errno));
-  fd_ = fd;
-  ++connection_;
-  closeReported_ = false;
-  readArmed_ = true;
-  paused_ = false;
-  peerError_ = 0;
-  connectError_ = 0;
+  AdoptHandle(fd);
   socklen_t len = sizeof sndBufSize_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
     return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));

@@ -186,6 +186,8 @@ class TWSocket : public TComponent {
   void PostWritable();
   void InternalClose(bool shutdownFirst, bool raise);
   void ForgetHandle();
+  // Starts a new connection on the handle: every per-connection flag fresh.
+  void AdoptHandle(int fd);
   void ResetSettings();
   void ChangeState(TSocketState newState);
   uint32_t Interest() const;

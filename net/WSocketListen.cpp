@@ -147,13 +147,7 @@ void TWSocket::Dup(int handle) {
     ChangeState(wsClosed);
     if (!*alive) return;
   }
-  fd_ = handle;
-  ++connection_;
-  closeReported_ = false;
-  readArmed_ = true;
-  paused_ = false;
-  peerError_ = 0;
-  connectError_ = 0;
+  AdoptHandle(handle);
   sendQueue_.Clear();
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   socklen_t len = sizeof sndBufSize_;

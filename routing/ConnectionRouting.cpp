@@ -333,7 +333,7 @@ void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyCli
 }
 
 void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyClient* c,
-                                                   std::string& data) {
+                                                   std::string_view data) {
   const TWSocket* remote = c->RemoteSocket();
   if (LoggingOn())
     log_.LogIt(data,

@@ -63,7 +63,7 @@ class TConnectionRouting {
   void Proxy1ClientDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
                                  std::string& data);
   void Proxy1RemoteDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
-                                 std::string& data);
+                                 std::string_view data);
   void Proxy1RemoteSocketPrepared(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client);
 
   // Classifies the host (lower case), sets the client's route tag and the

@@ -185,7 +185,7 @@ void ProxyTest::SetUp() {
   proxy.OnClientDataAvailable = [this](TKwGenericProxy*, TKwProxyClient*, std::string&) {
     events.emplace_back("ClientData");
   };
-  proxy.OnRemoteDataAvailable = [this](TKwGenericProxy*, TKwProxyClient*, std::string&) {
+  proxy.OnRemoteDataAvailable = [this](TKwGenericProxy*, TKwProxyClient*, std::string_view) {
     events.emplace_back("RemoteData");
   };
   proxy.OnServerClosed = [this](TKwGenericProxy*, uint16_t error) {

@@ -380,14 +380,15 @@ TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
   EXPECT_EQ(origin.Count(), 1u);
 }
 
-TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerDoesNot) {
+TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerSeesTheAnswer) {
   const std::string real =
       "GET http://127.0.0.1:" + origin.PortText() + "/real HTTP/1.1\r\nHost: h\r\n\r\n";
   proxy.OnClientDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string& data) {
     if (data == "PLACEHOLDER") data = real;
   };
-  proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string& data) {
-    data = "changed";
+  std::string shown;
+  proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string_view data) {
+    shown += data;
   };
   auto client = NewClient();
   client->Send("PLACEHOLDER");
@@ -396,6 +397,7 @@ TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerDoe
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= kResponse.size(); }));
   EXPECT_EQ(client->In(), kResponse);
+  EXPECT_EQ(shown, kResponse);
 }
 
 // A handler that cannot decide yet leaves the request pending: the client's

@@ -115,8 +115,8 @@ TEST_F(ProxyTunnel, NextHopGetsTheConnectHeaderAndItsReplyIsPassedOnUnchanged) {
   ASSERT_TRUE(WaitFor([&] { return !Session()->TunnelReplyBuffer.empty(); }));
   EXPECT_EQ(client->In(), "");
   std::vector<std::string> reported;
-  proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string& d) {
-    reported.push_back(d);
+  proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string_view d) {
+    reported.emplace_back(d);
   };
   hop.At(0).Send("\r\nfirst");
   const std::string reply = "HTTP/1.1 200 Connection established\r\nVia: hop\r\n\r\n";
