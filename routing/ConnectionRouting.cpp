@@ -161,24 +161,20 @@ void TConnectionRouting::Decide(TKwProxyClient* c, const std::string& host,
   if (controls_.lbLocalLAN.Contains(host)) {
     ApplyNextHop(false, *info, ignoreNextHopProxy);
     c->SetTag(rtLocalLAN);
-  } else if (controls_.lbLocal.Contains(host)) {
-    c->SetTag(rtLocal);
-    const TCheckBox& box = http  ? controls_.cbLocalCon
-                           : ssl ? controls_.cbLocalConSSL
-                                 : controls_.cbLocalConOTHER;
-    info = http  ? &nextHops_.LocalConInfo
-           : ssl ? &nextHops_.LocalConSSLInfo
-                 : &nextHops_.LocalConOTHERInfo;
-    ApplyNextHop(box.Checked(), *info, ignoreNextHopProxy);
   } else {
-    c->SetTag(rtInternational);
-    const TCheckBox& box = http  ? controls_.cbIntCon
-                           : ssl ? controls_.cbIntConSSL
-                                 : controls_.cbIntConOther;
-    info = http  ? &nextHops_.IntConInfo
-           : ssl ? &nextHops_.IntConSSLInfo
-                 : &nextHops_.IntConOTHERInfo;
-    ApplyNextHop(box.Checked(), *info, ignoreNextHopProxy);
+    // The switch and the record of the locality and the class.
+    const bool local = controls_.lbLocal.Contains(host);
+    c->SetTag(local ? rtLocal : rtInternational);
+    const TCheckBox* boxes[2][3] = {
+        {&controls_.cbLocalCon, &controls_.cbLocalConSSL, &controls_.cbLocalConOTHER},
+        {&controls_.cbIntCon, &controls_.cbIntConSSL, &controls_.cbIntConOther}};
+    const TProxyInfo* records[2][3] = {
+        {&nextHops_.LocalConInfo, &nextHops_.LocalConSSLInfo, &nextHops_.LocalConOTHERInfo},
+        {&nextHops_.IntConInfo, &nextHops_.IntConSSLInfo, &nextHops_.IntConOTHERInfo}};
+    const int locality = local ? 0 : 1;
+    const int trafficClass = http ? 0 : ssl ? 1 : 2;
+    info = records[locality][trafficClass];
+    ApplyNextHop(boxes[locality][trafficClass]->Checked(), *info, ignoreNextHopProxy);
   }
   State(c).lastPort = !ignoreNextHopProxy && !info->Address.empty() ? info->Port : PortNumber(port);
 }
