@@ -13,6 +13,7 @@
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
 #include "config/ScriptedUserInterface.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace vantrel {
 namespace {
@@ -21,19 +22,7 @@ namespace fs = std::filesystem;
 
 class CountryStartUpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantrel-start-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder = pattern;
-    SetDataFolder(folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(folder / name, std::ios::binary) << text;
-  }
+  void Write(const std::string& name, const std::string& text) { scratch.Write(name, text); }
   // The messages of the screen log, without their timestamps.
   std::vector<std::string> Messages() const {
     std::vector<std::string> messages;
@@ -44,7 +33,8 @@ class CountryStartUpTest : public ::testing::Test {
     return messages;
   }
 
-  fs::path folder;
+  testsupport::ScratchFolder scratch{"vantrel-start"};
+  fs::path folder = scratch.Path();
   TScriptedUserInterface ui;
   TfrmVantrelMain window{ui};
 };

@@ -26,6 +26,7 @@
 #include "config/ScriptedUserInterface.h"
 #include "routing/CountryData.h"
 #include "routing/LocalRanges.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace vantrel::configtest {
 
@@ -89,25 +90,8 @@ struct TConfigHarness {
 // A data folder of the test's own, removed afterwards.
 class TDataFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantrel-config-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder = pattern;
-    SetDataFolder(folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(folder / name, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(folder / name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  void Write(const std::string& name, const std::string& text) { scratch.Write(name, text); }
+  std::string Read(const std::string& name) const { return scratch.Read(name); }
   // Names in the folder, to see that no temporary file stays behind.
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -118,7 +102,8 @@ class TDataFolderTest : public ::testing::Test {
     return names;
   }
 
-  fs::path folder;
+  testsupport::ScratchFolder scratch{"vantrel-config"};
+  fs::path folder = scratch.Path();
 };
 
 // Makes every write to a regular file fail with EFBIG while it lives, as

@@ -20,6 +20,7 @@
 #include "routing/CountryData.h"
 #include "routing/HostClassification.h"
 #include "routing/LocalRanges.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace vantrel {
 
@@ -27,23 +28,8 @@ namespace fs = std::filesystem;
 
 class CountryFixture {
  protected:
-  CountryFixture() {
-    char pattern[] = "/tmp/vantrel-country-XXXXXX";
-    if (mkdtemp(pattern)) folder = pattern;
-    SetDataFolder(folder);
-  }
-  ~CountryFixture() {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
-
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(folder / name, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(folder / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  void Write(const std::string& name, const std::string& text) { scratch.Write(name, text); }
+  std::string Read(const std::string& name) const { return scratch.Read(name); }
   // Names in the folder other than the given ones: stray temporary files.
   std::vector<std::string> FolderNames() const {
     std::vector<std::string> names;
@@ -60,7 +46,8 @@ class CountryFixture {
            name + "\"\n";
   }
 
-  fs::path folder;
+  testsupport::ScratchFolder scratch{"vantrel-country"};
+  fs::path folder = scratch.Path();
   std::vector<std::string> comments;
   TRecordTable mtblProxy = CreateProxyTable();
   TRecordTable mtblCountries = CreateCountryTable();
