@@ -1,5 +1,7 @@
 #include "app/TrafficTotals.h"
 
+#include <array>
+
 namespace vantrel {
 
 TTrafficTotals::TTrafficTotals(TMainControls& controls, TTrafficCounters& counters,
@@ -17,12 +19,16 @@ void TTrafficTotals::ShowTotals() {
   const int64_t localS = counters_.Sent(false);
   const int64_t intR = counters_.Received(true);
   const int64_t intS = counters_.Sent(true);
-  lblLocalBytesRTotal.SetCaption(FormatThousands(localR, separator_));
-  lblLocalBytesSTotal.SetCaption(FormatThousands(localS, separator_));
-  lblLocalBytesAllTotal.SetCaption(FormatThousands(localR + localS, separator_));
-  lblIntBytesRTotal.SetCaption(FormatThousands(intR, separator_));
-  lblIntBytesSTotal.SetCaption(FormatThousands(intS, separator_));
-  lblIntBytesAllTotal.SetCaption(FormatThousands(intR + intS, separator_));
+  // Called for every chunk relayed: only a figure that moved is formatted.
+  const std::array<int64_t, 6> figures{localR, localS, localR + localS, intR, intS, intR + intS};
+  const std::array<TLabel*, 6> labels{&lblLocalBytesRTotal,   &lblLocalBytesSTotal,
+                                      &lblLocalBytesAllTotal, &lblIntBytesRTotal,
+                                      &lblIntBytesSTotal,     &lblIntBytesAllTotal};
+  for (size_t i = 0; i < figures.size(); ++i) {
+    if (shown_[i] == figures[i]) continue;
+    shown_[i] = figures[i];
+    labels[i]->SetCaption(FormatThousands(figures[i], separator_));
+  }
 }
 
 void TTrafficTotals::ClearTotals1Click(TControl&) {

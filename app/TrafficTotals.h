@@ -2,6 +2,8 @@
 // The Traffic page: the six totals, the twelve hidden per-class figures,
 // the host-list switches and the pop-up menu that clears totals and lists.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "config/ChangeTracker.h"
@@ -58,6 +60,8 @@ class TTrafficTotals {
   TChangeTracker& changes_;
   // Read once: the locale does not change under a running program.
   std::string separator_ = LocaleThousandsSeparator();
+  // The figures the six total labels show, in ShowTotals' order.
+  std::array<int64_t, 6> shown_{};
 };
 
 }  // namespace vantrel
