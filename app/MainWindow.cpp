@@ -39,6 +39,7 @@ void TfrmVantrelMain::WireEvents() {
   c.btnAdd.OnClick = [this](TControl& sender) { proxyRecords.btnAddClick(sender); };
   c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
+  c.DBGrid1.OnDblClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
 
   lifecycle.StartTunnels = [this] { tunnels.StartTunnels(); };
   lifecycle.StopTunnels = [this] { tunnels.StopTunnels(); };

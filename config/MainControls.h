@@ -21,6 +21,7 @@ struct TMainControls {
   TCheckBox cbMinimize{"cbMinimize", "Minimize on Start"};
   TCheckBox cbUnknownHosts{"cbUnknownHosts",
                            "Consider unknown hosts \"international\" until DNS result is returned"};
+  TDBGrid DBGrid1{"DBGrid1"};  // the next-hop proxies
   TButton btnAdd{"btnAdd", "Add"};
   TButton btnEdit{"btnEdit", "Edit"};
   TButton btnDelete{"btnDelete", "Delete"};
