@@ -315,9 +315,9 @@ TEST_F(ConfigurationFileTest, FailedSavesKeepTheFilesAndTheChangedFlag) {
       EXPECT_EQ(Read("proxy.ini"), original);
       EXPECT_EQ(Read("allowedip.dat"), "127.0.0.1\n");
     }
-    // Leaving asks, and Yes tries again.
+    // Leaving asks, and Yes tries again; failing again, it keeps the program.
     h.ui.answers.push_back(TAnswer::Yes);
-    h.file.FormDestroy();
+    EXPECT_FALSE(h.file.FormCloseQuery());
     EXPECT_EQ(h.ui.questions,
               std::vector<std::string>{"Configuration was changed - save before closing?"});
   }
@@ -327,7 +327,7 @@ TEST_F(ConfigurationFileTest, TheChangedFlagAfterLoadSaveAndCancel) {
   TConfigHarness h;
   ASSERT_TRUE(h.Load());
   EXPECT_FALSE(h.changes.IsChanged());
-  h.file.FormDestroy();
+  EXPECT_TRUE(h.file.FormCloseQuery());
   EXPECT_TRUE(h.ui.questions.empty());
 
   h.controls.memBlockedHosts.SetLines({"ads.example"});
