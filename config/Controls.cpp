@@ -74,6 +74,10 @@ void TEdit::SetReadOnly(bool readOnly) {
   Changed();
 }
 
+void TLabel::Click() {
+  if (Enabled() && OnClick) OnClick(*this);
+}
+
 void TButton::Click() {
   if (Enabled() && OnClick) OnClick(*this);
 }

@@ -97,9 +97,12 @@ class TEdit : public TControl {
   bool readOnly_ = false;
 };
 
+// A label; a link label (its caption an address) is clicked like a button.
 class TLabel : public TControl {
  public:
   using TControl::TControl;
+  void Click();
+  TNotifyEvent OnClick;
 };
 
 class TButton : public TControl {
