@@ -12,7 +12,7 @@
 
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 #include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
 
