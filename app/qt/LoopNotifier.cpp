@@ -1,6 +1,6 @@
 #include "app/qt/LoopNotifier.h"
 
-namespace vantrel::qt {
+namespace vantrel {
 
 TLoopNotifier::TLoopNotifier(net::EventLoop& loop, QObject* parent)
     : QObject(parent),
@@ -38,4 +38,4 @@ void TLoopNotifier::Activated() {
   }
 }
 
-}  // namespace vantrel::qt
+}  // namespace vantrel

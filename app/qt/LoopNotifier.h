@@ -7,7 +7,7 @@
 
 #include "net/EventLoop.h"
 
-namespace vantrel::qt {
+namespace vantrel {
 
 class TLoopNotifier : public QObject {
   Q_OBJECT
@@ -30,4 +30,4 @@ class TLoopNotifier : public QObject {
   uint64_t refused_ = 0;
 };
 
-}  // namespace vantrel::qt
+}  // namespace vantrel
