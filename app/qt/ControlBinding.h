@@ -4,11 +4,14 @@
 // control, so its handler runs as for any other change. The binding ends
 // with the widget.
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QObject;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
@@ -35,6 +38,10 @@ void Bind(QListWidget* widget, TListBox& control);
 // Several list fields show as columns in the drop-down; the closed combo
 // shows the first.
 void Bind(QComboBox* widget, TLookupCombo& control);
+
+// Runs update now and after every change of the control, for as long as
+// owner lives: for widgets that follow a control without showing it.
+void Follow(QObject* owner, TControl& control, std::function<void()> update);
 
 // A label that shows a control's caption (an edit's or a combo's), following
 // its enabled and visible state.

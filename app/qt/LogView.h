@@ -5,6 +5,10 @@
 
 #include <QListView>
 
+#include "config/Notifier.h"
+
+class QTimer;
+
 namespace vantrel {
 
 class TCheckBox;
@@ -21,6 +25,9 @@ class TLogView : public QListView {
   void Flush();
   // The selected lines, one per line, in log order.
   QString SelectedText() const;
+  // Rows as shown: one per screen line.
+  int RowCount() const;
+  QString LineText(int row) const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -28,6 +35,11 @@ class TLogView : public QListView {
  private:
   class Model;
   Model* model_;
+  TCheckBox& autoScroll_;
+  QTimer* timer_ = nullptr;
+  bool scrollPending_ = false;
+  TSubscription logWatch_;
+  TSubscription autoScrollWatch_;
 };
 
 }  // namespace vantrel

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "config/Notifier.h"
+#include "config/RecordTable.h"
+
 class QTableView;
 
 namespace vantrel {
 
 class TDBGrid;
-class TRecordTable;
 
 struct TGridColumn {
   std::string field;
@@ -24,7 +26,6 @@ class TRecordTableModel : public QAbstractTableModel {
  public:
   TRecordTableModel(TRecordTable& table, std::vector<TGridColumn> columns,
                     QObject* parent = nullptr);
-  ~TRecordTableModel() override;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -33,16 +34,24 @@ class TRecordTableModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
 
   TRecordTable& Table() { return table_; }
+  // Between a table's "about to" and its change: the selection moves on its
+  // own then and must not be taken for the user's.
+  bool Changing() const { return resetting_ || changing_; }
 
  Q_SIGNALS:
-  // The table's cursor moved, or rows changed under it.
+  // The row a view should select: the cursor, -1 for none. Sent when the
+  // cursor moves and after rows changed under it.
   void CursorChanged(int row);
 
  private:
-  struct Impl;
+  void TableChanged(TTableChange change, int row);
+
   TRecordTable& table_;
   std::vector<TGridColumn> columns_;
-  Impl* impl_;
+  std::vector<size_t> fieldIndexes_;
+  bool resetting_ = false;
+  bool changing_ = false;
+  TSubscription watch_;
 };
 
 // Shows the table in the view: no editing, whole-row single selection,

@@ -1,0 +1,319 @@
+#include "app/qt/ControlBinding.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/Controls.h"
+
+namespace vantrel {
+
+namespace {
+
+QString FromModel(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// Button and box captions treat '&' as a mnemonic; ours are plain text.
+QString Caption(const TControl& control) {
+  return FromModel(control.Caption()).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+// Lives as the widget's child, so the subscription ends with the widget.
+class TBindingLifetime : public QObject {
+ public:
+  TBindingLifetime(QObject* owner, TSubscription subscription)
+      : QObject(owner), subscription_(std::move(subscription)) {}
+
+ private:
+  TSubscription subscription_;
+};
+
+// State every control shares. A widget without a parent is never shown from
+// here: that would open it as a window of its own.
+void SyncState(QWidget* widget, const TControl& control) {
+  widget->setEnabled(control.Enabled());
+  if (widget->isHidden() == control.Visible()) {
+    if (!control.Visible()) {
+      widget->setHidden(true);
+    } else if (widget->parentWidget() != nullptr) {
+      widget->setHidden(false);
+    }
+  }
+  const QString hint = FromModel(control.Hint());
+  if (widget->toolTip() != hint) widget->setToolTip(hint);
+}
+
+// Runs sync now and whenever the control changes, for as long as the widget
+// lives.
+template <class Widget, class Control>
+void Track(Widget* widget, Control& control, std::function<void(Widget*, Control&)> sync) {
+  widget->setObjectName(QString::fromStdString(control.Name()));
+  auto update = [widget, &control, sync] {
+    const QSignalBlocker blocker(widget);
+    SyncState(widget, control);
+    sync(widget, control);
+  };
+  update();
+  new TBindingLifetime(widget, control.Views().Watch(update));
+}
+
+// Runs a user's change through the model, then shows what the model made of
+// it (a handler may refuse or adjust the value). The widget may be gone by
+// then: a handler can close its window.
+template <class Widget, class Action, class Sync>
+void UserChange(Widget* widget, Action action, Sync sync) {
+  QPointer<Widget> alive(widget);
+  action();
+  if (alive) {
+    const QSignalBlocker blocker(widget);
+    sync();
+  }
+}
+
+// Memo text and lines agree the way an edit box does: a final line break
+// opens no line of its own.
+std::vector<std::string> LinesOf(const QString& text) {
+  std::vector<std::string> lines;
+  if (text.isEmpty()) return lines;
+  const QStringList parts = text.split(QLatin1Char('\n'));
+  for (const QString& part : parts) lines.push_back(part.toStdString());
+  if (text.endsWith(QLatin1Char('\n'))) lines.pop_back();
+  return lines;
+}
+
+QString TextOf(const std::vector<std::string>& lines) {
+  QStringList parts;
+  parts.reserve(static_cast<qsizetype>(lines.size()));
+  for (const auto& line : lines) parts.push_back(FromModel(line));
+  return parts.join(QLatin1Char('\n'));
+}
+
+void SyncEditText(QLineEdit* widget, const TEdit& control) {
+  const QString text = FromModel(control.Text());
+  if (widget->text() == text) return;
+  const int cursor = widget->cursorPosition();
+  widget->setText(text);
+  widget->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
+}
+
+void SyncMemoText(QPlainTextEdit* widget, const TMemo& control) {
+  if (LinesOf(widget->toPlainText()) == control.Lines()) return;
+  widget->setPlainText(TextOf(control.Lines()));
+}
+
+void SyncListItems(QListWidget* widget, const TListBox& control) {
+  const auto& items = control.Items();
+  const int count = widget->count();
+  const int wanted = static_cast<int>(items.size());
+  // The host lists grow one name at a time while the proxy runs: insert that
+  // one instead of rebuilding thousands of rows.
+  if (wanted == count + 1) {
+    int at = 0;
+    while (at < count && widget->item(at)->text() == FromModel(items[static_cast<size_t>(at)])) {
+      ++at;
+    }
+    bool restMatches = true;
+    for (int i = at; i < count && restMatches; ++i) {
+      restMatches = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i) + 1]);
+    }
+    if (restMatches) {
+      widget->insertItem(at, FromModel(items[static_cast<size_t>(at)]));
+      return;
+    }
+  }
+  bool same = wanted == count;
+  for (int i = 0; same && i < count; ++i) {
+    same = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i)]);
+  }
+  if (same) return;
+  QStringList texts;
+  texts.reserve(wanted);
+  for (const auto& item : items) texts.push_back(FromModel(item));
+  widget->clear();
+  widget->addItems(texts);
+}
+
+constexpr int kValueRole = Qt::UserRole + 1;
+
+void SyncComboItems(QComboBox* widget, const TLookupCombo& control) {
+  const auto choices = control.ItemColumns();
+  size_t columns = 1;
+  for (const auto& [value, texts] : choices) columns = std::max(columns, texts.size());
+
+  auto* model = qobject_cast<QStandardItemModel*>(widget->model());
+  bool same = model != nullptr && model->rowCount() == static_cast<int>(choices.size()) &&
+              model->columnCount() == static_cast<int>(columns);
+  for (int row = 0; same && row < static_cast<int>(choices.size()); ++row) {
+    const auto& [value, texts] = choices[static_cast<size_t>(row)];
+    same = model->item(row, 0)->data(kValueRole).toString() == FromModel(value);
+    for (size_t column = 0; same && column < texts.size(); ++column) {
+      QStandardItem* item = model->item(row, static_cast<int>(column));
+      same = item != nullptr && item->text() == FromModel(texts[column]);
+    }
+  }
+  if (!same) {
+    auto* fresh =
+        new QStandardItemModel(static_cast<int>(choices.size()), static_cast<int>(columns), widget);
+    for (int row = 0; row < static_cast<int>(choices.size()); ++row) {
+      const auto& [value, texts] = choices[static_cast<size_t>(row)];
+      for (size_t column = 0; column < columns; ++column) {
+        auto* item =
+            new QStandardItem(column < texts.size() ? FromModel(texts[column]) : QString());
+        item->setEditable(false);
+        if (column == 0) item->setData(FromModel(value), kValueRole);
+        fresh->setItem(row, static_cast<int>(column), item);
+      }
+    }
+    // The combo deletes the model it replaces when it owned it.
+    widget->setModel(fresh);
+    widget->setModelColumn(0);
+    if (columns > 1) {
+      // Every list field shows as a column of the drop-down.
+      auto* view = qobject_cast<QTableView*>(widget->view());
+      if (view == nullptr) {
+        view = new QTableView(widget);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setShowGrid(false);
+        view->horizontalHeader()->hide();
+        view->verticalHeader()->hide();
+        view->setWordWrap(false);
+        widget->setView(view);
+      }
+      view->resizeColumnsToContents();
+      view->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+      int width = 0;
+      for (size_t column = 0; column < columns; ++column) {
+        width += view->columnWidth(static_cast<int>(column));
+      }
+      view->setMinimumWidth(width + view->verticalScrollBar()->sizeHint().width() + 4);
+    }
+  }
+  const int index = widget->findData(FromModel(control.Value()), kValueRole);
+  if (widget->currentIndex() != index) widget->setCurrentIndex(index);
+}
+
+}  // namespace
+
+void Bind(QCheckBox* widget, TCheckBox& control) {
+  auto sync = [](QCheckBox* box, TCheckBox& model) {
+    const QString text = Caption(model);
+    if (box->text() != text) box->setText(text);
+    if (box->isChecked() != model.Checked()) box->setChecked(model.Checked());
+  };
+  Track<QCheckBox, TCheckBox>(widget, control, sync);
+  QObject::connect(widget, &QCheckBox::clicked, widget, [widget, &control, sync](bool checked) {
+    UserChange(
+        widget, [&] { control.SetChecked(checked); }, [&] { sync(widget, control); });
+  });
+}
+
+void Bind(QLineEdit* widget, TEdit& control) {
+  auto sync = [](QLineEdit* edit, TEdit& model) {
+    const int maxLength = model.MaxLength() > 0 ? static_cast<int>(model.MaxLength()) : 32767;
+    if (edit->maxLength() != maxLength) edit->setMaxLength(maxLength);
+    if (edit->isReadOnly() != model.ReadOnly()) edit->setReadOnly(model.ReadOnly());
+    const bool password = model.PasswordChar() != '\0';
+    const auto mode = password ? QLineEdit::Password : QLineEdit::Normal;
+    if (edit->echoMode() != mode) {
+      edit->setEchoMode(mode);
+      // The style's own echo character is a dot; the model names its own.
+      edit->setStyleSheet(
+          password ? QStringLiteral("lineedit-password-character: %1")
+                         .arg(static_cast<int>(static_cast<unsigned char>(model.PasswordChar())))
+                   : QString());
+    }
+    SyncEditText(edit, model);
+  };
+  Track<QLineEdit, TEdit>(widget, control, sync);
+  QObject::connect(
+      widget, &QLineEdit::textEdited, widget, [widget, &control, sync](const QString& text) {
+        UserChange(
+            widget, [&] { control.SetText(text.toStdString()); }, [&] { sync(widget, control); });
+      });
+}
+
+void Bind(QLabel* widget, TLabel& control) {
+  widget->setTextFormat(Qt::PlainText);
+  auto sync = [](QLabel* label, TLabel& model) {
+    const QString text = FromModel(model.Caption());
+    if (label->text() != text) label->setText(text);
+  };
+  Track<QLabel, TLabel>(widget, control, sync);
+}
+
+void BindCaption(QLabel* widget, TControl& control) {
+  widget->setTextFormat(Qt::PlainText);
+  widget->setObjectName(QString::fromStdString("lbl_" + control.Name()));
+  auto update = [widget, &control] {
+    widget->setEnabled(control.Enabled());
+    if (!control.Visible()) {
+      widget->setHidden(true);
+    } else if (widget->isHidden() && widget->parentWidget() != nullptr) {
+      widget->setHidden(false);
+    }
+    const QString text = FromModel(control.Caption());
+    if (widget->text() != text) widget->setText(text);
+  };
+  update();
+  new TBindingLifetime(widget, control.Views().Watch(update));
+}
+
+void Follow(QObject* owner, TControl& control, std::function<void()> update) {
+  update();
+  new TBindingLifetime(owner, control.Views().Watch(std::move(update)));
+}
+
+void Bind(QPushButton* widget, TButton& control) {
+  auto sync = [](QPushButton* button, TButton& model) {
+    const QString text = Caption(model);
+    if (button->text() != text) button->setText(text);
+  };
+  Track<QPushButton, TButton>(widget, control, sync);
+  QObject::connect(widget, &QPushButton::clicked, widget, [&control] { control.Click(); });
+}
+
+void Bind(QPlainTextEdit* widget, TMemo& control) {
+  auto sync = [](QPlainTextEdit* memo, TMemo& model) { SyncMemoText(memo, model); };
+  Track<QPlainTextEdit, TMemo>(widget, control, sync);
+  // Programmatic updates run with the widget's signals blocked, so this
+  // fires for the user's typing only.
+  QObject::connect(widget, &QPlainTextEdit::textChanged, widget, [widget, &control, sync] {
+    UserChange(
+        widget, [&] { control.SetLines(LinesOf(widget->toPlainText())); },
+        [&] { sync(widget, control); });
+  });
+}
+
+void Bind(QListWidget* widget, TListBox& control) {
+  widget->setUniformItemSizes(true);
+  auto sync = [](QListWidget* list, TListBox& model) { SyncListItems(list, model); };
+  Track<QListWidget, TListBox>(widget, control, sync);
+}
+
+void Bind(QComboBox* widget, TLookupCombo& control) {
+  widget->setEditable(false);
+  auto sync = [](QComboBox* combo, TLookupCombo& model) { SyncComboItems(combo, model); };
+  Track<QComboBox, TLookupCombo>(widget, control, sync);
+  QObject::connect(widget, &QComboBox::activated, widget, [widget, &control, sync](int index) {
+    const std::string value = widget->itemData(index, kValueRole).toString().toStdString();
+    UserChange(
+        widget, [&] { control.SetValue(value); }, [&] { sync(widget, control); });
+  });
+}
+
+}  // namespace vantrel
