@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -16,8 +17,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/HeadlessFrontEnd.h"
 #include "app/MainWindow.h"
 #include "config/Version.h"
+#include "net/EventLoop.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 
@@ -563,6 +566,23 @@ TEST_F(MainWindowTest, EveryControlReachesItsHandler) {
     row.click();
     EXPECT_TRUE(row.effect()) << row.control;
   }
+}
+
+// Without a window, "Close" and session end still end the program: the
+// loop stops.
+TEST(HeadlessUserInterface, TerminateEndsTheLoop) {
+  auto& loop = net::EventLoop::Default();
+  THeadlessUserInterface ui;
+  bool timedOut = false;
+  const auto guard = loop.AddTimer(std::chrono::seconds(5), [&] {
+    timedOut = true;
+    loop.Quit();
+  });
+  loop.Post([&] { ui.Terminate(); });
+  loop.Run();
+  loop.ResetQuit();
+  loop.CancelTimer(guard);
+  EXPECT_FALSE(timedOut);
 }
 
 }  // namespace
