@@ -117,7 +117,10 @@ TEST_F(GridViewTest, DoubleClickEditsTheRowClicked) {
     shownName = dialog.dbProxyName.Text();
     dialog.Button2.Click();
   });
+  // A real double click: a click, then the double-click event and release.
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(0));
   QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, CellCentre(0));
+  QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, CellCentre(0));
   EXPECT_EQ(shownName, "Proxy 1");
   EXPECT_EQ(ui.dialogsShown, 1);
 }
