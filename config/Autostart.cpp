@@ -5,7 +5,6 @@
 
 #include "config/DataFolder.h"
 #include "config/FileIO.h"
-#include "config/Version.h"
 
 namespace vantrel {
 
@@ -64,7 +63,24 @@ fs::path TAutostart::DefaultFile(const char* xdgConfigHome, const char* home) {
   return config / "autostart" / "vantrel.desktop";
 }
 
-std::string TAutostart::DesktopEntry(const fs::path& program, const fs::path& dataFolder) {
+std::string TAutostart::DesktopEntry(const std::string& exec) {
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=Vantrel\n"
+         "GenericName=HTTP Proxy\n"
+         "Comment=HTTP proxy for this computer or a small LAN\n"
+         "Exec=" +
+         exec +
+         "\n"
+         "Icon=vantrel\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+std::string TAutostart::ExecLine(const fs::path& program, const fs::path& dataFolder,
+                                 const fs::path& defaultFolder) {
+  // The installed program with its usual folder: the package's own entry.
+  if (program == "/usr/bin/vantrel" && dataFolder == defaultFolder) return "vantrel";
   // Control characters cannot stand in a desktop entry's value.
   auto clean = [](std::string text) {
     for (char& c : text) {
@@ -72,23 +88,8 @@ std::string TAutostart::DesktopEntry(const fs::path& program, const fs::path& da
     }
     return text;
   };
-  return std::string("[Desktop Entry]\n") +
-         "Type=Application\n"
-         "Name=" +
-         kProgramName +
-         "\n"
-         "GenericName=HTTP Proxy\n"
-         "Comment=Starts " +
-         kProgramTitle +
-         " when you log in\n"
-         "Exec=" +
-         ExecArgument(clean(program.string())) + " --data-dir " +
-         ExecArgument(clean(dataFolder.string())) +
-         "\n"
-         "Icon=vantrel\n"
-         "Terminal=false\n"
-         "Categories=Network;\n"
-         "X-GNOME-Autostart-enabled=true\n";
+  return ExecArgument(clean(program.string())) + " --data-dir " +
+         ExecArgument(clean(dataFolder.string()));
 }
 
 void TAutostart::Refresh() {
@@ -110,7 +111,11 @@ bool TAutostart::Apply(bool on, std::string& error) const {
     error = code.message();
     return false;
   }
-  return WriteFileAtomically(file_, DesktopEntry(RunningProgram(), DataFolder()), error, 0644);
+  const fs::path program = RunningProgram();
+  const fs::path defaultFolder =
+      DefaultDataFolder(program.parent_path(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return WriteFileAtomically(file_, DesktopEntry(ExecLine(program, DataFolder(), defaultFolder)),
+                             error, 0644);
 }
 
 void TAutostart::cbAutostartClick(TControl& /*sender*/) {

@@ -19,9 +19,14 @@ class TAutostart {
   // The entry: $XDG_CONFIG_HOME/autostart/vantrel.desktop, or
   // ~/.config/autostart/vantrel.desktop when that is unset or not absolute.
   static std::filesystem::path DefaultFile(const char* xdgConfigHome, const char* home);
-  // The entry's text: this program and the data folder it runs with.
-  static std::string DesktopEntry(const std::filesystem::path& program,
-                                  const std::filesystem::path& dataFolder);
+  // The entry's text, the package's autostart entry with the given command.
+  static std::string DesktopEntry(const std::string& exec);
+  // The command: "vantrel" for the installed program with its default data
+  // folder, otherwise this program's path and the data folder it runs with,
+  // quoted as the desktop entry format wants.
+  static std::string ExecLine(const std::filesystem::path& program,
+                              const std::filesystem::path& dataFolder,
+                              const std::filesystem::path& defaultFolder);
 
   const std::filesystem::path& File() const { return file_; }
   void SetFile(std::filesystem::path file) { file_ = std::move(file); }
