@@ -212,20 +212,17 @@ QStringList AddressHelp() {
           QStringLiteral("192.168.0.1-192.168.0.255 127.0.0.1"), kSaveNote};
 }
 
-// A link label bound to its control; the click goes to the window's handler.
-TLinkLabel* Link(TLabel& control, std::function<void(TControl&)> handler, QWidget* parent) {
-  auto* link = new TLinkLabel(parent, [&control, handler] { handler(control); });
+// A link label bound to its control; a click is the control's click.
+TLinkLabel* Link(TLabel& control, QWidget* parent) {
+  auto* link = new TLinkLabel(parent, [&control] { control.Click(); });
   Bind(link, control);
-  link->setToolTip(QString::fromStdString(control.Caption()));
   return link;
 }
 
 void AddBlockedHostsLink(TfrmVantrelMain& window, QWidget* page) {
   auto* row = new QHBoxLayout;
   row->addWidget(Text(QStringLiteral("Host lists to block:"), page));
-  row->addWidget(Link(
-      window.about.jvlHostLists2,
-      [&window](TControl& sender) { window.commands.jvlWebsiteClick(sender); }, page));
+  row->addWidget(Link(window.controls.jvlHostLists, page));
   row->addStretch(1);
   static_cast<QVBoxLayout*>(page->layout())->addLayout(row);
 }
@@ -253,8 +250,7 @@ QString BrowserGuide(const std::string& portText) {
 }
 
 QWidget* AboutPage(TfrmVantrelMain& window, QWidget* parent) {
-  auto& a = window.about;
-  auto website = [&window](TControl& sender) { window.commands.jvlWebsiteClick(sender); };
+  TMainControls& a = window.controls;
   auto* scroll = new QScrollArea(parent);
   scroll->setObjectName(QStringLiteral("tsAbout"));
   scroll->setWidgetResizable(true);
@@ -276,13 +272,10 @@ QWidget* AboutPage(TfrmVantrelMain& window, QWidget* parent) {
     links->addWidget(link, row, 1, Qt::AlignLeft);
     ++row;
   };
-  addLink(QStringLiteral("Web site:"), Link(a.jvlWebsite, website, page));
-  addLink(QStringLiteral("E-mail:"),
-          Link(
-              a.jvlEmail, [&window](TControl& sender) { window.commands.jvlEmailClick(sender); },
-              page));
-  addLink(QStringLiteral("Host lists to block:"), Link(a.jvlHostLists, website, page));
-  addLink(QStringLiteral("Country database:"), Link(a.jvlCountryDatabase, website, page));
+  addLink(QStringLiteral("Web site:"), Link(a.jvlWebsite, page));
+  addLink(QStringLiteral("E-mail:"), Link(a.jvlEmail, page));
+  addLink(QStringLiteral("Host lists to block:"), Link(a.jvlHostLists2, page));
+  addLink(QStringLiteral("Country database:"), Link(a.jvlCountryDatabase, page));
   links->addWidget(Note(QStringLiteral("(copy/extract GeoIPCountryWhois.csv file to the Vantrel "
                                        "folder)"),
                         page),

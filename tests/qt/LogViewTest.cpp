@@ -180,5 +180,18 @@ TEST_F(LogViewTest, LinesLeavingTheTopDoNotMoveTheLinesBeingRead) {
   EXPECT_EQ(view->LineText(view->indexAt(QPoint(2, 2)).row()), "line 500");
 }
 
+TEST_F(LogViewTest, ALongLineAfterShortOnesCanBeScrolledIntoView) {
+  Make();
+  log->Add("short", clBlack);
+  view->Flush();
+  log->Add(std::string(400, 'x') + "END", clBlack);
+  view->Flush();
+  QScrollBar* bar = view->horizontalScrollBar();
+  const QRect shown = view->visualRect(view->model()->index(1, 0));
+  const int width = QFontMetrics(view->font()).horizontalAdvance(view->LineText(1));
+  // The end of the long line is within the scrollable range.
+  EXPECT_GE(shown.width(), width);
+  EXPECT_GT(bar->maximum(), 0);
+}
 }  // namespace
 }  // namespace vantrel
