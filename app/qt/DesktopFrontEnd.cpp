@@ -134,6 +134,9 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
   TApplication app(argc, argv);
   QCoreApplication::setOrganizationName(QStringLiteral("vantrel"));
   QCoreApplication::setApplicationName(QStringLiteral("vantrel"));
+  // Wayland docks tie the window to the installed menu entry by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("vantrel"));
+  QGuiApplication::setWindowIcon(TTrayIcon::IconFor(TTrayIcon::TState::Active));
   // A message box closed while the window is hidden must not end us.
   QApplication::setQuitOnLastWindowClosed(false);
 

@@ -75,6 +75,10 @@ TTrayIcon::~TTrayIcon() {
   delete menu_;
 }
 
+QIcon TTrayIcon::IconFor(TState state) {
+  return StateIcon(state);
+}
+
 TTrayIcon::TState TTrayIcon::StateOfHint(const QString& hint) {
   if (hint == QStringLiteral("Vantrel Active")) return TState::Active;
   if (hint.startsWith(QStringLiteral("ERROR"))) return TState::Error;

@@ -4,6 +4,7 @@
 // the window stays reachable instead; when a host appears later, the
 // program switches to tray mode.
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -28,6 +29,8 @@ class TTrayIcon : public QObject {
   QString Hint() const { return hint_; }
   TState State() const { return state_; }
   static TState StateOfHint(const QString& hint);
+  // The drawn icon of a state; the active one is also the window's.
+  static QIcon IconFor(TState state);
 
   // Whether a tray host shows the icon, so hiding the window is safe.
   bool TrayMode() const { return trayMode_; }

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,6 +39,8 @@ class TBoxAnswers {
     timer_.start();
   }
   void Push(QMessageBox::StandardButton answer) { answers_.push_back(answer); }
+  // Runs while a box is open, before it is answered.
+  std::function<void()> OnBox;
   const std::vector<std::string>& Texts() const { return texts_; }
 
  private:
@@ -47,6 +50,7 @@ class TBoxAnswers {
     if (box == nullptr || box->property("answered").toBool()) return;
     box->setProperty("answered", true);
     texts_.push_back(box->text().toStdString());
+    if (OnBox) OnBox();
     QMessageBox::StandardButton answer = QMessageBox::No;
     if (!answers_.empty()) {
       answer = answers_.front();
@@ -204,6 +208,39 @@ TEST_F(DesktopTest, CloseAsksItsQuestionsAndEndsOnlyWhenAllowed) {
     desktop.reset();
     ForgetTerminate();
   }
+}
+
+TEST_F(DesktopTest, CloseFromTheTrayWhileItsQuestionIsOpenAsksNothingMore) {
+  Make();
+  desktop->Start(FreePort());
+  Form().show();
+  Click("btnStart");
+  ASSERT_EQ(Status(), "ACTIVE");
+  TBoxAnswers answers;
+  int reentries = 0;
+  answers.OnBox = [&] {
+    if (reentries++ == 0) desktop->ui.Tray().CloseAction()->trigger();
+  };
+  answers.Push(QMessageBox::No);
+  Click("Button1");
+  EXPECT_EQ(answers.Texts(),
+            (std::vector<std::string>{"Proxy is active - closing will disable it. Are you sure?"}));
+  EXPECT_FALSE(desktop->ui.Terminating());
+  EXPECT_EQ(Status(), "ACTIVE");
+}
+
+TEST_F(DesktopTest, TheWindowComesBackWhereItWas) {
+  Make();
+  desktop->Start(FreePort());
+  Form().show();
+  Form().resize(960, 700);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form().size() == QSize(960, 700); }, 2000));
+  Form().SaveGeometry();
+  desktop->Finish();
+  desktop.reset();
+  Make();
+  desktop->Start(FreePort());
+  EXPECT_EQ(Form().size(), QSize(960, 700));
 }
 
 TEST_F(DesktopTest, EveryShellButtonAndMenuItemReachesItsHandler) {
