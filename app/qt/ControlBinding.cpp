@@ -16,6 +16,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,36 +103,29 @@ void SyncEditText(QLineEdit* widget, const TEdit& control) {
   widget->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
 }
 
-void SyncListItems(QListWidget* widget, const TListBox& control) {
+// shown: the items the widget holds, kept beside it so that comparing costs
+// no conversions.
+void SyncListItems(QListWidget* widget, const TListBox& control, std::vector<std::string>& shown) {
   const auto& items = control.Items();
-  const int count = widget->count();
-  const int wanted = static_cast<int>(items.size());
+  if (items == shown) return;
   // The host lists grow one name at a time while the proxy runs: insert that
   // one instead of rebuilding thousands of rows.
-  if (wanted == count + 1) {
-    int at = 0;
-    while (at < count && widget->item(at)->text() == FromModel(items[static_cast<size_t>(at)])) {
-      ++at;
-    }
-    bool restMatches = true;
-    for (int i = at; i < count && restMatches; ++i) {
-      restMatches = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i) + 1]);
-    }
-    if (restMatches) {
-      widget->insertItem(at, FromModel(items[static_cast<size_t>(at)]));
+  if (items.size() == shown.size() + 1) {
+    size_t at = 0;
+    while (at < shown.size() && shown[at] == items[at]) ++at;
+    if (std::equal(shown.begin() + static_cast<std::ptrdiff_t>(at), shown.end(),
+                   items.begin() + static_cast<std::ptrdiff_t>(at) + 1)) {
+      widget->insertItem(static_cast<int>(at), FromModel(items[at]));
+      shown.insert(shown.begin() + static_cast<std::ptrdiff_t>(at), items[at]);
       return;
     }
   }
-  bool same = wanted == count;
-  for (int i = 0; same && i < count; ++i) {
-    same = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i)]);
-  }
-  if (same) return;
   QStringList texts;
-  texts.reserve(wanted);
+  texts.reserve(static_cast<qsizetype>(items.size()));
   for (const auto& item : items) texts.push_back(FromModel(item));
   widget->clear();
   widget->addItems(texts);
+  shown = items;
 }
 
 constexpr int kValueRole = Qt::UserRole + 1;
@@ -370,7 +364,9 @@ void Bind(QPlainTextEdit* widget, TMemo& control) {
 
 void Bind(QListWidget* widget, TListBox& control) {
   widget->setUniformItemSizes(true);
-  auto sync = [](QListWidget* list, TListBox& model) { SyncListItems(list, model); };
+  widget->clear();
+  auto shown = std::make_shared<std::vector<std::string>>();
+  auto sync = [shown](QListWidget* list, TListBox& model) { SyncListItems(list, model, *shown); };
   Track<QListWidget, TListBox>(widget, control, sync);
 }
 
