@@ -13,7 +13,10 @@
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,17 +88,6 @@ void UserChange(Widget* widget, Action action, Sync sync) {
   }
 }
 
-// Memo text and lines agree the way an edit box does: a final line break
-// opens no line of its own.
-std::vector<std::string> LinesOf(const QString& text) {
-  std::vector<std::string> lines;
-  if (text.isEmpty()) return lines;
-  const QStringList parts = text.split(QLatin1Char('\n'));
-  for (const QString& part : parts) lines.push_back(part.toStdString());
-  if (text.endsWith(QLatin1Char('\n'))) lines.pop_back();
-  return lines;
-}
-
 QString TextOf(const std::vector<std::string>& lines) {
   QStringList parts;
   parts.reserve(static_cast<qsizetype>(lines.size()));
@@ -111,41 +103,29 @@ void SyncEditText(QLineEdit* widget, const TEdit& control) {
   widget->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
 }
 
-void SyncMemoText(QPlainTextEdit* widget, const TMemo& control) {
-  if (LinesOf(widget->toPlainText()) == control.Lines()) return;
-  widget->setPlainText(TextOf(control.Lines()));
-}
-
-void SyncListItems(QListWidget* widget, const TListBox& control) {
+// shown: the items the widget holds, kept beside it so that comparing costs
+// no conversions.
+void SyncListItems(QListWidget* widget, const TListBox& control, std::vector<std::string>& shown) {
   const auto& items = control.Items();
-  const int count = widget->count();
-  const int wanted = static_cast<int>(items.size());
+  if (items == shown) return;
   // The host lists grow one name at a time while the proxy runs: insert that
   // one instead of rebuilding thousands of rows.
-  if (wanted == count + 1) {
-    int at = 0;
-    while (at < count && widget->item(at)->text() == FromModel(items[static_cast<size_t>(at)])) {
-      ++at;
-    }
-    bool restMatches = true;
-    for (int i = at; i < count && restMatches; ++i) {
-      restMatches = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i) + 1]);
-    }
-    if (restMatches) {
-      widget->insertItem(at, FromModel(items[static_cast<size_t>(at)]));
+  if (items.size() == shown.size() + 1) {
+    size_t at = 0;
+    while (at < shown.size() && shown[at] == items[at]) ++at;
+    if (std::equal(shown.begin() + static_cast<std::ptrdiff_t>(at), shown.end(),
+                   items.begin() + static_cast<std::ptrdiff_t>(at) + 1)) {
+      widget->insertItem(static_cast<int>(at), FromModel(items[at]));
+      shown.insert(shown.begin() + static_cast<std::ptrdiff_t>(at), items[at]);
       return;
     }
   }
-  bool same = wanted == count;
-  for (int i = 0; same && i < count; ++i) {
-    same = widget->item(i)->text() == FromModel(items[static_cast<size_t>(i)]);
-  }
-  if (same) return;
   QStringList texts;
-  texts.reserve(wanted);
+  texts.reserve(static_cast<qsizetype>(items.size()));
   for (const auto& item : items) texts.push_back(FromModel(item));
   widget->clear();
   widget->addItems(texts);
+  shown = items;
 }
 
 constexpr int kValueRole = Qt::UserRole + 1;
@@ -287,21 +267,106 @@ void Bind(QPushButton* widget, TButton& control) {
   QObject::connect(widget, &QPushButton::clicked, widget, [&control] { control.Click(); });
 }
 
+namespace {
+
+// The memo's lines as the document holds them, kept block by block as the
+// document changes, so a keystroke in a long host list converts the lines
+// it touched instead of the whole text.
+class TMemoMirror : public QObject {
+ public:
+  TMemoMirror(QPlainTextEdit* widget, TMemo& control)
+      : QObject(widget), widget_(widget), control_(control) {
+    Reload();
+    connect(widget->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) { Changed(position, removed, added); });
+  }
+
+  // Model to widget; the widget's and the document's own signals must not
+  // reach the model meanwhile.
+  void Show() {
+    if (applying_ || Lines() == control_.Lines()) return;
+    {
+      const QSignalBlocker blocker(widget_);
+      widget_->setPlainText(TextOf(control_.Lines()));
+    }
+    Reload();
+  }
+
+  // Widget to model, after the user's edit.
+  void Apply() {
+    QPointer<QPlainTextEdit> alive(widget_);
+    std::vector<std::string> lines = Lines();
+    applying_ = true;
+    control_.SetLines(lines);
+    if (!alive) return;
+    applying_ = false;
+    // A handler may have set other lines.
+    if (control_.Lines() != lines) Show();
+  }
+
+ private:
+  // A final line break opens no line of its own, as in an edit box.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines = blocks_;
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+  }
+
+  void Reload() {
+    blocks_.clear();
+    for (QTextBlock block = widget_->document()->begin(); block.isValid(); block = block.next()) {
+      blocks_.push_back(block.text().toStdString());
+    }
+  }
+
+  void Changed(int position, int /*removed*/, int added) {
+    QTextDocument* document = widget_->document();
+    const int count = document->blockCount();
+    QTextBlock first = document->findBlock(position);
+    QTextBlock last = document->findBlock(position + added);
+    if (!first.isValid()) first = document->lastBlock();
+    if (!last.isValid()) last = document->lastBlock();
+    const int from = first.blockNumber();
+    const int to = last.blockNumber();
+    // The blocks from..to replace as many old ones as the count says.
+    const int replaced = (to - from + 1) + (static_cast<int>(blocks_.size()) - count);
+    if (from > static_cast<int>(blocks_.size()) || replaced < 0 ||
+        from + replaced > static_cast<int>(blocks_.size())) {
+      Reload();
+      return;
+    }
+    std::vector<std::string> fresh;
+    for (QTextBlock block = first; block.isValid() && block.blockNumber() <= to;
+         block = block.next()) {
+      fresh.push_back(block.text().toStdString());
+    }
+    const auto at = blocks_.begin() + from;
+    blocks_.erase(at, at + replaced);
+    blocks_.insert(blocks_.begin() + from, fresh.begin(), fresh.end());
+  }
+
+  QPlainTextEdit* widget_;
+  TMemo& control_;
+  std::vector<std::string> blocks_;
+  bool applying_ = false;
+};
+
+}  // namespace
+
 void Bind(QPlainTextEdit* widget, TMemo& control) {
-  auto sync = [](QPlainTextEdit* memo, TMemo& model) { SyncMemoText(memo, model); };
+  auto* mirror = new TMemoMirror(widget, control);
+  auto sync = [mirror](QPlainTextEdit*, TMemo&) { mirror->Show(); };
   Track<QPlainTextEdit, TMemo>(widget, control, sync);
   // Programmatic updates run with the widget's signals blocked, so this
   // fires for the user's typing only.
-  QObject::connect(widget, &QPlainTextEdit::textChanged, widget, [widget, &control, sync] {
-    UserChange(
-        widget, [&] { control.SetLines(LinesOf(widget->toPlainText())); },
-        [&] { sync(widget, control); });
-  });
+  QObject::connect(widget, &QPlainTextEdit::textChanged, mirror, [mirror] { mirror->Apply(); });
 }
 
 void Bind(QListWidget* widget, TListBox& control) {
   widget->setUniformItemSizes(true);
-  auto sync = [](QListWidget* list, TListBox& model) { SyncListItems(list, model); };
+  widget->clear();
+  auto shown = std::make_shared<std::vector<std::string>>();
+  auto sync = [shown](QListWidget* list, TListBox& model) { SyncListItems(list, model, *shown); };
   Track<QListWidget, TListBox>(widget, control, sync);
 }
 

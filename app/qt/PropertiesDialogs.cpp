@@ -34,26 +34,27 @@ class TPropertiesWindow : public QDialog {
   TRecordDialog& dialog_;
 };
 
-QLineEdit* AddEdit(QFormLayout* form, TEdit& edit, int widthInChars) {
+// An edit and the label that names it, in tab order.
+void AddEdit(QFormLayout* form, QLabel* label, TEdit& edit, int widthInChars) {
   auto* widget = new QLineEdit(form->parentWidget());
   Bind(widget, edit);
   widget->setMinimumWidth(widget->fontMetrics().averageCharWidth() * widthInChars);
-  auto* label = new QLabel(form->parentWidget());
-  BindCaption(label, edit);
   label->setBuddy(widget);
   form->addRow(label, widget);
-  return widget;
 }
 
-QLineEdit* AddEdit(QFormLayout* form, TLabel& caption, TEdit& edit, int widthInChars) {
-  auto* widget = new QLineEdit(form->parentWidget());
-  Bind(widget, edit);
-  widget->setMinimumWidth(widget->fontMetrics().averageCharWidth() * widthInChars);
+// The edit's own caption names it.
+void AddEdit(QFormLayout* form, TEdit& edit, int widthInChars) {
+  auto* label = new QLabel(form->parentWidget());
+  BindCaption(label, edit);
+  AddEdit(form, label, edit, widthInChars);
+}
+
+// A label control of the dialog names it.
+void AddEdit(QFormLayout* form, TLabel& caption, TEdit& edit, int widthInChars) {
   auto* label = new QLabel(form->parentWidget());
   Bind(label, caption);
-  label->setBuddy(widget);
-  form->addRow(label, widget);
-  return widget;
+  AddEdit(form, label, edit, widthInChars);
 }
 
 QCheckBox* AddCheckBox(QFormLayout* form, TCheckBox& box) {

@@ -13,7 +13,9 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QTextBlock>
 #include <QVBoxLayout>
+#include <functional>
 #include <memory>
 
 #include "app/qt/ControlBinding.h"
@@ -198,6 +200,86 @@ TEST_F(BindingTest, MemoLinesGoBothWays) {
 
   control.SetLines({});
   EXPECT_EQ(memo->toPlainText(), "");
+}
+
+// What a memo's text means as lines: a final line break opens no line.
+std::vector<std::string> LinesOfText(const QString& text) {
+  std::vector<std::string> lines;
+  if (text.isEmpty()) return lines;
+  for (const QString& line : text.split('\n')) lines.push_back(line.toStdString());
+  if (text.endsWith('\n')) lines.pop_back();
+  return lines;
+}
+
+TEST_F(BindingTest, MemoKeepsTheModelEqualToTheTextThroughEveryKindOfEdit) {
+  TMemo control{"memBlockedHosts"};
+  control.SetLines({"one.example", "two.example", "three.example", "four.example"});
+  auto* memo = Add<QPlainTextEdit>();
+  Bind(memo, control);
+  memo->setFocus();
+  auto cursorAt = [&](int block, int column) {
+    QTextCursor cursor(memo->document()->findBlockByNumber(block));
+    cursor.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, column);
+    memo->setTextCursor(cursor);
+  };
+  struct Edit {
+    const char* what;
+    std::function<void()> run;
+  };
+  const Edit edits[] = {
+      {"type in a line",
+       [&] {
+         cursorAt(1, 3);
+         QTest::keyClicks(memo, "ZZ");
+       }},
+      {"split a line",
+       [&] {
+         cursorAt(2, 2);
+         QTest::keyClick(memo, Qt::Key_Return);
+       }},
+      {"join two lines",
+       [&] {
+         cursorAt(1, 0);
+         QTest::keyClick(memo, Qt::Key_Backspace);
+       }},
+      {"delete across lines",
+       [&] {
+         cursorAt(0, 2);
+         QTextCursor cursor = memo->textCursor();
+         cursor.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, 2);
+         memo->setTextCursor(cursor);
+         QTest::keyClick(memo, Qt::Key_Delete);
+       }},
+      {"paste several lines",
+       [&] {
+         cursorAt(0, 1);
+         memo->insertPlainText("a\nb\nc\n");
+       }},
+      {"undo", [&] { memo->undo(); }},
+      {"redo", [&] { memo->redo(); }},
+      {"break at the end",
+       [&] {
+         memo->moveCursor(QTextCursor::End);
+         QTest::keyClick(memo, Qt::Key_Return);
+         QTest::keyClick(memo, Qt::Key_Return);
+       }},
+      {"erase everything",
+       [&] {
+         memo->selectAll();
+         QTest::keyClick(memo, Qt::Key_Delete);
+       }},
+      {"type into the empty memo", [&] { QTest::keyClicks(memo, "new.example"); }},
+  };
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(edit.what);
+    edit.run();
+    EXPECT_EQ(control.Lines(), LinesOfText(memo->toPlainText()));
+  }
+  // And back: the model's lines replace the text.
+  control.SetLines({"x", "y"});
+  EXPECT_EQ(memo->toPlainText(), "x\ny");
+  QTest::keyClicks(memo, "1");
+  EXPECT_EQ(control.Lines(), LinesOfText(memo->toPlainText()));
 }
 
 TEST_F(BindingTest, ListBoxShowsItsSortedItemsAndFollowsAddsAndClears) {

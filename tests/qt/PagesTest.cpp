@@ -74,10 +74,19 @@ class PagesTest : public ::testing::Test {
   testsupport::ScratchFolder folder{"vantrel-pages"};
   // The autostart switch writes under the scratch folder, never the user's.
   struct ConfigHome {
-    explicit ConfigHome(const std::filesystem::path& path) {
+    explicit ConfigHome(const std::filesystem::path& path)
+        : had(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")), before(qgetenv("XDG_CONFIG_HOME")) {
       qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(path.string()));
     }
-    ~ConfigHome() { qunsetenv("XDG_CONFIG_HOME"); }
+    ~ConfigHome() {
+      if (had) {
+        qputenv("XDG_CONFIG_HOME", before);
+      } else {
+        qunsetenv("XDG_CONFIG_HOME");
+      }
+    }
+    bool had;
+    QByteArray before;
   } configHome{folder.Path()};
   TScriptedUserInterface ui;
   TfrmVantrelMain window{ui};
