@@ -16,33 +16,32 @@ TRecordTable CreateAdapterTable() {
 
 TDataSource::TDataSource(TRecordTable& dataSet)
     : dataSet_(dataSet),
-      token_(dataSet.Subscribe([this](TTableChange change, int row) { Forward(change, row); })) {}
+      watch_(dataSet.Watch([this](TTableChange change, int row) { Forward(change, row); })) {}
 
-TDataSource::~TDataSource() {
-  dataSet_.Unsubscribe(token_);
-}
+TDataSource::~TDataSource() = default;
 
 void TDataSource::SetEnabled(bool enabled) {
   if (enabled_ == enabled) return;
   enabled_ = enabled;
-  if (enabled_) Forward(TTableChange::Reset, dataSet_.RecNo());
+  if (!enabled_) return;
+  views_.Notify(TTableChange::AboutToReset, -1);
+  views_.Notify(TTableChange::Reset, dataSet_.RecNo());
 }
 
 int TDataSource::Subscribe(TRecordTable::Listener listener) {
-  const int token = next_++;
-  views_.emplace(token, std::move(listener));
-  return token;
+  return views_.Subscribe(std::move(listener));
 }
 
 void TDataSource::Unsubscribe(int token) {
-  views_.erase(token);
+  views_.Unsubscribe(token);
+}
+
+TSubscription TDataSource::Watch(TRecordTable::Listener listener) {
+  return views_.Watch(std::move(listener));
 }
 
 void TDataSource::Forward(TTableChange change, int row) {
-  if (!enabled_) return;
-  // Copy: a view may unsubscribe while we walk.
-  auto views = views_;
-  for (auto& [token, view] : views) view(change, row);
+  if (enabled_) views_.Notify(change, row);
 }
 
 }  // namespace vantrel

@@ -33,15 +33,15 @@ class TDataSource {
 
   int Subscribe(TRecordTable::Listener listener);
   void Unsubscribe(int token);
+  [[nodiscard]] TSubscription Watch(TRecordTable::Listener listener);
 
  private:
   void Forward(TTableChange change, int row);
 
   TRecordTable& dataSet_;
-  int token_;
+  TListenerList<TTableChange, int> views_;
+  TSubscription watch_;
   bool enabled_ = true;
-  std::map<int, TRecordTable::Listener> views_;
-  int next_ = 1;
 };
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "config/TextNumbers.h"
+#include "config/Version.h"
 #include "routing/Addresses.h"
 
 namespace vantrel {
@@ -153,6 +154,10 @@ std::string UsageText() {
          "                    with 1 when there is any; changes no file\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n";
+}
+
+std::string VersionText() {
+  return std::string(kProgramTitle) + "\n";
 }
 
 }  // namespace vantrel

@@ -37,5 +37,7 @@ class EUsageError : public std::runtime_error {
 // --import-country takes every argument up to the next "--" option.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
+// What --version prints: the program's title, then a line break.
+std::string VersionText();
 
 }  // namespace vantrel

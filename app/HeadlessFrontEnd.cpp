@@ -37,8 +37,16 @@ void THeadlessUserInterface::OpenAddress(const std::string& address, bool /*maxi
   std::fprintf(stderr, "Open %s\n", address.c_str());
 }
 
+void THeadlessUserInterface::Terminate() {
+  net::EventLoop::Default().Quit();
+}
+
+void THeadlessUserInterface::Notify(const std::string& title, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+}
+
 TLogPrinter::TLogPrinter(TScreenLog& log, std::FILE* out) : log_(log), out_(out) {
-  token_ = log_.Subscribe([this](TScreenLogEvent event, const TLogEntry& entry) {
+  watch_ = log_.Watch([this](TScreenLogEvent event, const TLogEntry& entry) {
     if (event != TScreenLogEvent::Added) return;
     for (const std::string& line : TScreenLog::ScreenLines(entry.text)) {
       std::fwrite(line.data(), 1, line.size(), out_);
@@ -46,10 +54,6 @@ TLogPrinter::TLogPrinter(TScreenLog& log, std::FILE* out) : log_(log), out_(out)
     }
     std::fflush(out_);
   });
-}
-
-TLogPrinter::~TLogPrinter() {
-  log_.Unsubscribe(token_);
 }
 
 namespace {

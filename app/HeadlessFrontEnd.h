@@ -22,6 +22,10 @@ class THeadlessUserInterface : public TUserInterface {
   void ShowApplication() override {}
   void HideApplication() override {}
   void OpenAddress(const std::string& address, bool maximised) override;
+  // Ends the default event loop's run.
+  void Terminate() override;
+  // Written to standard error: there is no desktop to show it.
+  void Notify(const std::string& title, const std::string& text) override;
 
  private:
   std::string trayHint_;
@@ -32,14 +36,11 @@ class THeadlessUserInterface : public TUserInterface {
 class TLogPrinter {
  public:
   TLogPrinter(TScreenLog& log, std::FILE* out);
-  ~TLogPrinter();
-  TLogPrinter(const TLogPrinter&) = delete;
-  TLogPrinter& operator=(const TLogPrinter&) = delete;
 
  private:
   TScreenLog& log_;
   std::FILE* out_;
-  int token_;
+  TSubscription watch_;
 };
 
 // The data folder of the command line or the default one, created when

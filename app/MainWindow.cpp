@@ -1,10 +1,12 @@
 #include "app/MainWindow.h"
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <system_error>
 
 #include "config/DataFolder.h"
+#include "config/Version.h"
 
 namespace vantrel {
 
@@ -20,6 +22,7 @@ void TfrmVantrelMain::WireEvents() {
   c.cbStartAutomatically.OnClick = settingsChanged;
   c.cbMinimize.OnClick = settingsChanged;
   c.cbUnknownHosts.OnClick = settingsChanged;
+  c.cbAutostart.OnClick = [this](TControl& sender) { autostart.cbAutostartClick(sender); };
   for (TCheckBox* box : c.NextHopSwitches()) box->OnClick = settingsChanged;
   for (TLookupCombo* combo : c.NextHopSelectors()) combo->OnChange = settingsChanged;
 
@@ -29,6 +32,7 @@ void TfrmVantrelMain::WireEvents() {
   c.cbWriteLog.OnClick = loggingChanged;
   c.cbDetailedLog.OnClick = loggingChanged;
   c.btnClearLog.OnClick = [this](TControl& sender) { log.btnClearLogClick(sender); };
+  c.btnClearLog.SetHint("Clears screen log (log file will remain)");
 
   c.btnStart.OnClick = [this](TControl& sender) { lifecycle.btnStartClick(sender); };
   Proxy1.OnServerClosed = [this](engine::TKwGenericProxy* sender, uint16_t error) {
@@ -39,6 +43,7 @@ void TfrmVantrelMain::WireEvents() {
   c.btnAdd.OnClick = [this](TControl& sender) { proxyRecords.btnAddClick(sender); };
   c.btnEdit.OnClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
   c.btnDelete.OnClick = [this](TControl& sender) { proxyRecords.btnDeleteClick(sender); };
+  c.DBGrid1.OnDblClick = [this](TControl& sender) { proxyRecords.btnEditClick(sender); };
 
   lifecycle.StartTunnels = [this] { tunnels.StartTunnels(); };
   lifecycle.StopTunnels = [this] { tunnels.StopTunnels(); };
@@ -69,6 +74,17 @@ void TfrmVantrelMain::WireEvents() {
 
   c.btnSave.OnClick = [this](TControl& sender) { configFile.btnSaveClick(sender); };
   c.btnCancel.OnClick = [this](TControl& sender) { configFile.btnCancelClick(sender); };
+
+  auto close = [this](TControl& sender) { commands.Close1Click(sender); };
+  c.Button1.OnClick = close;
+  c.Close1.OnClick = close;
+  c.Restore1.OnClick = [this](TControl& sender) { commands.Restore1Click(sender); };
+  auto website = [this](TControl& sender) { commands.jvlWebsiteClick(sender); };
+  for (TLabel* link : {&c.jvlWebsite, &c.jvlHostLists, &c.jvlHostLists2, &c.jvlCountryDatabase}) {
+    link->OnClick = website;
+  }
+  c.jvlEmail.OnClick = [this](TControl& sender) { commands.jvlEmailClick(sender); };
+  c.Button3.OnClick = [this](TControl& sender) { commands.Button3Click(sender); };
 }
 
 void TfrmVantrelMain::WireTraffic() {
@@ -115,6 +131,9 @@ void TfrmVantrelMain::WireTraffic() {
 }
 
 bool TfrmVantrelMain::FormCreate() {
+  controls.frmVantrelMain.SetCaption(kProgramTitle);
+  controls.lblName.SetCaption(kProgramTitle);
+  autostart.Refresh();
   std::error_code error;
   std::filesystem::create_directories(DataPath("log"), error);
   countries.LoadCountryList();
@@ -128,9 +147,14 @@ bool TfrmVantrelMain::FormCreate() {
   configurationUnreadable = !configFile.LoadConfiguration();
   totals.cbShowLocalHostsClick(controls.cbShowLocalHosts);
   changes.SetChanged(false);
-  if (!controls.cbMinimize.Checked()) ui.ShowApplication();
+  const bool hidden = controls.cbMinimize.Checked();
+  if (!hidden) ui.ShowApplication();
   if (controls.cbStartAutomatically.Checked() && !configurationUnreadable) {
     lifecycle.btnStartClick(controls.btnStart);
+    // Only the tray would show it, and a tray may not be there.
+    if (hidden && !lifecycle.Running()) {
+      ui.Notify(kProgramTitle, "The proxy could not start: " + lifecycle.LastError());
+    }
   }
   Timer1.Start();
   return !error && !configurationUnreadable;
@@ -139,7 +163,6 @@ bool TfrmVantrelMain::FormCreate() {
 TfrmVantrelMain::~TfrmVantrelMain() {
   lifecycle.destroying = true;
   tunnels.StopTunnels();
-  configFile.FormDestroy();
 }
 
 void TfrmVantrelMain::StartProxy() {
@@ -147,6 +170,8 @@ void TfrmVantrelMain::StartProxy() {
 }
 
 void TfrmVantrelMain::ApplicationEvents1Exception(const std::string& message) {
+  std::fprintf(commands.errorStream, "EXCEPTION: %s\n", message.c_str());
+  std::fflush(commands.errorStream);
   log.DoComment("EXCEPTION: " + message, true);
 }
 

@@ -14,6 +14,8 @@
 #include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
 #include "app/TrafficTotals.h"
+#include "app/WindowCommands.h"
+#include "config/Autostart.h"
 #include "config/ChangeTracker.h"
 #include "config/ConfigurationFile.h"
 #include "config/CountryTable.h"
@@ -49,8 +51,12 @@ class TfrmVantrelMain {
   bool FormCreate();
   // Starts the proxy as the "Start Proxy" button does.
   void StartProxy();
+  // Asks nothing: the last question belongs to FormCloseQuery, asked while
+  // the event loop still runs.
   ~TfrmVantrelMain();
-  // Anything that escaped a handler ends up here; the program goes on.
+  // Anything that escaped a handler ends up here; the program goes on. It
+  // is logged, and written to the error stream too, since both logs may be
+  // off.
   void ApplicationEvents1Exception(const std::string& message);
 
   TUserInterface& ui;
@@ -85,6 +91,10 @@ class TfrmVantrelMain {
       [this](const std::string& message) { log.DoComment(message, false); },
       [this] { log.cbLoggingClick(controls.cbLogging); }};
   bool configurationUnreadable = false;
+
+  // Closing, ending, the tray menu and the links.
+  TWindowCommands commands{controls, lifecycle, changes, configFile, ui};
+  TAutostart autostart{controls.cbAutostart, ui};
 
   // Tunnel listeners run while the proxy does; their records are edited on
   // the Tunnels page.

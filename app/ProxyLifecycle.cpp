@@ -4,7 +4,9 @@ namespace vantrel {
 
 namespace {
 
-// The number in the port field, or 1080 when it is not a whole number.
+// The number in the port field, or 1080 when it is not a whole number from
+// 1 to 65535: port 0 would listen on a port of the system's choosing, and
+// larger numbers would wrap to some other port.
 int PortFromText(const std::string& text) {
   if (text.empty() || text.size() > 9) return 1080;
   int value = 0;
@@ -12,7 +14,7 @@ int PortFromText(const std::string& text) {
     if (c < '0' || c > '9') return 1080;
     value = value * 10 + (c - '0');
   }
-  return value;
+  return value >= 1 && value <= 65535 ? value : 1080;
 }
 
 }  // namespace
@@ -39,6 +41,7 @@ void TProxyLifecycle::StartProxy() {
   nextHops_.LoadNextHopRecords();
   std::string error;
   proxy_.Open(error);
+  lastError_ = error;
   if (!error.empty()) {
     controls_.lblProxyStatus.SetCaption("ERROR");
     log_.DoComment("Error: " + error, false);

@@ -4,6 +4,7 @@
 // hint and log lines.
 
 #include <functional>
+#include <string>
 
 #include "app/ActivityLog.h"
 #include "config/MainControls.h"
@@ -30,6 +31,9 @@ class TProxyLifecycle {
   // Set while the window is being destroyed: the button then stays as it is.
   bool destroying = false;
 
+  // The engine's error of the last start; empty after a start that worked.
+  const std::string& LastError() const { return lastError_; }
+
  private:
   void StartProxy();
   void StopProxy();
@@ -39,6 +43,7 @@ class TProxyLifecycle {
   TActivityLog& log_;
   TUserInterface& ui_;
   engine::TKwHttpProxy& proxy_;
+  std::string lastError_;
 };
 
 }  // namespace vantrel

@@ -56,18 +56,19 @@ std::vector<TLogEntry> TScreenLog::EntriesSince(uint64_t id) const {
 }
 
 int TScreenLog::Subscribe(Listener listener) {
-  const int token = nextToken_++;
-  listeners_.emplace(token, std::move(listener));
-  return token;
+  return listeners_.Subscribe(std::move(listener));
 }
 
 void TScreenLog::Unsubscribe(int token) {
-  listeners_.erase(token);
+  listeners_.Unsubscribe(token);
+}
+
+TSubscription TScreenLog::Watch(Listener listener) {
+  return listeners_.Watch(std::move(listener));
 }
 
 void TScreenLog::Notify(TScreenLogEvent event, const TLogEntry& entry) {
-  auto listeners = listeners_;
-  for (auto& [token, listener] : listeners) listener(event, entry);
+  listeners_.Notify(event, entry);
 }
 
 }  // namespace vantrel

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "config/Notifier.h"
 
 namespace vantrel {
 
@@ -55,6 +56,7 @@ class TScreenLog {
 
   int Subscribe(Listener listener);
   void Unsubscribe(int token);
+  [[nodiscard]] TSubscription Watch(Listener listener);
 
   // A text cut into screen lines at CR LF, CR or LF; a final break does not
   // open another line.
@@ -72,8 +74,7 @@ class TScreenLog {
   std::deque<size_t> entryLines_;
   size_t lines_ = 0;
   uint64_t nextId_ = 1;
-  std::map<int, Listener> listeners_;
-  int nextToken_ = 1;
+  TListenerList<TScreenLogEvent, const TLogEntry&> listeners_;
 };
 
 }  // namespace vantrel

@@ -7,7 +7,12 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
 #include "config/DataFolder.h"
+#include "config/Version.h"
 #include "net/Resolver.h"
+
+#ifdef VANTREL_GUI
+#include "app/qt/DesktopFrontEnd.h"
+#endif
 
 namespace {
 
@@ -45,7 +50,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line.version) {
-    std::puts("vantrel " VANTREL_VERSION);
+    std::puts(kProgramTitle);
     return 0;
   }
   if (line.importCountry) return RunImport(line);
@@ -62,6 +67,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  // Until the desktop window is built in, every run is headless.
+#ifdef VANTREL_GUI
+  if (!line.headless) return RunDesktop(line, argc, argv);
+#endif
   return RunHeadless(line);
 }

@@ -230,7 +230,11 @@ void TConfigurationFile::WriteSettings(TIniFile& ini) const {
 
 void TConfigurationFile::ReportWriteFailure(const std::string& message) {
   comment_(message);
-  ui_.ShowError(message);
+  if (reportFailure) {
+    reportFailure(message);
+  } else {
+    ui_.ShowError(message);
+  }
 }
 
 bool TConfigurationFile::SaveConfiguration() {
@@ -280,11 +284,10 @@ void TConfigurationFile::btnCancelClick(TControl& /*sender*/) {
   changes_.SetChanged(false);
 }
 
-void TConfigurationFile::FormDestroy() {
-  if (!changes_.IsChanged()) return;
-  if (ui_.Confirm("Configuration was changed - save before closing?") == TAnswer::Yes) {
-    SaveConfiguration();
-  }
+bool TConfigurationFile::FormCloseQuery() {
+  if (!changes_.IsChanged()) return true;
+  if (ui_.Confirm("Configuration was changed - save before closing?") != TAnswer::Yes) return true;
+  return SaveConfiguration();
 }
 
 }  // namespace vantrel

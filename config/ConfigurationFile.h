@@ -47,12 +47,18 @@ class TConfigurationFile {
   bool btnSaveClick(TControl& sender);
   // "Cancel Changes": everything again from the files.
   void btnCancelClick(TControl& sender);
-  // The window's last question when the configuration is still changed.
-  void FormDestroy();
+  // The window's last question when the configuration is still changed,
+  // asked before the event loop ends. True when the program may end: nothing
+  // to save, the answer No, or a save that worked.
+  bool FormCloseQuery();
 
   // A listening port for this run only: every load puts it into the port
   // field, and a save writes the file's own port while the field holds it.
   void SetPortOverride(std::optional<int> port) { portOverride_ = port; }
+
+  // When set, a write failure goes here instead of an error box (it is
+  // logged either way): at session end nobody is there to read a box.
+  std::function<void(const std::string& message)> reportFailure;
 
  private:
   void LoadProxies(const TIniFile& ini);

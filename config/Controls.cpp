@@ -9,22 +9,6 @@
 
 namespace vantrel {
 
-int TNotifier::Subscribe(Listener listener) {
-  const int token = next_++;
-  listeners_.emplace(token, std::move(listener));
-  return token;
-}
-
-void TNotifier::Unsubscribe(int token) {
-  listeners_.erase(token);
-}
-
-void TNotifier::Notify() const {
-  // Copy: a view may unsubscribe from inside its own notification.
-  auto listeners = listeners_;
-  for (auto& [token, listener] : listeners) listener();
-}
-
 void TControl::SetEnabled(bool enabled) {
   if (enabled_ == enabled) return;
   enabled_ = enabled;
@@ -49,6 +33,12 @@ void TControl::SetTag(intptr_t tag) {
   Changed();
 }
 
+void TControl::SetHint(const std::string& hint) {
+  if (hint_ == hint) return;
+  hint_ = hint;
+  Changed();
+}
+
 void TCheckBox::SetChecked(bool checked) {
   if (checked_ == checked) return;
   checked_ = checked;
@@ -58,7 +48,10 @@ void TCheckBox::SetChecked(bool checked) {
 
 void TEdit::SetText(const std::string& text) {
   std::string cut(maxLength_ > 0 ? CutToWidth(text, maxLength_) : std::string_view(text));
-  if (text_ == cut) return;
+  if (text_ == cut) {
+    if (cut.size() != text.size()) Changed();
+    return;
+  }
   text_ = std::move(cut);
   Changed();
   if (OnChange) OnChange(*this);
@@ -67,6 +60,22 @@ void TEdit::SetText(const std::string& text) {
 void TEdit::SetMaxLength(size_t maxLength) {
   maxLength_ = maxLength;
   if (maxLength_ > 0 && text_.size() > maxLength_) SetText(text_);
+}
+
+void TEdit::SetPasswordChar(char passwordChar) {
+  if (passwordChar_ == passwordChar) return;
+  passwordChar_ = passwordChar;
+  Changed();
+}
+
+void TEdit::SetReadOnly(bool readOnly) {
+  if (readOnly_ == readOnly) return;
+  readOnly_ = readOnly;
+  Changed();
+}
+
+void TLabel::Click() {
+  if (Enabled() && OnClick) OnClick(*this);
 }
 
 void TButton::Click() {
@@ -166,6 +175,15 @@ TLookupCombo::TLookupCombo(std::string name, TRecordTable& list, std::string key
   }
   // Unknown names fail here rather than at the first display.
   for (const auto& field : listFields_) list_.FieldIndex(field);
+  listWatch_ = list_.Watch([this](TTableChange change, int) {
+    switch (change) {
+      case TTableChange::Reset:
+      case TTableChange::RowInserted:
+      case TTableChange::RowChanged:
+      case TTableChange::RowRemoved: Changed(); break;
+      default: break;
+    }
+  });
 }
 
 void TLookupCombo::SetValue(const std::string& value) {

@@ -7,28 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "config/Notifier.h"
+
 namespace vantrel {
 
 class TRecordTable;
 
-// Subscribers for views; the token unsubscribes.
-class TNotifier {
- public:
-  using Listener = std::function<void()>;
-  int Subscribe(Listener listener);
-  void Unsubscribe(int token);
-  void Notify() const;
-
- private:
-  std::map<int, Listener> listeners_;
-  int next_ = 1;
-};
+// A control's views hear of any change of its value or state.
+using TNotifier = TListenerList<>;
 
 class TControl {
  public:
@@ -50,6 +41,9 @@ class TControl {
   void SetCaption(const std::string& caption);
   intptr_t Tag() const { return tag_; }
   void SetTag(intptr_t tag);
+  // The tooltip a view shows; empty for none.
+  const std::string& Hint() const { return hint_; }
+  void SetHint(const std::string& hint);
 
   TNotifier& Views() { return views_; }
 
@@ -62,6 +56,7 @@ class TControl {
   bool enabled_ = true;
   bool visible_ = true;
   intptr_t tag_ = 0;
+  std::string hint_;
   TNotifier views_;
 };
 
@@ -80,20 +75,34 @@ class TEdit : public TControl {
  public:
   using TControl::TControl;
   const std::string& Text() const { return text_; }
+  // A text cut to MaxLength tells the views even when the stored text stays
+  // the same, so a view that shows the longer input takes the cut one back.
   void SetText(const std::string& text);
   // 0: no limit. Longer text is cut, as a bound edit refuses longer input.
   size_t MaxLength() const { return maxLength_; }
   void SetMaxLength(size_t maxLength);
+  // The character shown for each one typed; '\0' shows the text itself.
+  char PasswordChar() const { return passwordChar_; }
+  void SetPasswordChar(char passwordChar);
+  // A read-only edit still shows its text and lets it be copied; the user
+  // cannot change it, code can.
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool readOnly);
   TNotifyEvent OnChange;
 
  private:
   std::string text_;
   size_t maxLength_ = 0;
+  char passwordChar_ = '\0';
+  bool readOnly_ = false;
 };
 
+// A label; a link label (its caption an address) is clicked like a button.
 class TLabel : public TControl {
  public:
   using TControl::TControl;
+  void Click();
+  TNotifyEvent OnClick;
 };
 
 class TButton : public TControl {
@@ -105,7 +114,7 @@ class TButton : public TControl {
 };
 
 // A read-only record grid; the table it shows lives elsewhere. Only its
-// double click is an event of the program.
+// double click is an event of the program; a view calls DblClick.
 class TDBGrid : public TControl {
  public:
   using TControl::TControl;
@@ -148,7 +157,9 @@ class TListBox : public TControl {
 // A lookup combo: its value is a key of the list table, shown by other
 // fields of that table; an empty value shows the null text. listField may
 // name several fields separated by ";": the drop-down shows them all as
-// columns, the closed combo the first.
+// columns, the closed combo the first. The views hear when a record of the
+// list is added, changed or removed, so they rebuild their items and the
+// shown text; cursor moves and pending edits show nowhere here.
 class TLookupCombo : public TControl {
  public:
   TLookupCombo(std::string name, TRecordTable& list, std::string keyField, std::string listField,
@@ -174,6 +185,7 @@ class TLookupCombo : public TControl {
   std::vector<std::string> listFields_;
   std::string nullText_;
   std::string value_;
+  TSubscription listWatch_;
 };
 
 }  // namespace vantrel

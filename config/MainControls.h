@@ -7,6 +7,7 @@
 
 #include "config/Controls.h"
 #include "config/RecordTable.h"
+#include "config/Version.h"
 
 namespace vantrel {
 
@@ -19,8 +20,12 @@ struct TMainControls {
   TEdit edProxyPort{"edProxyPort", "Proxy Listens on Port:"};
   TCheckBox cbStartAutomatically{"cbStartAutomatically", "Start Proxy Automatically"};
   TCheckBox cbMinimize{"cbMinimize", "Minimize on Start"};
+  // Not a setting of proxy.ini: its state is whether the desktop's autostart
+  // entry exists.
+  TCheckBox cbAutostart{"cbAutostart", "Start Vantrel when I log in"};
   TCheckBox cbUnknownHosts{"cbUnknownHosts",
                            "Consider unknown hosts \"international\" until DNS result is returned"};
+  TDBGrid DBGrid1{"DBGrid1"};  // the next-hop proxies
   TButton btnAdd{"btnAdd", "Add"};
   TButton btnEdit{"btnEdit", "Edit"};
   TButton btnDelete{"btnDelete", "Delete"};
@@ -52,6 +57,7 @@ struct TMainControls {
   // Blocked Hosts page.
   TCheckBox cbBlock{"cbBlock", "Block Connections to the following hosts:"};
   TMemo memBlockedHosts{"memBlockedHosts"};
+  TLabel jvlHostLists{"jvlHostLists", kHostListsAddress};
 
   // Tunnels page.
   TDBGrid DBGrid2{"DBGrid2"};
@@ -70,9 +76,13 @@ struct TMainControls {
   TListBox lbInternational{"lbInternational", "International Hosts"};
   TListBox lbUnclassified{"lbUnclassified"};
 
+  // The window's title: "Vantrel" until the window is created.
+  TLabel frmVantrelMain{"frmVantrelMain", kProgramName};
+
   // Status bar and command buttons.
   TLabel lblProxyStatus{"lblProxyStatus", "INACTIVE"};
   TButton btnStart{"btnStart", "Start Proxy"};
+  TButton Button1{"Button1", "Close"};
   TButton btnSave{"btnSave", "Save Changes"};
   TButton btnCancel{"btnCancel", "Cancel Changes"};
 
@@ -83,6 +93,25 @@ struct TMainControls {
   TCheckBox cbDetailedLog{"cbDetailedLog", "Detailed Log"};
   TCheckBox cbAutoScroll{"cbAutoScroll", "Auto Scroll"};
   TButton btnClearLog{"btnClearLog", "Clear Log"};
+
+  // About page. A link label's caption is the address it opens.
+  TLabel lblName{"lblName", kProgramTitle};
+  TLabel jvlWebsite{"jvlWebsite", kWebsiteAddress};
+  TLabel jvlEmail{"jvlEmail", kEmailAddress};
+  TLabel jvlHostLists2{"jvlHostLists2", kHostListsAddress};
+  TLabel jvlCountryDatabase{"jvlCountryDatabase", kCountryDatabaseAddress};
+  TButton Button3{"Button3", "Donate"};
+
+  // The tray icon's menu; "Restore" is its default item.
+  TButton Restore1{"Restore1", "Restore"};
+  TButton Close1{"Close1", "Close"};
+
+  static constexpr const char* kWebsiteAddress = "https://vantrel.example.org/";
+  static constexpr const char* kEmailAddress = "support@vantrel.example.org";
+  static constexpr const char* kHostListsAddress = "https://someonewhocares.org/hosts/";
+  static constexpr const char* kCountryDatabaseAddress =
+      "https://dev.maxmind.com/geoip/geolite2-free-geolocation-data";
+  static constexpr const char* kDonationAddress = "https://vantrel.example.org/donate";
 
   // The six switches and selectors in table order: international HTTP,
   // secure, other; then local HTTP, secure, other.

@@ -23,7 +23,6 @@ void TNextHopRecords::cbIntConClick(TControl& /*sender*/) {
 
 void TNextHopRecords::GetProxyInfo(const std::string& proxyId, TProxyInfo& info) {
   using namespace proxy_fields;
-  mtblProxy_.DisableControls();
   info = TProxyInfo();
   const auto id = proxyId.empty() ? std::nullopt : ParseInt32(proxyId);
   const auto row = id ? mtblProxy_.Find(ProxyID, *id) : std::nullopt;
@@ -34,10 +33,12 @@ void TNextHopRecords::GetProxyInfo(const std::string& proxyId, TProxyInfo& info)
     info.UserName = mtblProxy_.StringAt(*row, ProxyUserName);
     info.Password = mtblProxy_.StringAt(*row, ProxyPassword);
     // The grid follows the last record looked up; a pending edit (a dialog
-    // still open) is never posted behind the user's back.
-    if (mtblProxy_.State() == TDataSetState::Browse) mtblProxy_.MoveTo(*row);
+    // still open) is never posted behind the user's back. Views hear one
+    // cursor move, and only when the cursor really moves.
+    if (mtblProxy_.State() == TDataSetState::Browse && mtblProxy_.RecNo() != *row) {
+      mtblProxy_.MoveTo(*row);
+    }
   }
-  mtblProxy_.EnableControls();
 }
 
 void TNextHopRecords::LoadNextHopRecords() {

@@ -11,8 +11,15 @@ TRecordDialog::TRecordDialog(std::string caption, TRecordTable& table, TUserInte
   Button2.OnClick = [this](TControl& sender) { Button2Click(sender); };
 }
 
+// The first result of a showing is final: the window closes on it.
+void TRecordDialog::SetModalResult(TModalResult result) {
+  if (modalResult_ != TModalResult::None) return;
+  modalResult_ = result;
+  if (OnResult) OnResult(result);
+}
+
 void TRecordDialog::Close() {
-  if (modalResult_ == TModalResult::None) modalResult_ = TModalResult::Cancel;
+  if (modalResult_ == TModalResult::None) SetModalResult(TModalResult::Cancel);
 }
 
 TModalResult TRecordDialog::ShowModal() {
@@ -28,11 +35,11 @@ void TRecordDialog::Button1Click(TControl& /*sender*/) {
     ui_.ShowError(problem);
     return;
   }
-  modalResult_ = TModalResult::Ok;
+  SetModalResult(TModalResult::Ok);
 }
 
 void TRecordDialog::Button2Click(TControl& /*sender*/) {
-  modalResult_ = TModalResult::Cancel;
+  SetModalResult(TModalResult::Cancel);
 }
 
 void TRecordDialog::BindText(TEdit& edit, const char* field) {
@@ -94,6 +101,7 @@ TfrmProxyProperties::TfrmProxyProperties(TRecordTable& mtblProxy, TUserInterface
   BindBoolean(DBCheckBox1, NeedsAuthentication);
   BindText(dbProxyUserName, ProxyUserName);
   BindText(dbProxyUserPassword, ProxyPassword);
+  dbProxyUserPassword.SetPasswordChar('*');
   auto store = DBCheckBox1.OnClick;
   DBCheckBox1.OnClick = [this, store](TControl& sender) {
     store(sender);

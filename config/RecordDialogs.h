@@ -7,6 +7,7 @@
 // characters in text, which the file cannot hold on one line, and text that
 // is not a number in a number field; the dialog then stays open.
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,9 @@ class TRecordDialog {
   // Closing the window any way other than the buttons counts as Cancel.
   void Close();
   TModalResult ShowModal();
+  // Fired when the result becomes Ok or Cancel, once per showing: a view
+  // closes its window then.
+  std::function<void(TModalResult)> OnResult;
 
   void Button1Click(TControl& sender);  // "Ok"
   void Button2Click(TControl& sender);  // "Cancel"
@@ -50,6 +54,8 @@ class TRecordDialog {
   TUserInterface& ui_;
 
  private:
+  void SetModalResult(TModalResult result);
+
   std::string caption_;
   TModalResult modalResult_ = TModalResult::None;
   std::vector<TEdit*> integerEdits_;
@@ -75,7 +81,7 @@ class TfrmProxyProperties : public TRecordDialog {
   TLabel lbProxyUserName{"lbProxyUserName", "User name:"};
   TEdit dbProxyUserName{"dbProxyUserName"};
   TLabel lbProxyUserPassword{"lbProxyUserPassword", "Password:"};
-  TEdit dbProxyUserPassword{"dbProxyUserPassword"};  // shown as '*'
+  TEdit dbProxyUserPassword{"dbProxyUserPassword"};
 
  protected:
   std::string Validate() const override;

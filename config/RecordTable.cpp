@@ -41,12 +41,20 @@ void TRecordTable::SetState(TDataSetState state) {
 
 void TRecordTable::Notify(TTableChange change, int row) {
   if (disabled_ > 0) {
-    missed_ = true;
+    Announce(TTableChange::AboutToReset, -1);
     return;
   }
-  // Copy: a listener may unsubscribe while we walk.
-  auto listeners = listeners_;
-  for (auto& [token, listener] : listeners) listener(change, row);
+  listeners_.Notify(change, row);
+}
+
+void TRecordTable::Announce(TTableChange change, int row) {
+  if (disabled_ > 0) {
+    if (missed_) return;
+    missed_ = true;
+    change = TTableChange::AboutToReset;
+    row = -1;
+  }
+  listeners_.Notify(change, row);
 }
 
 void TRecordTable::MoveTo(int row) {
@@ -114,6 +122,7 @@ void TRecordTable::Post() {
       Notify(TTableChange::RowChanged, cursor_);
       break;
     case TDataSetState::Insert:
+      Announce(TTableChange::RowAboutToBeInserted, RecordCount());
       rows_.push_back(std::move(pending_));
       pending_.clear();
       state_ = TDataSetState::Browse;
@@ -141,6 +150,7 @@ void TRecordTable::Delete() {
   if (state_ == TDataSetState::Edit) Cancel();
   if (cursor_ < 0) return;
   const int removed = cursor_;
+  Announce(TTableChange::RowAboutToBeRemoved, removed);
   rows_.erase(rows_.begin() + removed);
   if (cursor_ >= RecordCount()) cursor_ = RecordCount() - 1;
   Notify(TTableChange::RowRemoved, removed);
@@ -148,6 +158,7 @@ void TRecordTable::Delete() {
 }
 
 void TRecordTable::EmptyTable() {
+  Announce(TTableChange::AboutToReset, -1);
   pending_.clear();
   rows_.clear();
   state_ = TDataSetState::Browse;
@@ -233,13 +244,15 @@ void TRecordTable::EnableControls() {
 }
 
 int TRecordTable::Subscribe(Listener listener) {
-  const int token = nextToken_++;
-  listeners_.emplace(token, std::move(listener));
-  return token;
+  return listeners_.Subscribe(std::move(listener));
 }
 
 void TRecordTable::Unsubscribe(int token) {
-  listeners_.erase(token);
+  listeners_.Unsubscribe(token);
+}
+
+TSubscription TRecordTable::Watch(Listener listener) {
+  return listeners_.Watch(std::move(listener));
 }
 
 }  // namespace vantrel

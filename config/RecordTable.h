@@ -7,12 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "config/Notifier.h"
 
 namespace vantrel {
 
@@ -35,13 +36,20 @@ class ETableError : public std::logic_error {
   using std::logic_error::logic_error;
 };
 
+// A view that mirrors the rows hears of a structural change before it
+// happens and again after, so it can keep its selection right: every
+// RowInserted follows a RowAboutToBeInserted with the same row, every
+// RowRemoved a RowAboutToBeRemoved, every Reset an AboutToReset.
 enum class TTableChange {
-  Reset,         // everything may have changed
-  RowInserted,   // row: index of the new committed row
-  RowChanged,    // row: index of the changed committed row
-  RowRemoved,    // row: index the row had
-  CursorMoved,   // row: new current index, -1 for none
-  StateChanged,  // browse/edit/insert, or the pending record's fields
+  Reset,                 // everything may have changed
+  RowInserted,           // row: index of the new committed row
+  RowChanged,            // row: index of the changed committed row
+  RowRemoved,            // row: index the row had
+  CursorMoved,           // row: new current index, -1 for none
+  StateChanged,          // browse/edit/insert, or the pending record's fields
+  AboutToReset,          // row: -1; the rows are still the old ones
+  RowAboutToBeInserted,  // row: index the new row will have
+  RowAboutToBeRemoved,   // row: index of the row still there
 };
 
 class TRecordTable {
@@ -101,19 +109,23 @@ class TRecordTable {
   void SetString(const std::string& field, const std::string& value);
   void SetBoolean(const std::string& field, bool value);
 
-  // Suspends notifications to views; on the last EnableControls the views
-  // get one Reset when anything happened meanwhile.
+  // Suspends notifications to views: the first change meanwhile sends
+  // AboutToReset (before it when it is a row insertion or removal), and the
+  // last EnableControls then sends one Reset.
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return disabled_ > 0; }
 
   int Subscribe(Listener listener);
   void Unsubscribe(int token);
+  [[nodiscard]] TSubscription Watch(Listener listener);
 
  private:
   void CheckBrowseMode();
   void SetState(TDataSetState state);
   void Notify(TTableChange change, int row);
+  // Said before the rows change; while suspended, the one AboutToReset.
+  void Announce(TTableChange change, int row);
   void SetField(const std::string& field, TFieldValue value);
   const TRecord* Current() const;
   TRecord EmptyRecord() const;
@@ -127,8 +139,7 @@ class TRecordTable {
   int cursorBeforeInsert_ = -1;
   int disabled_ = 0;
   bool missed_ = false;
-  std::map<int, Listener> listeners_;
-  int nextToken_ = 1;
+  TListenerList<TTableChange, int> listeners_;
 };
 
 }  // namespace vantrel

@@ -31,6 +31,11 @@ class TUserInterface {
   virtual void HideApplication() = 0;
   // A web address or a "mailto:" address, in a normal or a maximised window.
   virtual void OpenAddress(const std::string& address, bool maximised) = 0;
+  // Tells the application to end its event loop; the program then ends.
+  virtual void Terminate() = 0;
+  // A desktop notification, for news the user should hear while the
+  // window is hidden.
+  virtual void Notify(const std::string& title, const std::string& text) = 0;
 };
 
 }  // namespace vantrel

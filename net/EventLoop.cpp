@@ -117,8 +117,14 @@ void EventLoop::Post(Task task) {
   tasks_.push_back(std::move(task));
   // Inside a round the tasks run at its end or the next round does not
   // wait; only a post from outside must wake the epoll fd (an embedding
-  // loop watches it).
-  if (depth_ == 0) Wake();
+  // loop watches it). Embedded, a post from inside a handler may come from
+  // a modal box the outer loop runs there: wake it too.
+  if (depth_ == 0 || embedded_) Wake();
+}
+
+void EventLoop::SetEmbedded(bool embedded) {
+  embedded_ = embedded;
+  if (embedded_ && !tasks_.empty()) Wake();
 }
 
 void EventLoop::Wake() {
@@ -263,16 +269,25 @@ void EventLoop::RunTasks() {
       ReportException("unknown exception");
     }
   }
-  if (!tasks_.empty() && depth_ <= 1) Wake();
+  if (!tasks_.empty() && (depth_ <= 1 || embedded_)) Wake();
 }
 
 bool EventLoop::RunOnce(int timeoutMs) {
-  if (depth_ >= kMaxDepth) return false;
+  if (depth_ >= kMaxDepth) {
+    refused_ = true;
+    return false;
+  }
   ++depth_;
   struct DepthGuard {
-    int& d;
-    ~DepthGuard() { --d; }
-  } guard{depth_};
+    EventLoop& loop;
+    ~DepthGuard() {
+      --loop.depth_;
+      if (loop.refused_) {
+        loop.refused_ = false;
+        if (loop.OnDepthFreed) loop.OnDepthFreed();
+      }
+    }
+  } guard{*this};
 
   if (!tasks_.empty()) timeoutMs = 0;
   epoll_event events[128];  // per round, so nested rounds never share it
@@ -324,10 +339,11 @@ bool EventLoop::RunUntil(const std::function<bool()>& done, std::chrono::millise
   return done();
 }
 
-void EventLoop::WatchSignals(const std::vector<int>& signals, std::function<void(int)> handler) {
+void EventLoop::WatchSignals(const std::vector<int>& signalNumbers,
+                             std::function<void(int)> handler) {
   sigset_t set;
   sigemptyset(&set);
-  for (int s : signals) sigaddset(&set, s);
+  for (int s : signalNumbers) sigaddset(&set, s);
   if (sigprocmask(SIG_BLOCK, &set, nullptr) < 0) Fatal("sigprocmask");
   if (signalFd_ >= 0) {
     if (signalfd(signalFd_, &set, SFD_NONBLOCK | SFD_CLOEXEC) < 0) Fatal("signalfd");

@@ -75,11 +75,20 @@ class EventLoop {
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
   // Delivers the given signals through the loop instead of the default action.
-  void WatchSignals(const std::vector<int>& signals, std::function<void(int)> handler);
+  void WatchSignals(const std::vector<int>& signalNumbers, std::function<void(int)> handler);
 
-  // For embedding in another event loop (the desktop front end).
+  // For embedding in another event loop (the desktop front end), which runs
+  // a round whenever BackendFd() is readable.
   int BackendFd() const { return epollFd_; }
   int NextTimeoutMs() const;
+  // Embedded, the outer loop may open a modal box inside one of our
+  // handlers; a task posted then must wake it, whatever the depth.
+  void SetEmbedded(bool embedded);
+  bool Embedded() const { return embedded_; }
+  // Called once when a round returns after a round was refused for depth:
+  // an embedder that stopped watching BackendFd() on the refusal (else it
+  // would spin on a readable fd) starts again here.
+  std::function<void()> OnDepthFreed;
 
   // An exception that escapes a handler or task ends up here; the loop goes on.
   std::function<void(const std::string& message)> OnUnhandledException;
@@ -135,6 +144,8 @@ class EventLoop {
   std::function<void(int)> signalHandler_;
   int depth_ = 0;
   bool quit_ = false;
+  bool embedded_ = false;
+  bool refused_ = false;
   uint64_t dispatched_ = 0;
 };
 

@@ -18,6 +18,19 @@ need_packages() {
 }
 
 build_packages=(cmake ninja-build g++ pkg-config libc-ares-dev)
+# The desktop window; without it the build is the headless program only.
+gui_packages=(qt6-base-dev)
+# A display for the window's screenshots, without a screen.
+xvfb_packages=(xvfb xauth)
+
+# A fresh private runtime folder for Qt (it warns about a shared one and
+# keeps its local sockets there).
+fresh_runtime_dir() {
+  local dir
+  dir="$(mktemp -d "${TMPDIR:-/tmp}/vantrel-xdg-XXXXXX")"
+  chmod 0700 "$dir"
+  echo "$dir"
+}
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {

@@ -2,7 +2,7 @@
 # Builds Vantrel and runs it with the given arguments (headless where there is no display).
 source "$(dirname "$0")/common.sh"
 
-need_packages "${build_packages[@]}"
+need_packages "${build_packages[@]}" "${gui_packages[@]}"
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TESTS=OFF
 
 args=("$@")

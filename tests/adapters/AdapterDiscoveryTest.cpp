@@ -249,7 +249,8 @@ TEST_F(AdapterDiscoveryTest, ViewsOfTheDataSourceRedrawOncePerRefresh) {
   WriteFile("{old},Old\n{older},Older\n");
   source.records = {Adapter("{eth0}", "Intel"), Adapter("{eth1}", "Intel")};
   discovery.StartUp();
-  EXPECT_EQ(seen, std::vector<TTableChange>{TTableChange::Reset});
+  const std::vector<TTableChange> redraw{TTableChange::AboutToReset, TTableChange::Reset};
+  EXPECT_EQ(seen, redraw);
 
   // While the source is disabled its views hear nothing; enabling it again
   // redraws them once.
@@ -259,7 +260,7 @@ TEST_F(AdapterDiscoveryTest, ViewsOfTheDataSourceRedrawOncePerRefresh) {
   ASSERT_TRUE(discovery.Timer1Timer());
   EXPECT_TRUE(seen.empty());
   dsAdapters.SetEnabled(true);
-  EXPECT_EQ(seen, std::vector<TTableChange>{TTableChange::Reset});
+  EXPECT_EQ(seen, redraw);
   EXPECT_EQ(mtblAdapters.RecordCount(), 4);
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 #include "tests/adapters/AdapterFixture.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
 namespace {

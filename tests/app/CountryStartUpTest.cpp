@@ -12,8 +12,8 @@
 
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
-#include "config/ScriptedUserInterface.h"
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
 namespace {

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "net/EventLoop.h"
 #include "tests/support/DnsResponder.h"
 
@@ -390,7 +391,7 @@ TEST(HeadlessBinary, UsageErrorsExitWithTwoAndVersionPrints) {
   const std::string text = ReadUntil(version.out, deadline, [](const std::string& t) {
     return t.find('\n') != std::string::npos;
   });
-  EXPECT_EQ(text, "vantrel 0.1.0\n");
+  EXPECT_EQ(text, vantrel::VersionText());
   EXPECT_EQ(WaitForExit(version, deadline), 0);
 }
 

@@ -12,9 +12,9 @@
 
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
-#include "config/ScriptedUserInterface.h"
 #include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
+#include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
 namespace {

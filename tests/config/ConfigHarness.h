@@ -23,7 +23,7 @@
 #include "config/MainControls.h"
 #include "config/NextHopRecords.h"
 #include "config/ProxyTables.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 #include "routing/CountryData.h"
 #include "routing/LocalRanges.h"
 #include "tests/support/ScratchFolder.h"

@@ -315,9 +315,11 @@ TEST_F(ConfigurationFileTest, FailedSavesKeepTheFilesAndTheChangedFlag) {
       EXPECT_EQ(Read("proxy.ini"), original);
       EXPECT_EQ(Read("allowedip.dat"), "127.0.0.1\n");
     }
-    // Leaving asks, and Yes tries again.
+    // Leaving asks, and Yes tries again: with room back it saves and lets the
+    // program end; a folder still in the way fails again and keeps it.
     h.ui.answers.push_back(TAnswer::Yes);
-    h.file.FormDestroy();
+    EXPECT_EQ(h.file.FormCloseQuery(), c.directoryInPlace == nullptr);
+    EXPECT_EQ(h.changes.IsChanged(), c.directoryInPlace != nullptr);
     EXPECT_EQ(h.ui.questions,
               std::vector<std::string>{"Configuration was changed - save before closing?"});
   }
@@ -327,7 +329,7 @@ TEST_F(ConfigurationFileTest, TheChangedFlagAfterLoadSaveAndCancel) {
   TConfigHarness h;
   ASSERT_TRUE(h.Load());
   EXPECT_FALSE(h.changes.IsChanged());
-  h.file.FormDestroy();
+  EXPECT_TRUE(h.file.FormCloseQuery());
   EXPECT_TRUE(h.ui.questions.empty());
 
   h.controls.memBlockedHosts.SetLines({"ads.example"});

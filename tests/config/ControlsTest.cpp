@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/Controls.h"
@@ -60,6 +63,66 @@ TEST(ControlEvents, ViewsHearStateChangesButHandlersDoNot) {
   EXPECT_EQ(views, 3);
 }
 
+// The attributes a view shows: each change, and only a change, redraws it;
+// none of them is a user's change of value.
+TEST(ControlEvents, HintPasswordCharAndReadOnlyRedrawViews) {
+  TEdit edit("edTest");
+  int handler = 0;
+  int views = 0;
+  edit.OnChange = [&](TControl&) { ++handler; };
+  TSubscription watch = edit.Views().Watch([&] { ++views; });
+  const std::vector<std::function<void()>> steps = {
+      [&] { edit.SetHint("Port the proxy listens on"); },
+      [&] { edit.SetPasswordChar('*'); },
+      [&] { edit.SetReadOnly(true); },
+  };
+  for (const auto& step : steps) {
+    const int before = views;
+    step();
+    EXPECT_EQ(views, before + 1);
+    step();
+    EXPECT_EQ(views, before + 1);
+  }
+  EXPECT_EQ(edit.Hint(), "Port the proxy listens on");
+  EXPECT_EQ(edit.PasswordChar(), '*');
+  EXPECT_TRUE(edit.ReadOnly());
+  EXPECT_EQ(handler, 0);
+}
+
+// A subscription ends with its holder, may end inside a notification and
+// may outlive what it watches.
+TEST(ControlEvents, SubscriptionsEndThemselves) {
+  int first = 0;
+  int second = 0;
+  auto box = std::make_unique<TCheckBox>("cbTest");
+  {
+    TSubscription watch = box->Views().Watch([&] { ++first; });
+    box->SetCaption("one");
+    EXPECT_EQ(first, 1);
+  }
+  box->SetCaption("two");
+  EXPECT_EQ(first, 1);
+
+  // The first listener ends the second's subscription: the second is not
+  // called with a dangling capture, not even for this event.
+  TSubscription later;
+  TSubscription earlier = box->Views().Watch([&] { later.Reset(); });
+  later = box->Views().Watch([&] { ++second; });
+  box->SetCaption("three");
+  EXPECT_EQ(second, 0);
+  EXPECT_FALSE(later.Active());
+
+  // Moving keeps one live subscription; the control may go first.
+  TSubscription moved = box->Views().Watch([&] { ++first; });
+  TSubscription target = std::move(moved);
+  EXPECT_FALSE(moved.Active());
+  box->SetCaption("four");
+  EXPECT_EQ(first, 2);
+  box.reset();
+  target.Reset();
+  earlier.Reset();
+}
+
 TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   TEdit edit("edTest");
   edit.SetMaxLength(4);
@@ -67,8 +130,14 @@ TEST(ControlEvents, EditWithMaxLengthCutsAndFiresOnlyForTheCutValue) {
   edit.OnChange = [&](TControl&) { ++changes; };
   edit.SetText("abcdef");
   EXPECT_EQ(edit.Text(), "abcd");
+  int views = 0;
+  TSubscription watch = edit.Views().Watch([&] { ++views; });
   edit.SetText("abcdxyz");  // cuts to the same text: no change
   EXPECT_EQ(changes, 1);
+  // ...but a view showing the longer input must take the cut text back.
+  EXPECT_EQ(views, 1);
+  edit.SetText("abcd");
+  EXPECT_EQ(views, 1);
   edit.SetText("abc\xc3\xa9");  // never half a character
   EXPECT_EQ(edit.Text(), "abc");
 }
@@ -133,6 +202,41 @@ TEST_F(LookupComboTest, ShowsDirectNameOrNothing) {
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0], (std::pair<std::string, std::string>{"", "<direct>"}));
   EXPECT_EQ(items[2], (std::pair<std::string, std::string>{"7", "Upstream"}));
+}
+
+// A selector's views rebuild when its list changes, so an edited or deleted
+// proxy never keeps showing its old name; cursor moves and pending edits
+// are no news for them.
+TEST_F(LookupComboTest, ViewsHearEveryCommittedChangeOfTheList) {
+  AddProxy(1, "Office");
+  AddProxy(2, "Upstream");
+  combo.SetValue("2");
+  int views = 0;
+  TSubscription watch = combo.Views().Watch([&] { ++views; });
+  const std::vector<std::pair<std::function<void()>, int>> steps = {
+      {[&] { table.First(); }, 0},
+      {[&] { table.Last(); }, 0},
+      {[&] { table.Edit(); }, 0},
+      {[&] { table.SetString(proxy_fields::ProxyName, "Renamed"); }, 0},
+      {[&] { table.Post(); }, 1},
+      {[&] { AddProxy(3, "Third"); }, 1},
+      {[&] {
+         table.Locate(proxy_fields::ProxyID, TFieldValue(int32_t{2}));
+         table.Delete();
+       },
+       1},
+      {[&] { table.EmptyTable(); }, 1},
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const int before = views;
+    steps[i].first();
+    EXPECT_EQ(views - before, steps[i].second) << "step " << i;
+    if (i == 4) {
+      EXPECT_EQ(combo.DisplayText(), "Renamed");
+    }
+  }
+  EXPECT_EQ(combo.DisplayText(), "");
+  EXPECT_EQ(combo.Items().size(), 1u);
 }
 
 TEST_F(LookupComboTest, LookingUpDoesNotMoveTheTableCursor) {

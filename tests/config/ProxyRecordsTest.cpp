@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,7 +11,7 @@
 #include "config/ProxyRecords.h"
 #include "config/ProxyTables.h"
 #include "config/RecordDialogs.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
 namespace {
@@ -78,6 +79,49 @@ TEST_F(ProxyRecordsTest, AddCancelledOrClosedLeavesTableAndFlagAsTheyWere) {
   EXPECT_EQ(table.RecordCount(), 0);
   EXPECT_EQ(table.State(), TDataSetState::Browse);
   EXPECT_FALSE(changes.IsChanged());
+}
+
+// A view closes its window on the dialog's result: it must hear exactly one
+// result per showing, the one the table acts on.
+TEST_F(ProxyRecordsTest, DialogAnnouncesItsOneFinalResult) {
+  struct Case {
+    const char* what;
+    std::function<void(TfrmProxyProperties&)> clicks;
+    TModalResult result;
+  };
+  const Case cases[] = {
+      {"Ok", [](TfrmProxyProperties& d) { d.Button1.Click(); }, TModalResult::Ok},
+      {"Cancel", [](TfrmProxyProperties& d) { d.Button2.Click(); }, TModalResult::Cancel},
+      {"frame", [](TfrmProxyProperties&) {}, TModalResult::Cancel},
+      {"refused Ok, then Cancel",
+       [](TfrmProxyProperties& d) {
+         d.dbProxyPort.SetText("0");
+         d.Button1.Click();
+         d.Button2.Click();
+       },
+       TModalResult::Cancel},
+      {"Cancel, then Ok",
+       [](TfrmProxyProperties& d) {
+         d.Button2.Click();
+         d.Button1.Click();
+       },
+       TModalResult::Cancel},
+  };
+  for (const Case& c : cases) {
+    std::vector<TModalResult> heard;
+    ui.proxyScripts.push_back([&](TfrmProxyProperties& dialog) {
+      EXPECT_EQ(dialog.dbProxyUserPassword.PasswordChar(), '*');
+      EXPECT_EQ(dialog.dbProxyName.PasswordChar(), '\0');
+      dialog.OnResult = [&heard](TModalResult result) { heard.push_back(result); };
+      dialog.dbProxyName.SetText(c.what);
+      dialog.dbProxyPort.SetText("3128");
+      c.clicks(dialog);
+    });
+    const int before = table.RecordCount();
+    records.btnAddClick(controls.btnAdd);
+    EXPECT_EQ(heard, std::vector<TModalResult>{c.result}) << c.what;
+    EXPECT_EQ(table.RecordCount() - before, c.result == TModalResult::Ok ? 1 : 0) << c.what;
+  }
 }
 
 TEST_F(ProxyRecordsTest, EditOkChangesAndCancelKeepsTheFormerValues) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -177,15 +179,64 @@ TEST_F(RecordTableTest, SuspendedViewsGetOneResetAfterwards) {
   table.DisableControls();
   table.Last();
   table.First();
-  EXPECT_TRUE(seen.empty());
+  table.DisableControls();  // nested: still one announcement, one reset
+  Add(3, "c");
   table.EnableControls();
+  table.First();
+  table.Delete();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].first, TTableChange::Reset);
+  EXPECT_EQ(seen[0].first, TTableChange::AboutToReset);
+  table.EnableControls();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].first, TTableChange::Reset);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"b", "c"}));
 
   seen.clear();
   table.Delete();
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen[0], (std::pair<TTableChange, int>{TTableChange::RowRemoved, 0}));
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen[1], (std::pair<TTableChange, int>{TTableChange::RowRemoved, 0}));
+}
+
+// A view mirrors the rows: it must hear of each structural change while the
+// rows are still the old ones, then again once they are the new ones.
+TEST_F(RecordTableTest, RowChangesAreAnnouncedBeforeTheyHappen) {
+  using Seen = std::vector<std::tuple<TTableChange, int, int>>;  // change, row, count then
+  Add(1, "a");
+  Add(2, "b");
+  Seen seen;
+  TSubscription watch = table.Watch([&](TTableChange change, int row) {
+    if (change != TTableChange::StateChanged) seen.emplace_back(change, row, table.RecordCount());
+  });
+  const std::vector<std::pair<std::function<void()>, Seen>> steps = {
+      {[&] { Add(3, "c"); },
+       {{TTableChange::RowAboutToBeInserted, 2, 2}, {TTableChange::RowInserted, 2, 3}}},
+      {[&] {
+         table.Append();
+         table.Cancel();
+       },
+       {}},
+      {[&] {
+         table.First();
+         table.Delete();
+       },
+       {{TTableChange::CursorMoved, 0, 3},
+        {TTableChange::RowAboutToBeRemoved, 0, 3},
+        {TTableChange::RowRemoved, 0, 2},
+        {TTableChange::CursorMoved, 0, 2}}},
+      {[&] {
+         table.Edit();
+         table.SetString(ProxyName, "B");
+         table.Post();
+       },
+       {{TTableChange::RowChanged, 0, 2}}},
+      {[&] { table.EmptyTable(); },
+       {{TTableChange::AboutToReset, -1, 2}, {TTableChange::Reset, -1, 0}}},
+  };
+  for (size_t i = 0; i < steps.size(); ++i) {
+    seen.clear();
+    steps[i].first();
+    EXPECT_EQ(seen, steps[i].second) << "step " << i;
+  }
 }
 
 TEST(NextRecordIdTest, StaysAboveEveryIdInUse) {

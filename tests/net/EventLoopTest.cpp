@@ -114,5 +114,51 @@ TEST_F(EventLoopTest, PostBetweenRoundsWakesTheBackendFd) {
   EXPECT_TRUE(ran);
 }
 
+// Embedded, a handler may open a modal box whose own loop watches the
+// backend fd: a task posted from there must wake it, at any depth.
+TEST_F(EventLoopTest, EmbeddedPostInsideAHandlerWakesTheBackendFd) {
+  loop.RunUntil([&] { return loop.PendingTasks() == 0; }, 1s);
+  loop.SetEmbedded(true);
+  int readable = -1;
+  bool ran = false;
+  loop.Post([&] {
+    loop.Post([&] { ran = true; });
+    pollfd p{loop.BackendFd(), POLLIN, 0};
+    readable = ::poll(&p, 1, 0);  // what the outer loop's box would see now
+  });
+  loop.RunOnce(0);
+  loop.SetEmbedded(false);
+  EXPECT_EQ(readable, 1);
+  loop.RunUntil([&] { return ran; }, 1s);
+  EXPECT_TRUE(ran);
+}
+
+// A round refused for depth leaves the backend fd readable; an embedder
+// that stops watching on the refusal hears once when an outer round ends.
+TEST_F(EventLoopTest, ARefusedRoundIsAnnouncedOnceWhenRoomComesBack) {
+  int freed = 0;
+  int refusedAt = -1;
+  int depthWhenFreed = -1;
+  loop.OnDepthFreed = [&] {
+    ++freed;
+    depthWhenFreed = loop.Depth();
+  };
+  std::function<void()> dive = [&] {
+    if (loop.Depth() < EventLoop::kMaxDepth) {
+      loop.Post(dive);
+      loop.RunOnce(0);
+    } else if (!loop.RunOnce(0) && !loop.RunOnce(0)) {
+      refusedAt = loop.Depth();
+      EXPECT_EQ(freed, 0);  // not while the deepest round still runs
+    }
+  };
+  loop.Post(dive);
+  ASSERT_TRUE(Pump([&] { return refusedAt > 0 && loop.PendingTasks() == 0; }));
+  loop.OnDepthFreed = nullptr;
+  EXPECT_EQ(refusedAt, EventLoop::kMaxDepth);
+  EXPECT_EQ(freed, 1);
+  EXPECT_EQ(depthWhenFreed, EventLoop::kMaxDepth - 1);
+}
+
 }  // namespace
 }  // namespace vantrel::net

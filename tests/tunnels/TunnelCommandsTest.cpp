@@ -13,7 +13,7 @@
 #include "app/MainWindow.h"
 #include "config/DataFolder.h"
 #include "config/ProxyTables.h"
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 #include "tests/tunnels/TunnelHarness.h"
 
 namespace vantrel::tunneltest {

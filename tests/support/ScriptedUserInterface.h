@@ -1,11 +1,12 @@
 #pragma once
-// A front end without a screen whose answers are scripted in advance: for
-// tests, and for anything that drives the window model by program. It
-// records every question, error and hint it was shown.
+// A front end without a screen whose answers are scripted in advance, for
+// tests. It records every question, error, hint, notification and request
+// to end that it was given.
 
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/RecordDialogs.h"
@@ -28,9 +29,14 @@ class TScriptedUserInterface : public TUserInterface {
   std::vector<std::string> questions;
   std::vector<std::string> errors;
   std::vector<std::string> openedAddresses;
+  std::vector<std::pair<std::string, std::string>> notifications;  // (title, text)
   std::string trayHint;
   bool shown = false;
   int dialogsShown = 0;
+  int terminations = 0;
+  // Runs inside each Confirm, before the answer: lets a test act while a
+  // question is open, as a nested event loop would.
+  std::function<void(const std::string& question)> whileAsking;
 
   TAnswer Confirm(const std::string& question) override;
   void ShowError(const std::string& message) override;
@@ -40,6 +46,10 @@ class TScriptedUserInterface : public TUserInterface {
   void ShowApplication() override { shown = true; }
   void HideApplication() override { shown = false; }
   void OpenAddress(const std::string& address, bool maximised) override;
+  void Terminate() override { ++terminations; }
+  void Notify(const std::string& title, const std::string& text) override {
+    notifications.emplace_back(title, text);
+  }
 };
 
 }  // namespace vantrel

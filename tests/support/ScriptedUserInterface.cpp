@@ -1,9 +1,10 @@
-#include "config/ScriptedUserInterface.h"
+#include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
 
 TAnswer TScriptedUserInterface::Confirm(const std::string& question) {
   questions.push_back(question);
+  if (whileAsking) whileAsking(question);
   if (answers.empty()) return TAnswer::No;
   const TAnswer answer = answers.front();
   answers.pop_front();

@@ -1,0 +1,50 @@
+#pragma once
+// Binds a Qt widget to a control of the model. The widget shows the
+// control's value and state; what the user does goes back through the
+// control, so its handler runs as for any other change. The binding ends
+// with the widget.
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QObject;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+namespace vantrel {
+
+class TButton;
+class TCheckBox;
+class TControl;
+class TEdit;
+class TLabel;
+class TListBox;
+class TLookupCombo;
+class TMemo;
+
+void Bind(QCheckBox* widget, TCheckBox& control);
+// The edit's caption belongs to the label beside it, not to the edit.
+void Bind(QLineEdit* widget, TEdit& control);
+// Plain text, never markup.
+void Bind(QLabel* widget, TLabel& control);
+void Bind(QPushButton* widget, TButton& control);
+void Bind(QPlainTextEdit* widget, TMemo& control);
+void Bind(QListWidget* widget, TListBox& control);
+// Several list fields show as columns in the drop-down; the closed combo
+// shows the first.
+void Bind(QComboBox* widget, TLookupCombo& control);
+
+// Runs update now and after every change of the control, for as long as
+// owner lives: for widgets that follow a control without showing it.
+void Follow(QObject* owner, TControl& control, std::function<void()> update);
+
+// A label that shows a control's caption (an edit's or a combo's), following
+// its enabled and visible state.
+void BindCaption(QLabel* widget, TControl& control);
+
+}  // namespace vantrel

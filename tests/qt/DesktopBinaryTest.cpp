@@ -1,0 +1,123 @@
+// The real program with its window: no display means exit code 2 with a
+// message, a second launch on one data folder shows the first and ends, and
+// SIGTERM (how Wayland sessions and systemd end us) ends it cleanly.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/ScratchFolder.h"
+
+namespace vantrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TChild {
+  pid_t pid = -1;
+  int err = -1;  // its standard error
+};
+
+// Runs the program with exactly the given environment.
+TChild Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFds[1], 2);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  return {pid, pipeFds[0]};
+}
+
+// The exit code, 128 + signal when killed, -1 when still running at the
+// deadline (then it is killed).
+int WaitForExit(TChild& child, Clock::time_point deadline) {
+  int status = 0;
+  while (Clock::now() < deadline) {
+    if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
+      ::close(child.err);
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(child.pid, SIGKILL);
+  ::waitpid(child.pid, &status, 0);
+  ::close(child.err);
+  return -1;
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+std::vector<std::string> BaseEnvironment(const std::string& runtime) {
+  return {"PATH=/usr/bin:/bin", "HOME=" + runtime, "XDG_RUNTIME_DIR=" + runtime,
+          "XDG_CONFIG_HOME=" + runtime + "/config"};
+}
+
+TEST(DesktopBinaryTest, WithoutADisplayItSaysSoAndExitsWithTwo) {
+  testsupport::ScratchFolder folder("vantrel-nodisplay");
+  const std::string data = (folder.Path() / "data").string();
+  TChild child = Spawn({VANTREL_BINARY, "--data-dir", data}, BaseEnvironment(folder.Path()));
+  ASSERT_GT(child.pid, 0);
+  const int err = child.err;
+  child.err = ::dup(err);
+  EXPECT_EQ(WaitForExit(child, Clock::now() + std::chrono::seconds(20)), 2);
+  const std::string message = ReadAll(err);
+  ::close(err);
+  EXPECT_NE(message.find("--headless"), std::string::npos) << message;
+  EXPECT_FALSE(std::filesystem::exists(data)) << "nothing is created before the display check";
+}
+
+TEST(DesktopBinaryTest, ASecondLaunchShowsTheFirstAndSigtermEndsItCleanly) {
+  testsupport::ScratchFolder folder("vantrel-twice");
+  const std::string data = (folder.Path() / "data").string();
+  std::vector<std::string> env = BaseEnvironment(folder.Path());
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  TChild first = Spawn({VANTREL_BINARY, "--data-dir", data}, env);
+  ASSERT_GT(first.pid, 0);
+  // Up once it holds the data folder's lock.
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  const auto lock = std::filesystem::path(data) / ".vantrel.lock";
+  while (!std::filesystem::exists(lock) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(std::filesystem::exists(lock));
+
+  TChild second = Spawn({VANTREL_BINARY, "--data-dir", data}, env);
+  ASSERT_GT(second.pid, 0);
+  const int secondErr = second.err;
+  second.err = ::dup(secondErr);
+  EXPECT_EQ(WaitForExit(second, deadline), 0);
+  const std::string said = ReadAll(secondErr);
+  ::close(secondErr);
+  EXPECT_NE(said.find("already running"), std::string::npos) << said;
+
+  ::kill(first.pid, SIGTERM);
+  EXPECT_EQ(WaitForExit(first, deadline), 0) << "SIGTERM must come through the loop";
+  EXPECT_FALSE(std::filesystem::exists(lock)) << "the lock goes with the program";
+}
+
+}  // namespace
+}  // namespace vantrel
