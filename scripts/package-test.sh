@@ -8,6 +8,10 @@
 #   scripts/package-test.sh [OUTDIR]     (OUTDIR is handed to package.sh)
 source "$(dirname "$0")/common.sh"
 
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package-test.sh installs and purges packages: run it as root" >&2
+  exit 1
+fi
 need_packages curl python3 logrotate
 
 for p in vantrel vantrel-headless; do
@@ -170,7 +174,7 @@ check_installed_files() {
 
 check_command_line() {
   local package="$1" status
-  if /usr/bin/vantrel --version | grep -q '^vantrel '; then pass "$package: --version"; else
+  if /usr/bin/vantrel --version | grep -qi '^vantrel '; then pass "$package: --version"; else
     fail "$package: --version"; fi
   /usr/bin/vantrel --help >/dev/null && pass "$package: --help exits 0" || fail "$package: --help"
   status=0
