@@ -157,6 +157,9 @@ check_installed_files() {
   else
     pass "$package leaves the system service disabled"
   fi
+  if [ -d /run/systemd/system ] && systemctl is-active --quiet vantrel.service; then
+    fail "$package started the system service"
+  fi
   if [ -e /etc/systemd/user/default.target.wants/vantrel.service ]; then
     fail "$package enabled the user service for every user"
   else
