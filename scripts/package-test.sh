@@ -90,7 +90,7 @@ proxy_pid=""
 proxy_port=""
 proxy_out=""
 
-proxy_started() { grep -q "Proxy Started" "$proxy_out"; }
+proxy_started() { grep -q "Proxy Started" "$proxy_out" 2>/dev/null; }
 proxy_alive() { kill -0 "$proxy_pid" 2>/dev/null; }
 proxy_gone() { ! kill -0 "$proxy_pid" 2>/dev/null; }
 
