@@ -12,7 +12,7 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "package-test.sh installs and purges packages: run it as root" >&2
   exit 1
 fi
-need_packages curl python3 logrotate
+need_packages curl python3 logrotate xvfb xauth
 
 for p in vantrel vantrel-headless; do
   if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -280,6 +280,48 @@ check_logrotate_example() {
 
 service_ended() { [ "$(systemctl show -p SubState --value "$service_unit")" != running ]; }
 
+# The desktop program on a virtual X display (loopback only: -nolisten tcp),
+# with "Start Proxy Automatically" on: it opens its window, proxies, and ends
+# with status 0 on SIGTERM. Without a display it refuses with status 2.
+check_window() {
+  local home="$scratch/home-window" display_file="$scratch/display" xvfb_pid display status=0
+  if ! ldd /usr/bin/vantrel | grep -q libQt6Widgets; then
+    echo "NOTE: this vantrel was built without the window (no Qt linked); its window is not tested"
+    return
+  fi
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$home" /usr/bin/vantrel >/dev/null 2>&1 ||
+    status=$?
+  [ "$status" = 2 ] && pass "vantrel: without a display it exits 2" ||
+    fail "vantrel: without a display it exited $status"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$display_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  pids+=("$xvfb_pid")
+  display_ready() { [ -s "$display_file" ]; }
+  if ! wait_until 100 display_ready; then
+    fail "vantrel: Xvfb did not start"
+    return
+  fi
+  display=":$(head -n 1 "$display_file")"
+  install -d -m 0700 "$scratch/runtime"
+  mkdir -p "$home/.config/vantrel"
+  printf '[CONFIG]\nStartAutomatically=1\n' >"$home/.config/vantrel/proxy.ini"
+  proxy_port="$(free_port)"
+  proxy_out="$scratch/window.out"
+  env -u WAYLAND_DISPLAY HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
+    XDG_RUNTIME_DIR="$scratch/runtime" /usr/bin/vantrel --port "$proxy_port" >"$proxy_out" 2>&1 &
+  proxy_pid=$!
+  pids+=("$proxy_pid")
+  if wait_until 100 fetch_through_proxy >/dev/null 2>&1 && [ "$(fetch_through_proxy)" = "$body" ]; then
+    pass "vantrel: the window's proxy answers"
+  else
+    fail "vantrel: no answer through the window's proxy: $(head -c 2000 "$proxy_out")"
+  fi
+  stop_proxy TERM
+  [ "$proxy_status" = 0 ] && pass "vantrel: the window ends with 0 on SIGTERM" ||
+    fail "vantrel: the window's exit status after SIGTERM: $proxy_status"
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+
 # The system unit's settings under systemd: a transient service with the
 # unit's sandbox, in a state folder of its own, on a port of its own.
 check_service() {
@@ -372,6 +414,7 @@ if install_deb "$out/vantrel_${version}_$arch.deb"; then
     fail "both packages are installed, or neither"
   fi
   test_package vantrel
+  check_window
 else
   fail "apt-get could not install vantrel in place of vantrel-headless"
 fi
