@@ -2,8 +2,9 @@
 # Builds the Debian packages (scripts/package.sh), then installs vantrel-headless
 # and, over it, vantrel, and checks each installed program: a proxy on loopback
 # in front of a loopback origin, its default data folder, its signals, the
-# logrotate example, and, where systemd runs, the service. Purges both packages
-# at the end. Needs root (it installs packages).
+# logrotate example, the desktop window on a virtual display, and, where
+# systemd runs, the service. Purges both packages at the end. Needs root (it
+# installs packages).
 #
 #   scripts/package-test.sh [OUTDIR]     (OUTDIR is handed to package.sh)
 source "$(dirname "$0")/common.sh"
@@ -29,13 +30,13 @@ arch="$(dpkg --print-architecture)"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/vantrel-package-test.XXXXXX")"
 failures=0
-pids=()
 service_unit=""
 service_state=""
 
 cleanup() {
   local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # Only this script's own background jobs that are still running.
+  for pid in $(jobs -p); do kill "$pid" 2>/dev/null || true; done
   if [ -n "$service_unit" ]; then
     systemctl stop "$service_unit" >/dev/null 2>&1 || true
     systemctl reset-failed "$service_unit" >/dev/null 2>&1 || true
@@ -77,7 +78,6 @@ body="vantrel package test $$ $RANDOM"
 echo "$body" >"$origin_dir/hello.txt"
 origin_port="$(free_port)"
 python3 -m http.server --bind 127.0.0.1 --directory "$origin_dir" "$origin_port" >/dev/null 2>&1 &
-pids+=($!)
 origin_url="http://127.0.0.1:$origin_port/hello.txt"
 origin_up() { curl -fsS --noproxy '*' -o /dev/null "$origin_url" 2>/dev/null; }
 if ! wait_until 100 origin_up; then
@@ -106,7 +106,6 @@ start_proxy() {
     env -u XDG_CONFIG_HOME "$@" /usr/bin/vantrel --headless --port "$proxy_port" \
       >"$proxy_out" 2>"$scratch/$name.err" &
     proxy_pid=$!
-    pids+=("$proxy_pid")
     if wait_until 100 proxy_started; then return 0; fi
     if proxy_alive; then kill "$proxy_pid"; fi
     wait "$proxy_pid" 2>/dev/null || true
@@ -295,7 +294,6 @@ check_window() {
     fail "vantrel: without a display it exited $status"
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$display_file" >/dev/null 2>&1 &
   xvfb_pid=$!
-  pids+=("$xvfb_pid")
   display_ready() { [ -s "$display_file" ]; }
   if ! wait_until 100 display_ready; then
     fail "vantrel: Xvfb did not start"
@@ -310,7 +308,6 @@ check_window() {
   env -u WAYLAND_DISPLAY HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb \
     XDG_RUNTIME_DIR="$scratch/runtime" /usr/bin/vantrel --port "$proxy_port" >"$proxy_out" 2>&1 &
   proxy_pid=$!
-  pids+=("$proxy_pid")
   if wait_until 100 fetch_through_proxy >/dev/null 2>&1 && [ "$(fetch_through_proxy)" = "$body" ]; then
     pass "vantrel: the window's proxy answers"
   else
