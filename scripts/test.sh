@@ -47,5 +47,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON || status=1
 
+# Builds both .debs, installs them in turn, runs the installed program and its service.
+bash "$root/scripts/package-test.sh" || status=1
+
 if [ $status -eq 0 ]; then echo "ALL TEST SUITES PASSED"; else echo "TEST FAILURES"; fi
 exit $status
