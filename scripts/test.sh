@@ -3,7 +3,7 @@
 # and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
 source "$(dirname "$0")/common.sh"
 
-need_packages "${build_packages[@]}" "${gui_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2
+need_packages "${build_packages[@]}" "${gui_packages[@]}" "${xvfb_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2
 
 jobs=$(nproc)
 status=0
