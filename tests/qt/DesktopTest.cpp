@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -160,6 +161,37 @@ TEST_F(DesktopTest, APortInUseShowsTheErrorThreeWays) {
   EXPECT_TRUE(Hint().startsWith(QStringLiteral("ERROR: "))) << Hint().toStdString();
   EXPECT_EQ(desktop->ui.Tray().State(), TTrayIcon::TState::Error);
   EXPECT_EQ(Button("btnStart")->text(), QStringLiteral("Start Proxy"));
+}
+
+TEST_F(DesktopTest, TheStatusBarCountsConnectedClients) {
+  Make();
+  desktop->Start(FreePort());
+  Form().show();
+  Click("btnStart");
+  ASSERT_EQ(Status(), "ACTIVE");
+  QLabel* count = nullptr;
+  for (QLabel* label : Form().statusBar()->findChildren<QLabel*>()) {
+    if (label->objectName() == QStringLiteral("StatusBarConnections")) count = label;
+  }
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(count->text(), QStringLiteral("0"));
+  {
+    testsupport::Fd client = testsupport::ConnectToLoopback(Window().Proxy1.Port());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("1"); }, 3000));
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("0"); }, 3000));
+}
+
+TEST_F(DesktopTest, AFailedAutomaticStartWhileHiddenIsANotification) {
+  int port = 0;
+  testsupport::Fd taken = testsupport::ListenOnLoopback(port);
+  Make("[CONFIG]\nProxyPort=" + std::to_string(port) +
+       "\nStartAutomatically=1\nStartMinimized=1\n");
+  TBoxAnswers answers;
+  desktop->Start(std::nullopt);
+  EXPECT_EQ(Status(), "ERROR");
+  EXPECT_TRUE(desktop->ui.LastNotification().contains(QStringLiteral("could not start")))
+      << desktop->ui.LastNotification().toStdString();
 }
 
 TEST_F(DesktopTest, CloseAsksItsQuestionsAndEndsOnlyWhenAllowed) {
