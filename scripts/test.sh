@@ -3,7 +3,7 @@
 # and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
 source "$(dirname "$0")/common.sh"
 
-need_packages "${build_packages[@]}" "${gui_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2
+need_packages "${build_packages[@]}" "${gui_packages[@]}" "${xvfb_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2
 
 jobs=$(nproc)
 status=0
@@ -36,9 +36,11 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
 echo "== build-release: Release build"
 configure_and_build build-release -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=ON -DVANTREL_WERROR=ON || status=1
 
-# Without Qt the program is the headless one, and must still build.
-echo "== build-headless: -DVANTREL_GUI=OFF"
-configure_and_build build-headless -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_GUI=OFF -DVANTREL_TESTS=OFF -DVANTREL_WERROR=ON || status=1
+# Without Qt the program is the headless one, and must still build: Qt is
+# hidden from CMake as on a machine that lacks it.
+echo "== build-headless: no Qt"
+configure_and_build build-headless -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DVANTREL_TESTS=OFF -DVANTREL_WERROR=ON || status=1
+"$root/build-headless/app/vantrel" --version >/dev/null || status=1
 
 # A short fuzzing run of every parser of client input; longer runs: fuzz/run.sh SECONDS.
 "$root/fuzz/run.sh" 20 || status=1

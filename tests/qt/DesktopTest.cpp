@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -162,6 +163,37 @@ TEST_F(DesktopTest, APortInUseShowsTheErrorThreeWays) {
   EXPECT_EQ(Button("btnStart")->text(), QStringLiteral("Start Proxy"));
 }
 
+TEST_F(DesktopTest, TheStatusBarCountsConnectedClients) {
+  Make();
+  desktop->Start(FreePort());
+  Form().show();
+  Click("btnStart");
+  ASSERT_EQ(Status(), "ACTIVE");
+  QLabel* count = nullptr;
+  for (QLabel* label : Form().statusBar()->findChildren<QLabel*>()) {
+    if (label->objectName() == QStringLiteral("StatusBarConnections")) count = label;
+  }
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(count->text(), QStringLiteral("0"));
+  {
+    testsupport::Fd client = testsupport::ConnectToLoopback(Window().Proxy1.Port());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("1"); }, 3000));
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("0"); }, 3000));
+}
+
+TEST_F(DesktopTest, AFailedAutomaticStartWhileHiddenIsANotification) {
+  int port = 0;
+  testsupport::Fd taken = testsupport::ListenOnLoopback(port);
+  Make("[CONFIG]\nProxyPort=" + std::to_string(port) +
+       "\nStartAutomatically=1\nStartMinimized=1\n");
+  TBoxAnswers answers;
+  desktop->Start(std::nullopt);
+  EXPECT_EQ(Status(), "ERROR");
+  EXPECT_TRUE(desktop->ui.LastNotification().contains(QStringLiteral("could not start")))
+      << desktop->ui.LastNotification().toStdString();
+}
+
 TEST_F(DesktopTest, CloseAsksItsQuestionsAndEndsOnlyWhenAllowed) {
   struct Case {
     const char* name;
@@ -252,8 +284,12 @@ TEST_F(DesktopTest, EveryShellButtonAndMenuItemReachesItsHandler) {
 
   // The pop-up menu on a right click, and its three items.
   QMenu* menu = Form().PopupMenu();
-  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), Form().mapToGlobal(QPoint(5, 5)));
-  QApplication::sendEvent(&Form(), &event);
+  // On a label of the Traffic page: it passes the click on to the window.
+  QWidget* target = Form().findChild<QLabel*>("lblIntBytesAllTotal");
+  ASSERT_NE(target, nullptr);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2),
+                          target->mapToGlobal(QPoint(2, 2)));
+  QApplication::sendEvent(target, &event);
   EXPECT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 1000));
   menu->hide();
   std::vector<std::string> items;
