@@ -175,9 +175,12 @@ check_installed_files() {
 }
 
 check_command_line() {
-  local package="$1" status
-  if /usr/bin/vantrel --version | grep -qi '^vantrel '; then pass "$package: --version"; else
-    fail "$package: --version"; fi
+  local package="$1" status version expected
+  # The program's version is the package's upstream version.
+  version="$(dpkg-query -W -f='${Version}' "$package")"
+  expected="Vantrel v${version%-*}"
+  if [ "$(/usr/bin/vantrel --version)" = "$expected" ]; then pass "$package: --version"; else
+    fail "$package: --version printed '$(/usr/bin/vantrel --version)', not '$expected'"; fi
   /usr/bin/vantrel --help >/dev/null && pass "$package: --help exits 0" || fail "$package: --help"
   status=0
   /usr/bin/vantrel --no-such-option >/dev/null 2>&1 || status=$?
