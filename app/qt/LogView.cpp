@@ -237,6 +237,16 @@ QString TLogView::SelectedText() const {
   return lines.join(QLatin1Char('\n'));
 }
 
+void TLogView::showEvent(QShowEvent* event) {
+  QListView::showEvent(event);
+  // A hidden page gets its size only now, so the end it scrolled to while
+  // hidden is not the end any more.
+  if (autoScroll_.Checked()) {
+    scrollPending_ = true;
+    if (!timer_->isActive()) timer_->start();
+  }
+}
+
 void TLogView::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Copy)) {
     QGuiApplication::clipboard()->setText(SelectedText());

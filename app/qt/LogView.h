@@ -31,6 +31,7 @@ class TLogView : public QListView {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   class Model;

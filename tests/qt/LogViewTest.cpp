@@ -9,6 +9,7 @@
 #include <QFontInfo>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTest>
 #include <memory>
 
@@ -164,6 +165,26 @@ TEST_F(LogViewTest, AutoScrollFollowsTheEndOnlyWhileChecked) {
   log->ScrollToEnd();
   view->Flush();
   EXPECT_EQ(bar->value(), 10);
+}
+
+TEST_F(LogViewTest, AViewShownAfterLinesArrivedWhileHiddenStartsAtTheEnd) {
+  // The Logging page is usually not the one on screen while traffic is logged.
+  autoScroll.SetChecked(true);
+  log = std::make_unique<TScreenLog>();
+  QTabWidget pages;
+  pages.addTab(new QWidget, QStringLiteral("Configuration"));
+  auto* logView = new TLogView(*log, autoScroll);
+  pages.addTab(logView, QStringLiteral("Logging"));
+  pages.resize(500, 300);
+  pages.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&pages));
+  for (int i = 0; i < 500; ++i) log->Add("line", clBlack);
+  log->ScrollToEnd();
+  logView->Flush();
+  pages.setCurrentIndex(1);
+  QScrollBar* bar = logView->verticalScrollBar();
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2000));
 }
 
 TEST_F(LogViewTest, LinesLeavingTheTopDoNotMoveTheLinesBeingRead) {
