@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/LoopbackListener.h"
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
 
@@ -32,21 +33,6 @@ constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kHighWater = 1 << 20;  // relay out's queue before relay in pauses
 const auto kCap = std::chrono::seconds(120);
 Clock::time_point gDeadline;
-
-int ListenLoopback(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sin;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) < 0 || listen(fd, 4) < 0) {
-    std::perror("listen");
-    std::exit(2);
-  }
-  port = ntohs(sin.sin_port);
-  return fd;
-}
 
 int ConnectLoopback(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -36,6 +36,7 @@
 #include "app/MainWindow.h"
 #include "app/qt/Application.h"
 #include "app/qt/DesktopFrontEnd.h"
+#include "bench/LoopbackListener.h"
 #include "config/DataFolder.h"
 
 namespace {
@@ -46,24 +47,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kChunk = 64 * 1024;
 const auto kCap = std::chrono::seconds(60);
 
-int Listen(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sin;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) < 0 || listen(fd, 4) < 0) {
-    std::perror("listen");
-    std::exit(2);
-  }
-  port = ntohs(sin.sin_port);
-  return fd;
-}
-
 int FreePort() {
   int port = 0;
-  ::close(Listen(port));
+  ::close(ListenLoopback(port));
   return port;
 }
 
@@ -100,7 +86,7 @@ struct TRelay {
 
   void Start(int proxyPort, size_t bytes) {
     int sinkPort = 0;
-    const int listener = Listen(sinkPort);
+    const int listener = ListenLoopback(sinkPort);
     sink = std::thread([this, listener] {
       const int fd = accept(listener, nullptr, nullptr);
       ::close(listener);

@@ -1,0 +1,26 @@
+#pragma once
+// A listening socket on 127.0.0.1 with a port of the system's choosing, for
+// the benches' own sources and sinks. Any failure ends the bench: its figures
+// would mean nothing.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+inline int ListenLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sin;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) < 0 || listen(fd, 4) < 0) {
+    std::perror("listen");
+    std::exit(2);
+  }
+  port = ntohs(sin.sin_port);
+  return fd;
+}
