@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/LoopbackListener.h"
+#include "bench/LoopbackSockets.h"
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
 
@@ -33,19 +33,6 @@ constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kHighWater = 1 << 20;  // relay out's queue before relay in pauses
 const auto kCap = std::chrono::seconds(120);
 Clock::time_point gDeadline;
-
-int ConnectLoopback(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sin.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0) {
-    std::perror("connect");
-    std::exit(2);
-  }
-  return fd;
-}
 
 // Waits for a condition on fd until the run's deadline; false when time is up.
 bool WaitFor(int fd, short events) {

@@ -36,7 +36,7 @@
 #include "app/MainWindow.h"
 #include "app/qt/Application.h"
 #include "app/qt/DesktopFrontEnd.h"
-#include "bench/LoopbackListener.h"
+#include "bench/LoopbackSockets.h"
 #include "config/DataFolder.h"
 
 namespace {
@@ -53,16 +53,9 @@ int FreePort() {
   return port;
 }
 
+// With time limits, so that a stalled transfer ends the bench.
 int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sin.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) < 0) {
-    std::perror("connect");
-    std::exit(2);
-  }
+  const int fd = ConnectLoopback(port);
   timeval limit{static_cast<time_t>(kCap.count()), 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
