@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "adapters/AdapterTable.h"
-#include "config/DataFolder.h"
-#include "routing/DataFiles.h"
+#include "files/DataFolder.h"
+#include "hosts/DataFiles.h"
 
 namespace vantrel {
 

@@ -9,7 +9,7 @@
 
 #include "adapters/AdapterRecord.h"
 #include "adapters/AdapterSource.h"
-#include "config/RecordTable.h"
+#include "model/RecordTable.h"
 
 namespace vantrel {
 

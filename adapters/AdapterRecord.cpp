@@ -1,6 +1,6 @@
 #include "adapters/AdapterRecord.h"
 
-#include "config/TextCut.h"
+#include "model/TextCut.h"
 
 namespace vantrel {
 

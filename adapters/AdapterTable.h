@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "config/RecordTable.h"
+#include "model/RecordTable.h"
 
 namespace vantrel {
 

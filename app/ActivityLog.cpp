@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 
 namespace vantrel {
 

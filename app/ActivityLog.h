@@ -10,9 +10,9 @@
 
 #include "app/LogFormat.h"
 #include "app/ScreenLog.h"
-#include "config/ChangeTracker.h"
-#include "config/Controls.h"
-#include "config/MainControls.h"
+#include "model/ChangeTracker.h"
+#include "model/Controls.h"
+#include "model/MainControls.h"
 
 namespace vantrel {
 

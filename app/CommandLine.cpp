@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "config/TextNumbers.h"
-#include "config/Version.h"
-#include "routing/Addresses.h"
+#include "model/TextNumbers.h"
+#include "model/Version.h"
+#include "hosts/Addresses.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "routing/CountryImport.h"
+#include "hosts/CountryImport.h"
 
 namespace vantrel {
 

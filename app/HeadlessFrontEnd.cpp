@@ -7,8 +7,8 @@
 
 #include "app/MainWindow.h"
 #include "config/ConfigurationFile.h"
-#include "config/DataFolder.h"
-#include "config/RecordDialogs.h"
+#include "files/DataFolder.h"
+#include "model/RecordDialogs.h"
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
 

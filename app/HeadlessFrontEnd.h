@@ -8,7 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ScreenLog.h"
-#include "config/UserInterface.h"
+#include "model/UserInterface.h"
 
 namespace vantrel {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "config/DataFolder.h"
-#include "config/Version.h"
+#include "files/DataFolder.h"
+#include "model/Version.h"
 
 namespace vantrel {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "app/ActivityLog.h"
-#include "config/MainControls.h"
-#include "config/NextHopRecords.h"
-#include "config/UserInterface.h"
+#include "model/MainControls.h"
+#include "model/NextHopRecords.h"
+#include "model/UserInterface.h"
 #include "engine/KwHttpProxy.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Notifier.h"
+#include "model/Notifier.h"
 
 namespace vantrel {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "config/ChangeTracker.h"
-#include "config/Controls.h"
-#include "config/MainControls.h"
+#include "model/ChangeTracker.h"
+#include "model/Controls.h"
+#include "model/MainControls.h"
 #include "routing/TrafficCounters.h"
 
 namespace vantrel {

@@ -1,6 +1,6 @@
 #include "app/WindowCommands.h"
 
-#include "config/Version.h"
+#include "model/Version.h"
 
 namespace vantrel {
 

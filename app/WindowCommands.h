@@ -8,11 +8,11 @@
 #include <string>
 
 #include "app/ProxyLifecycle.h"
-#include "config/ChangeTracker.h"
+#include "model/ChangeTracker.h"
 #include "config/ConfigurationFile.h"
-#include "config/Controls.h"
-#include "config/MainControls.h"
-#include "config/UserInterface.h"
+#include "model/Controls.h"
+#include "model/MainControls.h"
+#include "model/UserInterface.h"
 
 namespace vantrel {
 

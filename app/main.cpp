@@ -6,8 +6,8 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
-#include "config/DataFolder.h"
-#include "config/Version.h"
+#include "files/DataFolder.h"
+#include "model/Version.h"
 #include "net/Resolver.h"
 
 #ifdef VANTREL_GUI

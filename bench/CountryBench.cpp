@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "routing/CountryCsv.h"
-#include "routing/DataFiles.h"
-#include "routing/LocalRanges.h"
+#include "hosts/CountryCsv.h"
+#include "hosts/DataFiles.h"
+#include "hosts/LocalRanges.h"
 
 using namespace vantrel;
 using Clock = std::chrono::steady_clock;

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "routing/CountryImport.h"
+#include "hosts/CountryImport.h"
 
 using namespace vantrel::routing;
 using Clock = std::chrono::steady_clock;

@@ -37,7 +37,7 @@
 #include "app/qt/Application.h"
 #include "app/qt/DesktopFrontEnd.h"
 #include "bench/LoopbackSockets.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 
 namespace {
 

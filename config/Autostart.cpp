@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "config/DataFolder.h"
-#include "config/FileIO.h"
+#include "files/DataFolder.h"
+#include "files/FileIO.h"
 
 namespace vantrel {
 

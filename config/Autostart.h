@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "config/Controls.h"
-#include "config/UserInterface.h"
+#include "model/Controls.h"
+#include "model/UserInterface.h"
 
 namespace vantrel {
 

@@ -3,10 +3,10 @@
 
 #include "config/BlockedHosts.h"
 #include "config/ConfigurationFile.h"
-#include "config/DataFolder.h"
-#include "config/FileIO.h"
+#include "files/DataFolder.h"
+#include "files/FileIO.h"
 #include "config/ListFiles.h"
-#include "routing/Addresses.h"
+#include "hosts/Addresses.h"
 
 namespace vantrel {
 

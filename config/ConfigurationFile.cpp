@@ -5,12 +5,12 @@
 #include <utility>
 
 #include "config/BlockedHosts.h"
-#include "config/DataFolder.h"
-#include "config/DecryptText.h"
-#include "config/FileIO.h"
-#include "config/ProxyTables.h"
-#include "config/TextNumbers.h"
-#include "routing/Addresses.h"
+#include "files/DataFolder.h"
+#include "model/DecryptText.h"
+#include "files/FileIO.h"
+#include "model/ProxyTables.h"
+#include "model/TextNumbers.h"
+#include "hosts/Addresses.h"
 
 namespace vantrel {
 

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "config/ChangeTracker.h"
-#include "config/Controls.h"
+#include "model/ChangeTracker.h"
+#include "model/Controls.h"
 #include "config/IniFile.h"
 #include "config/ListFiles.h"
-#include "config/MainControls.h"
-#include "config/NextHopRecords.h"
-#include "config/RecordTable.h"
-#include "config/UserInterface.h"
-#include "routing/CountryData.h"
+#include "model/MainControls.h"
+#include "model/NextHopRecords.h"
+#include "model/RecordTable.h"
+#include "model/UserInterface.h"
+#include "hosts/CountryData.h"
 
 namespace vantrel {
 

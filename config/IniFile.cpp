@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "config/TextNumbers.h"
+#include "model/TextNumbers.h"
 
 namespace vantrel {
 

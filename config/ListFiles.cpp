@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "config/BlockedHosts.h"
-#include "config/DataFolder.h"
-#include "config/FileIO.h"
-#include "routing/Addresses.h"
+#include "files/DataFolder.h"
+#include "files/FileIO.h"
+#include "hosts/Addresses.h"
 
 namespace vantrel {
 

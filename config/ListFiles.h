@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "config/ChangeTracker.h"
-#include "config/Controls.h"
-#include "config/MainControls.h"
+#include "model/ChangeTracker.h"
+#include "model/Controls.h"
+#include "model/MainControls.h"
 
 namespace vantrel {
 

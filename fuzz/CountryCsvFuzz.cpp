@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "routing/CountryCsv.h"
-#include "routing/LocalRanges.h"
+#include "hosts/CountryCsv.h"
+#include "hosts/LocalRanges.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "routing/CountryImport.h"
+#include "hosts/CountryImport.h"
 
 namespace {
 

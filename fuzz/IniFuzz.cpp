@@ -11,7 +11,7 @@
 
 #include "config/BlockedHosts.h"
 #include "config/IniFile.h"
-#include "routing/Addresses.h"
+#include "hosts/Addresses.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "routing/Addresses.h"
+#include "hosts/Addresses.h"
 #include "routing/Socks4Request.h"
 
 namespace vantrel {

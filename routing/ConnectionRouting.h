@@ -16,14 +16,14 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "config/Controls.h"
+#include "model/Controls.h"
 #include "config/ListFiles.h"
-#include "config/MainControls.h"
-#include "config/NextHopRecords.h"
+#include "model/MainControls.h"
+#include "model/NextHopRecords.h"
 #include "engine/KwHttpProxy.h"
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
-#include "routing/HostClassification.h"
+#include "hosts/HostClassification.h"
 #include "routing/TrafficCounters.h"
 
 namespace vantrel {

@@ -29,6 +29,8 @@ export VANTREL_TOR_GEOIP
 # A real browser for the browser test; without it that test is skipped.
 need_packages chromium || echo "chromium not available: the browser test will be skipped"
 
+bash "$root/scripts/check-layers.sh" || status=1
+
 ctest_args=()
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo || status=1
 

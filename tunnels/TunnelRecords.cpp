@@ -1,7 +1,7 @@
 #include "tunnels/TunnelRecords.h"
 
-#include "config/ProxyTables.h"
-#include "config/RecordDialogs.h"
+#include "model/ProxyTables.h"
+#include "model/RecordDialogs.h"
 
 namespace vantrel {
 

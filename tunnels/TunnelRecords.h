@@ -2,11 +2,11 @@
 // The Add, Edit and Delete commands of the Tunnels page. They change the
 // table only; running listeners follow at the next start of the proxy.
 
-#include "config/ChangeTracker.h"
-#include "config/Controls.h"
-#include "config/RecordCommands.h"
-#include "config/RecordTable.h"
-#include "config/UserInterface.h"
+#include "model/ChangeTracker.h"
+#include "model/Controls.h"
+#include "model/RecordCommands.h"
+#include "model/RecordTable.h"
+#include "model/UserInterface.h"
 
 namespace vantrel {
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <exception>
 
-#include "config/ProxyTables.h"
+#include "model/ProxyTables.h"
 #include "net/EventLoop.h"
-#include "routing/Addresses.h"
+#include "hosts/Addresses.h"
 #include "tunnels/ThisMachine.h"
 #include "tunnels/TunnelAnswer.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "config/RecordTable.h"
+#include "model/RecordTable.h"
 #include "tunnels/TunnelWSocket.h"
 
 namespace vantrel {

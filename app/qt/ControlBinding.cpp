@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/Controls.h"
+#include "model/Controls.h"
 
 namespace vantrel {
 

@@ -13,8 +13,8 @@
 #include "app/qt/Application.h"
 #include "app/qt/SingleInstance.h"
 #include "app/qt/TrayIcon.h"
-#include "config/DataFolder.h"
-#include "config/Version.h"
+#include "files/DataFolder.h"
+#include "model/Version.h"
 #include "net/WSocket.h"
 
 namespace vantrel {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/ScreenLog.h"
-#include "config/Controls.h"
+#include "model/Controls.h"
 
 namespace vantrel {
 

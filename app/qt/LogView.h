@@ -5,7 +5,7 @@
 
 #include <QListView>
 
-#include "config/Notifier.h"
+#include "model/Notifier.h"
 
 class QTimer;
 

@@ -25,9 +25,9 @@
 #include "app/qt/ControlBinding.h"
 #include "app/qt/LogView.h"
 #include "app/qt/RecordTableModel.h"
-#include "config/DataFolder.h"
-#include "config/ProxyTables.h"
-#include "config/TextNumbers.h"
+#include "files/DataFolder.h"
+#include "model/ProxyTables.h"
+#include "model/TextNumbers.h"
 
 namespace vantrel {
 

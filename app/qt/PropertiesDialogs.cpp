@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "app/qt/ControlBinding.h"
-#include "config/RecordDialogs.h"
+#include "model/RecordDialogs.h"
 
 namespace vantrel {
 

@@ -3,7 +3,7 @@
 // The dialog objects keep the logic; these only show them until their
 // result is Ok or Cancel.
 
-#include "config/UserInterface.h"
+#include "model/UserInterface.h"
 
 class QWidget;
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "config/UserInterface.h"
+#include "model/UserInterface.h"
 
 class QWidget;
 

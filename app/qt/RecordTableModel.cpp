@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QTableView>
 
-#include "config/Controls.h"
+#include "model/Controls.h"
 
 namespace vantrel {
 

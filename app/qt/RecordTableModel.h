@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/Notifier.h"
-#include "config/RecordTable.h"
+#include "model/Notifier.h"
+#include "model/RecordTable.h"
 
 class QTableView;
 

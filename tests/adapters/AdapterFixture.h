@@ -14,7 +14,7 @@
 #include "adapters/AdapterDiscovery.h"
 #include "adapters/AdapterSource.h"
 #include "adapters/AdapterTable.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 
 namespace vantrel {
 

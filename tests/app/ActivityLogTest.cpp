@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/MainWindow.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {

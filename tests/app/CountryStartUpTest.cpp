@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 

@@ -19,7 +19,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessFrontEnd.h"
 #include "app/MainWindow.h"
-#include "config/Version.h"
+#include "model/Version.h"
 #include "net/EventLoop.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 #include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/ScriptedUserInterface.h"

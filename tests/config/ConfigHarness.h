@@ -15,17 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "config/ChangeTracker.h"
+#include "model/ChangeTracker.h"
 #include "config/ConfigurationFile.h"
-#include "config/CountryTable.h"
-#include "config/DataFolder.h"
+#include "model/CountryTable.h"
+#include "files/DataFolder.h"
 #include "config/ListFiles.h"
-#include "config/MainControls.h"
-#include "config/NextHopRecords.h"
-#include "config/ProxyTables.h"
+#include "model/MainControls.h"
+#include "model/NextHopRecords.h"
+#include "model/ProxyTables.h"
 #include "tests/support/ScriptedUserInterface.h"
-#include "routing/CountryData.h"
-#include "routing/LocalRanges.h"
+#include "hosts/CountryData.h"
+#include "hosts/LocalRanges.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace vantrel::configtest {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "config/DecryptText.h"
-#include "config/ProxyTables.h"
+#include "model/DecryptText.h"
+#include "model/ProxyTables.h"
 #include "tests/config/ConfigHarness.h"
 
 namespace vantrel {

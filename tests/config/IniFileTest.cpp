@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/DecryptText.h"
+#include "model/DecryptText.h"
 #include "config/IniFile.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/BlockedHosts.h"
-#include "routing/Addresses.h"
+#include "hosts/Addresses.h"
 #include "tests/config/ConfigHarness.h"
 
 namespace vantrel {

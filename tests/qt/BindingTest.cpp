@@ -19,9 +19,9 @@
 #include <memory>
 
 #include "app/qt/ControlBinding.h"
-#include "config/Controls.h"
-#include "config/CountryTable.h"
-#include "config/ProxyTables.h"
+#include "model/Controls.h"
+#include "model/CountryTable.h"
+#include "model/ProxyTables.h"
 
 namespace vantrel {
 namespace {

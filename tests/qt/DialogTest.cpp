@@ -16,8 +16,8 @@
 #include <memory>
 
 #include "app/qt/PropertiesDialogs.h"
-#include "config/ProxyTables.h"
-#include "config/RecordDialogs.h"
+#include "model/ProxyTables.h"
+#include "model/RecordDialogs.h"
 #include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {

@@ -10,7 +10,7 @@
 
 #include "app/MainWindow.h"
 #include "app/qt/RecordTableModel.h"
-#include "config/ProxyTables.h"
+#include "model/ProxyTables.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 

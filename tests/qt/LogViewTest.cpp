@@ -15,7 +15,7 @@
 
 #include "app/ScreenLog.h"
 #include "app/qt/LogView.h"
-#include "config/Controls.h"
+#include "model/Controls.h"
 
 namespace vantrel {
 namespace {

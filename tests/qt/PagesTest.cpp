@@ -20,7 +20,7 @@
 #include "app/WindowCommands.h"
 #include "app/qt/LogView.h"
 #include "app/qt/Pages.h"
-#include "config/ProxyTables.h"
+#include "model/ProxyTables.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 
 namespace vantrel::testsupport {
 

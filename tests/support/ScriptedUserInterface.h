@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "config/RecordDialogs.h"
-#include "config/UserInterface.h"
+#include "model/RecordDialogs.h"
+#include "model/UserInterface.h"
 
 namespace vantrel {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "config/ProxyTables.h"
-#include "config/RecordTable.h"
+#include "model/ProxyTables.h"
+#include "model/RecordTable.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/DnsResponder.h"
 #include "tests/support/LoopbackPeer.h"

@@ -22,7 +22,7 @@
 
 #include "app/qt/Application.h"
 #include "app/qt/DesktopFrontEnd.h"
-#include "config/DataFolder.h"
+#include "files/DataFolder.h"
 
 namespace {
 

@@ -1,0 +1,170 @@
+#include "hosts/CountryData.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "model/CountryTable.h"
+#include "files/DataFolder.h"
+#include "hosts/CountryCsv.h"
+#include "hosts/DataFiles.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr size_t kCodeWidth = 2;
+
+bool IsFileCode(const std::string& code) {
+  if (code.size() != 2) return false;
+  for (char c : code) {
+    const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+std::string Counted(size_t count, const std::string& thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+// Lines up to the last complete one: after a failed read a cut line must
+// not pass for a whole one.
+std::string_view CompleteLines(std::string_view data) {
+  const size_t end = data.find_last_of("\r\n");
+  return end == std::string_view::npos ? std::string_view() : data.substr(0, end + 1);
+}
+
+}  // namespace
+
+TCountryData::TCountryData(TMainControls& controls, TRecordTable& mtblCountries,
+                           TLocalRanges& ranges, TNextHopRecords& nextHops, TCommentSink comment)
+    : controls_(controls),
+      mtblCountries_(mtblCountries),
+      ranges_(ranges),
+      nextHops_(nextHops),
+      comment_(std::move(comment)) {}
+
+std::string TCountryData::LocalHostsFileName(const std::string& code) {
+  return "localhosts_" + code + ".dat";
+}
+
+bool TCountryData::ReadText(const std::filesystem::path& path, std::string& data,
+                            std::string_view& text) {
+  std::string error;
+  if (ReadWholeFile(path, data, error)) {
+    text = data;
+    return true;
+  }
+  comment_("Cannot read " + path.string() + ": " + error);
+  text = CompleteLines(data);
+  return false;
+}
+
+std::string TCountryData::CountryLabel(const std::string& code) const {
+  return "Country " + (code.empty() ? std::string("<none>") : code);
+}
+
+void TCountryData::LoadCountryList() {
+  using namespace country_fields;
+  mtblCountries_.DisableControls();
+  mtblCountries_.EmptyTable();
+  auto append = [this](std::string_view code, std::string_view name) {
+    mtblCountries_.Append();
+    // The table cuts each text to its field's width on a character boundary.
+    mtblCountries_.SetString(CountryCode, std::string(code));
+    mtblCountries_.SetString(CountryName, std::string(name));
+    mtblCountries_.Post();
+  };
+
+  const auto path = FindDataFile(kCountryListFile);
+  std::string data;
+  std::string_view text;
+  const bool complete = path && ReadText(*path, data, text);
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // an editor's byte-order mark
+
+  // An unreadable list still offers the default country; a partly read one
+  // keeps the rows read.
+  if (!path || (text.empty() && !complete)) {
+    append(kDefaultCountryCode, "South Africa");
+  } else {
+    for (std::string_view line : SplitLines(text)) {
+      append(line.substr(0, kCodeWidth), line.size() > 3 ? line.substr(3) : std::string_view());
+    }
+  }
+  mtblCountries_.First();
+  mtblCountries_.EnableControls();
+}
+
+void TCountryData::LoadCountryRanges(const std::string& code) {
+  // Hosts filed by the old country's ranges do not belong to the new one's
+  // lists: start from the new country's file.
+  const bool otherCountry = rangesLoaded_ && code != rangesCountry_;
+  ranges_.Clear();
+  rangesCountry_ = code;
+  rangesLoaded_ = true;
+  if (otherCountry) {
+    LoadLocalHostsFile(code);
+    controls_.lbInternational.Clear();
+  }
+
+  const std::string label = CountryLabel(code);
+  const auto path = FindDataFile(kRangesFile);
+  if (!path) {
+    comment_(label + ": no address ranges, " + kRangesFile + " not found in " +
+             DataFolder().string() + "; every host counts as international");
+    return;
+  }
+  const std::string name = path->filename().string();
+  std::string data;
+  std::string_view text;
+  ReadText(*path, data, text);
+
+  const TCountryLines lines = ReadCountryRanges(text, code, ranges_);
+  const size_t inverted = ranges_.Normalize();
+  if (const size_t skipped = lines.skipped + inverted; skipped > 0) {
+    comment_(label + ": " + Counted(skipped, "line") + " with unusable address bounds skipped in " +
+             name);
+  }
+  if (ranges_.Empty()) {
+    comment_(label + ": no address ranges in " + name + "; every host counts as international");
+  } else {
+    comment_(label + ": " + Counted(ranges_.Count(), "address range") + " from " + name);
+  }
+}
+
+void TCountryData::jvdbCountryChange(TControl& sender) {
+  LoadLocalHostsFile(controls_.jvdbCountry.Value());
+  controls_.lbInternational.Clear();
+  nextHops_.cbIntConClick(sender);
+}
+
+void TCountryData::LoadLocalHostsFile(const std::string& code) {
+  std::vector<std::string> hosts;
+  // A code that could lead out of the data folder names no file.
+  const bool nameable = code.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+  const auto path = nameable ? FindDataFile(LocalHostsFileName(code)) : std::nullopt;
+  if (path) {
+    std::string data;
+    std::string_view text;
+    ReadText(*path, data, text);
+    for (std::string_view line : SplitLines(text)) hosts.emplace_back(line);
+  }
+  controls_.lbLocal.SetItems(std::move(hosts));
+}
+
+void TCountryData::SaveLocalHostsFile(const std::string& code) {
+  if (!IsFileCode(code) || !rangesLoaded_ || code != rangesCountry_) return;
+  std::string text;
+  for (const std::string& host : controls_.lbLocal.Items()) {
+    text += host;
+    text += '\n';
+  }
+  const auto path = DataPath(LocalHostsFileName(code));
+  std::string error;
+  if (!WriteFileAtomically(path, text, error)) {
+    comment_("Unable to write to " + path.string() + ": " + error);
+  }
+}
+
+}  // namespace vantrel

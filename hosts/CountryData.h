@@ -1,0 +1,67 @@
+#pragma once
+// The data behind "local": the country list of "Local Country:", the chosen
+// country's address ranges from GeoIPCountryWhoIs.csv, and per country the
+// file of host names already found local (localhosts_<CC>.dat), all in the
+// data folder. A missing or unreadable file never stops anything; what
+// happened is said in one log line.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "model/Controls.h"
+#include "model/MainControls.h"
+#include "model/NextHopRecords.h"
+#include "model/RecordTable.h"
+#include "hosts/LocalRanges.h"
+
+namespace vantrel {
+
+// A message line shown whatever the screen-log setting.
+using TCommentSink = std::function<void(const std::string& message)>;
+
+class TCountryData {
+ public:
+  static constexpr const char* kDefaultCountryCode = "ZA";
+  static constexpr const char* kCountryListFile = "countries.dat";
+  static constexpr const char* kRangesFile = "GeoIPCountryWhoIs.csv";
+
+  TCountryData(TMainControls& controls, TRecordTable& mtblCountries, TLocalRanges& ranges,
+               TNextHopRecords& nextHops, TCommentSink comment);
+
+  // Fills the country table from countries.dat, or with South Africa alone
+  // when there is no such file.
+  void LoadCountryList();
+  // Rebuilds the local-range table for a country and says how it went.
+  void LoadCountryRanges(const std::string& code);
+  // The change event of "Local Country:".
+  void jvdbCountryChange(TControl& sender);
+  // lbLocal from the country's local-host file, or empty without one.
+  void LoadLocalHostsFile(const std::string& code);
+  // Writes lbLocal to the country's local-host file. Only for a code of two
+  // letters or digits, and only for the country whose ranges are loaded:
+  // hosts found by one country's ranges never go into another's file. A
+  // failure is logged and goes no further.
+  void SaveLocalHostsFile(const std::string& code);
+
+  // The country LoadCountryRanges last loaded.
+  const std::string& RangesCountry() const { return rangesCountry_; }
+  static std::string LocalHostsFileName(const std::string& code);
+
+ private:
+  std::string CountryLabel(const std::string& code) const;
+  // The text of a data file; after a failed read, logged, its complete
+  // lines, and false.
+  bool ReadText(const std::filesystem::path& path, std::string& data, std::string_view& text);
+
+  TMainControls& controls_;
+  TRecordTable& mtblCountries_;
+  TLocalRanges& ranges_;
+  TNextHopRecords& nextHops_;
+  TCommentSink comment_;
+  std::string rangesCountry_;
+  bool rangesLoaded_ = false;
+};
+
+}  // namespace vantrel
