@@ -7,6 +7,15 @@
 
 namespace vantrel {
 
+namespace {
+
+bool IsControlByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+}
+
+}  // namespace
+
 TLocalTime LocalNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm tm{};
@@ -48,23 +57,43 @@ std::string HexDump(std::string_view data) {
     out.append(kHexWidth - (out.size() - hexStart), ' ');
     for (size_t i = 0; i < count; ++i) {
       const char c = data[start + i];
-      out += static_cast<unsigned char>(c) < 32 ? '.' : c;
+      out += static_cast<unsigned char>(c) < 32 || c == 0x7F ? '.' : c;
     }
     out += "\r\n";
   }
   return out;
 }
 
-std::string MakePrintable(std::string_view data) {
-  std::string out(data);
-  for (char& c : out) {
-    if (c == '\n') {
-      c = ' ';
-    } else if (c != '\r' && static_cast<unsigned char>(c) < 32) {
-      c = '.';
+std::string EscapeControlBytes(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (!IsControlByte(c)) {
+      out += c;
+      continue;
     }
+    const auto byte = static_cast<unsigned char>(c);
+    out += "\\x";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
   }
   return out;
+}
+
+std::vector<std::string> DataLines(std::string_view data) {
+  std::vector<std::string> lines;
+  while (!data.empty()) {
+    const size_t end = data.find('\n');
+    std::string_view line = data.substr(0, end);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    lines.push_back(EscapeControlBytes(line));
+    if (end == std::string_view::npos) break;
+    data.remove_prefix(end + 1);
+  }
+  return lines;
 }
 
 }  // namespace vantrel

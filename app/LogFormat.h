@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel {
 
@@ -22,9 +23,16 @@ std::string FormatTimestamp(const TLocalTime& time);
 std::string LogFileName(const TLocalTime& time);
 
 // Sixteen bytes a line: offset, hex area padded to 48 columns with "-"
-// after the eighth byte, then the bytes as text; every line ends in CR LF.
+// after the eighth byte, then the bytes as text (control bytes as "."); every
+// line ends in CR LF.
 std::string HexDump(std::string_view data);
-// Same length: LF becomes a blank, CR stays, other control bytes become ".".
-std::string MakePrintable(std::string_view data);
+
+// A control byte (below 0x20 but tab, and 0x7F) as "\xNN", the rest as it
+// is: whatever a client or peer sends can neither start a forged log line
+// nor drive the terminal that shows the log.
+std::string EscapeControlBytes(std::string_view text);
+// The data as log lines: cut at each LF (a CR before it goes with it), each
+// line escaped; a final LF opens no further line.
+std::vector<std::string> DataLines(std::string_view data);
 
 }  // namespace vantrel

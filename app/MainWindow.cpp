@@ -135,7 +135,15 @@ bool TfrmVantrelMain::FormCreate() {
   controls.lblName.SetCaption(kProgramTitle);
   autostart.Refresh();
   std::error_code error;
-  std::filesystem::create_directories(DataPath("log"), error);
+  const auto logFolder = DataPath("log");
+  std::filesystem::create_directories(logFolder, error);
+  // With Detailed Log the files hold clients' credentials: the folder is
+  // the user's alone, whatever the umask.
+  std::error_code ignored;
+  if (!error) {
+    std::filesystem::permissions(logFolder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ignored);
+  }
   countries.LoadCountryList();
   // Before the configuration: the change step a refresh runs is undone by
   // the SetChanged(false) below. A file error must not end start-up.
@@ -162,6 +170,7 @@ bool TfrmVantrelMain::FormCreate() {
 
 TfrmVantrelMain::~TfrmVantrelMain() {
   lifecycle.destroying = true;
+  log.FlushRepeats();
   tunnels.StopTunnels();
 }
 

@@ -300,7 +300,7 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
   c->Socks4Reply = true;
   c->Socks4ReplyBytes = request.ReplyBytes;
   data = request.Header;
-  if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS4 connect\r\n", true);
+  if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS4 connect", true);
 }
 
 void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyClient* c,

@@ -124,6 +124,7 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
       std::fflush(stdout);
     } else if (signal == SIGHUP) {
       window.configFile.btnCancelClick(window.controls.btnCancel);
+      window.log.ReopenLogFile();  // after a rotation
       window.log.DoComment("Configuration reloaded", false);
     } else {
       // Wayland sessions and systemd end us this way: a session end.

@@ -6,10 +6,12 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sys/stat.h>
 #include <string>
 
 #include "app/MainWindow.h"
 #include "files/DataFolder.h"
+#include "net/EventLoop.h"
 #include "tests/support/ScriptedUserInterface.h"
 
 namespace vantrel {
@@ -92,15 +94,117 @@ TEST_F(ActivityLogTest, DebugModeShowsAHexDumpInTheCallersColour) {
   EXPECT_EQ(lines[0].find('x'), lines[1].find('x'));
 }
 
-TEST_F(ActivityLogTest, ScreenGetsPrintableTextWhileTheFileGetsRawBytes) {
+// Whatever a client or peer sends, the screen and the file get one line per
+// line of data and no control byte but tab: a forged stamp or a terminal
+// escape shows as text.
+TEST_F(ActivityLogTest, ControlBytesAreEscapedAndDataLinesAreLogLines) {
   c().cbLogging.SetChecked(true);
   c().cbWriteLog.SetChecked(true);
   c().cbDetailedLog.SetChecked(true);
-  const std::string request = "GET http://a/ HTTP/1.0\r\n\r\n";
-  window.log.LogIt(request, "26 bytes received from Client", clGreen);
-  EXPECT_EQ(LastEntry().text, "GET http://a/ HTTP/1.0\r \r ");
+  struct Case {
+    const char* name;
+    std::string message;
+    std::string data;  // empty: a message line alone
+    std::string screen;  // the message line, then the data entry
+    std::string file;
+  };
+  const std::string stamp = "2025/01/01 12:00:00 ";
+  const Case cases[] = {
+      {"request header", "26 bytes received from Client",
+       "GET http://a/ HTTP/1.0\r\nX:\ty\r\n\r\n",
+       stamp + "[26 bytes received from Client]\nGET http://a/ HTTP/1.0\nX:\ty\n\n",
+       stamp + "[26 bytes received from Client]\r\nGET http://a/ HTTP/1.0\r\nX:\ty\r\n\r\n"},
+      {"forged line in a message", "Client 1 requests evil\n2026/12/07 10:00:00 [forged]", "",
+       stamp + "[Client 1 requests evil\\x0A2026/12/07 10:00:00 [forged]]\n",
+       stamp + "[Client 1 requests evil\\x0A2026/12/07 10:00:00 [forged]]\r\n"},
+      {"terminal escape in a message", "a.b\x1b]0;pwned\x07\x7f:443", "",
+       stamp + "[a.b\\x1B]0;pwned\\x07\\x7F:443]\n", stamp + "[a.b\\x1B]0;pwned\\x07\\x7F:443]\r\n"},
+      {"bare CR, NUL and bytes above 0x7F in data", "m",
+       std::string("a\rb\0c\xe9\n", 7),
+       stamp + "[m]\na\\x0Db\\x00c\xe9\n", stamp + "[m]\r\na\\x0Db\\x00c\xe9\r\n"},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    window.memStatus.Clear();
+    fs::remove(folder / "log" / "20250101.log");
+    window.log.ReopenLogFile();
+    if (t.data.empty()) {
+      window.log.DoComment(t.message, false);
+    } else {
+      window.log.LogIt(t.data, t.message, clGreen);
+    }
+    std::string screen;
+    for (const auto& entry : window.memStatus.Entries()) screen += entry.text + "\n";
+    EXPECT_EQ(screen, t.screen);
+    EXPECT_EQ(FileText("20250101.log"), t.file);
+  }
+  // A line written to the file alone is escaped too.
+  window.log.WriteLogLine("exception waiting for DNS result: a\r\nb");
   EXPECT_EQ(FileText("20250101.log"),
-            "2025/01/01 12:00:00 [26 bytes received from Client]\r\n" + request + "\r\n");
+            cases[3].file + "exception waiting for DNS result: a\\x0D\\x0Ab\r\n");
+}
+
+// Folder and files hold credentials with Detailed Log: the user's alone,
+// even under umask 0 and for a file an older version left readable.
+TEST_F(ActivityLogTest, TheLogFolderAndFilesAreTheUsersAlone) {
+  const mode_t old = ::umask(0);
+  fs::remove_all(folder / "log");
+  TScriptedUserInterface otherUi;
+  TfrmVantrelMain other{otherUi, [this] { return now; }};
+  other.FormCreate();
+  std::ofstream(folder / "log" / "20241231.log") << "old\r\n";
+  fs::permissions(folder / "log" / "20241231.log", fs::perms(0644));
+  other.controls.cbWriteLog.SetChecked(true);
+  other.log.DoComment("today", false);
+  now = {2024, 12, 31, 12, 0, 0};
+  other.log.DoComment("yesterday", false);
+  ::umask(old);
+  EXPECT_EQ(fs::status(folder / "log").permissions(), fs::perms(0700));
+  EXPECT_EQ(fs::status(folder / "log" / "20250101.log").permissions(), fs::perms(0600));
+  EXPECT_EQ(fs::status(folder / "log" / "20241231.log").permissions(), fs::perms(0600));
+}
+
+// The day's file stays open between lines: a rotation that moves it away
+// takes the lines until the reopen (SIGHUP), then the name is used again.
+TEST_F(ActivityLogTest, TheDaysFileStaysOpenUntilReopened) {
+  c().cbWriteLog.SetChecked(true);
+  window.log.DoComment("one", false);
+  fs::rename(folder / "log" / "20250101.log", folder / "log" / "rotated");
+  window.log.DoComment("two", false);
+  EXPECT_FALSE(fs::exists(folder / "log" / "20250101.log"));
+  window.log.ReopenLogFile();
+  window.log.DoComment("three", false);
+  const std::string stamp = "2025/01/01 12:00:00 ";
+  std::ifstream in(folder / "log" / "rotated", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            stamp + "[one]\r\n" + stamp + "[two]\r\n");
+  EXPECT_EQ(FileText("20250101.log"), stamp + "[three]\r\n");
+}
+
+// 5,000 refused connects in one second make two lines; the count comes
+// with the next different line, or by itself a second later.
+TEST_F(ActivityLogTest, RepeatsWithinASecondBecomeOneLineAndACount) {
+  c().cbWriteLog.SetChecked(true);
+  const std::string stamp = "2025/01/01 12:00:00 ";
+  for (int i = 0; i < 5000; ++i) window.log.DoComment("client 10.0.0.9 connection rejected", false);
+  window.log.DoComment("Proxy Stopped", false);
+  now = {2025, 1, 1, 12, 0, 1};
+  window.log.DoComment("Proxy Stopped", false);  // a later second: a line of its own
+  window.log.DoComment("Proxy Stopped", false);
+  const std::string screen[] = {
+      stamp + "[client 10.0.0.9 connection rejected]",
+      stamp + "[client 10.0.0.9 connection rejected] (repeated 4999 times)",
+      stamp + "[Proxy Stopped]",
+      "2025/01/01 12:00:01 [Proxy Stopped]",
+  };
+  ASSERT_EQ(window.memStatus.EntryCount(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(window.memStatus.Entries()[i].text, screen[i]);
+  EXPECT_EQ(FileText("20250101.log"),
+            screen[0] + "\r\n" + screen[1] + "\r\n" + screen[2] + "\r\n" + screen[3] + "\r\n");
+  // Nothing else comes: the count is written by the timer.
+  ASSERT_TRUE(net::EventLoop::Default().RunUntil(
+      [&] { return window.memStatus.EntryCount() == 5; }, std::chrono::seconds(10)));
+  EXPECT_EQ(window.memStatus.Entries()[4].text, screen[3] + " (repeated 1 times)");
 }
 
 TEST_F(ActivityLogTest, LogSwitchesEnableEachOtherAndMarkChanged) {
@@ -191,12 +295,19 @@ TEST_F(ActivityLogTest, UnwritableLogTurnsLogToDiskOffAndSaysSoOnce) {
     reports += entry.text.find("Error writing log") != std::string::npos;
   }
   EXPECT_EQ(reports, 1);
+
+  // Once the folder is back and the box on again, the file is opened anew.
+  fs::remove(folder / "log");
+  fs::create_directory(folder / "log");
+  c().cbWriteLog.SetChecked(true);
+  window.log.DoComment("third", false);
+  EXPECT_EQ(FileText("20250101.log"), "2025/01/01 12:00:00 [third]\r\n");
 }
 
 TEST_F(ActivityLogTest, TheDataLineAboveTenThousandLinesEmptiesTheScreen) {
   c().cbLogging.SetChecked(true);
   c().cbDetailedLog.SetChecked(true);
-  for (int i = 0; i < 9998; ++i) window.log.DoComment("filler", false);
+  for (int i = 0; i < 9998; ++i) window.log.DoComment("filler " + std::to_string(i), false);
   window.log.LogIt("x", "data", clGreen);  // message line 9999, data line 10000
   EXPECT_EQ(window.memStatus.LineCount(), 10000u);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/LogFormat.h"
 
@@ -42,8 +43,8 @@ TEST(HexDump, ShortLastLineKeepsTheTextColumn) {
   const std::string line2 = dump.substr(second);
   EXPECT_EQ(line2.substr(0, 5), "0010 ");
   EXPECT_EQ(line2.substr(5, 48), "01 FF 7F 0D 1F 20 " + std::string(30, ' '));
-  // Control bytes show as '.', others (a blank too) as they are.
-  EXPECT_EQ(line2.substr(53), std::string(".\xff\x7f.. ", 6) + "\r\n");
+  // Control bytes (DEL too) show as '.', others (a blank too) as they are.
+  EXPECT_EQ(line2.substr(53), std::string(".\xff... ", 6) + "\r\n");
   EXPECT_EQ(dump.substr(53, 16), "ABCDEFGHIJKLMNOP");
 }
 
@@ -53,10 +54,21 @@ TEST(HexDump, OffsetWrapsAfterFFFF) {
   EXPECT_EQ(dump.substr(0x1000u * 71, 5), "0000 ");
 }
 
-TEST(MakePrintable, LineFeedsBecomeBlanksCarriageReturnsStay) {
-  const std::string in("GET / HTTP/1.0\r\n\r\n\x00\x1f\x20\x7f\xe9", 23);
-  const std::string out = MakePrintable(in);
-  EXPECT_EQ(out, std::string("GET / HTTP/1.0\r \r ..\x20\x7f\xe9", 23));
+TEST(DataLines, EachLineIsALogLineWithItsControlBytesEscaped) {
+  struct Case {
+    std::string data;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"GET / HTTP/1.0\r\nHost: a\r\n\r\n", {"GET / HTTP/1.0", "Host: a", ""}},
+      {"no end", {"no end"}},
+      {"bare\nLF\n", {"bare", "LF"}},
+      {std::string("\x00\x1f\x20\x7f\xe9\t\r", 7), {"\\x00\\x1F \\x7F\xe9\t\\x0D"}},
+      {"a\r\rb\r\n", {"a\\x0D\\x0Db"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DataLines(c.data), c.lines) << c.data;
+  EXPECT_EQ(EscapeControlBytes("\x1b]0;x\x07"), "\\x1B]0;x\\x07");
 }
 
 TEST(Timestamp, FormatsLocalTimeWithFixedWidths) {

@@ -395,6 +395,7 @@ TEST_F(Socks4, ConnectRequestsAreGrantedOnceTheTunnelExists) {
     const char* name;
     std::vector<std::string> pieces;
   };
+  c().cbLogging.SetChecked(true);
   const int p = origin.Port();
   const std::string plain = Request();
   const std::vector<Case> cases = {
@@ -421,6 +422,9 @@ TEST_F(Socks4, ConnectRequestsAreGrantedOnceTheTunnelExists) {
     ASSERT_TRUE(WaitFor([&] { return origin.Last().In().size() >= plain.size(); }));
     EXPECT_EQ(origin.Last().In(), plain);
   }
+  // The program's own line is one line, like any other.
+  const std::string screen = ScreenText();
+  EXPECT_NE(screen.find(" [Converted to SOCKS4 connect]\n"), std::string::npos) << screen;
 }
 
 TEST_F(Socks4, RefusalsAreAnsweredAndClosed) {
@@ -544,6 +548,8 @@ TEST_F(Routing, TrafficPageShowsTotalsAndPlainCounters) {
   w().counters.CountBytes(-62, 8080, true);
   w().counters.CountBytes(int64_t{1} << 32, 80, false);
   w().totals.ShowTotals();
+  EXPECT_EQ(w().totals.lblIntBytesRTotal.Caption(), "2,000");
+  EXPECT_EQ(w().totals.lblIntBytesSTotal.Caption(), "62");
   EXPECT_EQ(w().totals.lblIntBytesAllTotal.Caption(), "2,062");
   EXPECT_EQ(w().totals.lblLocalBytesRTotal.Caption(), "4,294,967,296");
   EXPECT_EQ(w().totals.TrafficPage(),
