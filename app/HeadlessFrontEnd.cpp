@@ -47,18 +47,20 @@ void THeadlessUserInterface::Notify(const std::string& title, const std::string&
 
 TLogPrinter::TLogPrinter(TScreenLog& log, std::FILE* out) : log_(log), out_(out) {
   watch_ = log_.Watch([this](TScreenLogEvent event, const TLogEntry& entry) {
-    if (event != TScreenLogEvent::Added) return;
+    if (event != TScreenLogEvent::Added || stopped_) return;
     for (const std::string& line : TScreenLog::ScreenLines(entry.text)) {
       std::fwrite(line.data(), 1, line.size(), out_);
       std::fputc('\n', out_);
     }
-    std::fflush(out_);
+    // SIGPIPE is ignored: a closed pipe shows here as a failed write.
+    if (std::fflush(out_) != 0 || std::ferror(out_)) stopped_ = true;
   });
 }
 
 namespace {
 
 void PrintTrafficPage(TfrmVantrelMain& window) {
+  if (std::ferror(stdout)) return;
   const std::string page = window.totals.TrafficPage();
   std::fwrite(page.data(), 1, page.size(), stdout);
   std::fflush(stdout);
@@ -106,6 +108,8 @@ int RunHeadless(const TCommandLine& line) {
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them.
       window.configFile.btnCancelClick(window.controls.btnCancel);
+      // After a rotation the day's file is opened afresh by name.
+      window.log.ReopenLogFile();
       window.log.DoComment("Configuration reloaded", false);
       return;
     }
@@ -137,6 +141,7 @@ int RunHeadless(const TCommandLine& line) {
 
   loop.Run();
   loop.OnUnhandledException = nullptr;
+  window.log.FlushRepeats();
   PrintTrafficPage(window);
   // The end of a session: a changed configuration is saved without asking.
   if (window.changes.IsChanged() && !window.configFile.btnSaveClick(window.controls.btnSave)) {

@@ -32,14 +32,17 @@ class THeadlessUserInterface : public TUserInterface {
 };
 
 // Prints every line added to the screen log, as the screen shows it, and
-// flushes at once so a reader sees each line as it happens.
+// flushes at once so a reader sees each line as it happens. A reader that
+// went away (`| head`) ends the printing, not the program.
 class TLogPrinter {
  public:
   TLogPrinter(TScreenLog& log, std::FILE* out);
+  bool Stopped() const { return stopped_; }
 
  private:
   TScreenLog& log_;
   std::FILE* out_;
+  bool stopped_ = false;
   TSubscription watch_;
 };
 

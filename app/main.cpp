@@ -1,6 +1,8 @@
 #include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,9 +36,7 @@ int RunImport(const vantrel::TCommandLine& line) {
   return routing::RunCountryImport(*line.importCountry, options, stdout, stderr);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   using namespace vantrel;
   TCommandLine line;
   try {
@@ -71,4 +71,18 @@ int main(int argc, char** argv) {
   if (!line.headless) return RunDesktop(line, argc, argv);
 #endif
   return RunHeadless(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader of our output that went away must not end the service before
+  // it saves; sockets already send without the signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("vantrel: out of memory\n", stderr);
+    return 1;
+  }
 }
