@@ -81,7 +81,7 @@ void TAdapterDiscovery::ReadFileRows() {
   std::string data;
   std::string error;
   if (!ReadWholeFile(path, data, error)) {
-    throw EAdapterFileError("Cannot read " + path.string() + ": " + error);
+    throw EAdapterFileError(ReadFailureText(path, error));
   }
   for (std::string_view line : SplitLines(data)) {
     const size_t close = line.find("},");

@@ -77,7 +77,7 @@ void CheckIni(std::vector<std::string>& out) {
   const TReadResult read = ReadFileIfPresent(path, data, error);
   if (read == TReadResult::Missing) return;
   if (read == TReadResult::Failed) {
-    out.push_back(path + ": cannot be read: " + error);
+    out.push_back(path + (error == kFileTooLarge ? ": " : ": cannot be read: ") + error);
     return;
   }
   const TIniFile ini(data);
@@ -119,8 +119,10 @@ bool ReadList(const char* name, std::string& path, std::vector<std::string>& lin
               std::vector<std::string>& out) {
   path = DataPath(name).string();
   std::string data, error;
-  const TReadResult read = ReadFileIfPresent(path, data, error);
-  if (read == TReadResult::Failed) out.push_back(path + ": cannot be read: " + error);
+  const TReadResult read = ReadFileIfPresent(path, data, error, kListFileLimit);
+  if (read == TReadResult::Failed) {
+    out.push_back(path + (error == kFileTooLarge ? ": " : ": cannot be read: ") + error);
+  }
   if (read != TReadResult::Read) return false;
   lines = TListFiles::FileLines(data);
   return true;

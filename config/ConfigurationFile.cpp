@@ -92,8 +92,8 @@ bool TConfigurationFile::LoadConfiguration() {
   std::string data, error;
   bool ok = true;
   if (ReadFileIfPresent(path, data, error) == TReadResult::Failed) {
-    comment_("Cannot read " + path.string() + ": " + error);
-    ui_.ShowError("Cannot read " + path.string() + ": " + error);
+    comment_(ReadFailureText(path, error));
+    ui_.ShowError(ReadFailureText(path, error));
     data.clear();
     ok = false;
   }

@@ -52,26 +52,29 @@ std::vector<std::string> TListFiles::FileLines(std::string_view text) {
 int TListFiles::ReadMemo(const char* name, TMemo& memo) {
   const auto path = DataPath(name);
   std::string data, error;
-  switch (ReadFileIfPresent(path, data, error)) {
+  switch (ReadFileIfPresent(path, data, error, kListFileLimit)) {
     case TReadResult::Read: memo.SetLines(FileLines(data)); return 1;
     case TReadResult::Missing: return 0;
     case TReadResult::Failed: break;
   }
-  comment_("Cannot read " + path.string() + ": " + error);
-  return -1;
+  comment_(ReadFailureText(path, error));
+  if (error != kFileTooLarge) return -1;
+  tooLarge_.insert(name);
+  return -2;
 }
 
 bool TListFiles::Load() {
+  tooLarge_.clear();
   const int allowed = ReadMemo(kAllowedFile, controls_.memIncoming);
-  if (allowed == 0) controls_.memIncoming.SetLines(DefaultAddressLines());
+  if (allowed == 0 || allowed == -2) controls_.memIncoming.SetLines(DefaultAddressLines());
   const int bypass = ReadMemo(kBypassFile, controls_.memBypass);
-  if (bypass == 0) controls_.memBypass.SetLines(DefaultAddressLines());
+  if (bypass == 0 || bypass == -2) controls_.memBypass.SetLines(DefaultAddressLines());
   RebuildAddressLists();
   const int blocked = ReadMemo(kBlockedFile, controls_.memBlockedHosts);
-  if (blocked == 0) controls_.memBlockedHosts.SetLines({});
+  if (blocked == 0 || blocked == -2) controls_.memBlockedHosts.SetLines({});
   // An unreadable file must not be replaced by what little the memo holds.
-  if (blocked >= 0) RebuildBlockedHosts();
-  return allowed >= 0 && bypass >= 0 && blocked >= 0;
+  if (blocked != -1) RebuildBlockedHosts();
+  return allowed != -1 && bypass != -1 && blocked != -1;
 }
 
 bool TListFiles::Save(std::string& error) {
@@ -81,6 +84,7 @@ bool TListFiles::Save(std::string& error) {
       {kBlockedFile, &controls_.memBlockedHosts},
   };
   for (const auto& [name, memo] : files) {
+    if (tooLarge_.count(name) != 0) continue;
     const auto path = DataPath(name);
     std::string reason;
     if (!WriteFileAtomically(path, FileText(memo->Lines()), reason)) {
@@ -110,10 +114,11 @@ void TListFiles::RebuildBlockedHosts() {
   const auto path = DataPath(kBlockedFile);
   const std::string text = FileText(blockedHostList_);
   std::string old, error;
-  const TReadResult read = ReadFileIfPresent(path, old, error);
+  const TReadResult read = ReadFileIfPresent(path, old, error, kListFileLimit);
   // Rewritten only when the cleaning changed something: a load must not
-  // touch a file that is already clean.
-  if (read == TReadResult::Read ? old == text : (read == TReadResult::Missing && text.empty())) {
+  // touch a file that is already clean, nor one it could not read.
+  if (read == TReadResult::Failed ||
+      (read == TReadResult::Read ? old == text : (read == TReadResult::Missing && text.empty()))) {
     return;
   }
   if (!WriteFileAtomically(path, text, error)) {

@@ -5,6 +5,7 @@
 // reads. The lists change only at a load and at "Save Changes".
 
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,10 +32,12 @@ class TListFiles {
   // The last step of the configuration load: the three memos from their
   // files (or their defaults), then the three lists. False when a file was
   // there but could not be read; that is logged with its path and reason,
-  // and its memo is left as it was.
+  // and its memo is left as it was. A file too large to read is logged
+  // ("<path>: file too large") and the load goes on as if it were missing.
   bool Load();
   // Writes the three memos to their files, each replaced atomically. Stops
-  // at the first failure with "Unable to write to <path>: <reason>".
+  // at the first failure with "Unable to write to <path>: <reason>". A file
+  // the last load found too large is kept as it is.
   bool Save(std::string& error);
 
   // A range list from an address memo; lines that are no address or range
@@ -61,7 +64,7 @@ class TListFiles {
   static std::vector<std::string> FileLines(std::string_view text);
 
  private:
-  // 1: read, 0: missing, -1: failed (logged).
+  // 1: read, 0: missing, -1: failed, -2: too large (both logged).
   int ReadMemo(const char* name, TMemo& memo);
 
   TMainControls& controls_;
@@ -71,6 +74,9 @@ class TListFiles {
   std::vector<std::string> allowedIPList_;
   std::vector<std::string> bypassIPList_;
   std::vector<std::string> blockedHostList_;
+  // Files the last load left alone for their size: a save must not replace
+  // them with the defaults that stood in.
+  std::set<std::string> tooLarge_;
 };
 
 }  // namespace vantrel

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -45,8 +47,8 @@ fs::path WriteTarget(fs::path path) {
 
 }  // namespace
 
-bool ReadWholeFile(const fs::path& path, std::string& data, std::string& error) {
-  switch (ReadFileIfPresent(path, data, error)) {
+bool ReadWholeFile(const fs::path& path, std::string& data, std::string& error, size_t limit) {
+  switch (ReadFileIfPresent(path, data, error, limit)) {
     case TReadResult::Read: return true;
     case TReadResult::Missing: error = std::strerror(ENOENT); return false;
     case TReadResult::Failed: break;
@@ -54,7 +56,13 @@ bool ReadWholeFile(const fs::path& path, std::string& data, std::string& error) 
   return false;
 }
 
-TReadResult ReadFileIfPresent(const fs::path& path, std::string& data, std::string& error) {
+std::string ReadFailureText(const fs::path& path, const std::string& error) {
+  if (error == kFileTooLarge) return path.string() + ": " + kFileTooLarge;
+  return "Cannot read " + path.string() + ": " + error;
+}
+
+TReadResult ReadFileIfPresent(const fs::path& path, std::string& data, std::string& error,
+                              size_t limit) {
   data.clear();
   error.clear();
   // Non-blocking open: a FIFO in the file's place must not hang start-up.
@@ -73,11 +81,19 @@ TReadResult ReadFileIfPresent(const fs::path& path, std::string& data, std::stri
     error = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
     return TReadResult::Failed;
   }
+  auto tooLarge = [&] {
+    std::string().swap(data);
+    error = kFileTooLarge;
+    return TReadResult::Failed;
+  };
+  // Before any memory is taken: a sparse file may claim gigabytes.
+  if (static_cast<uint64_t>(info.st_size) > limit) return tooLarge();
   // The size is a hint: the file may grow or shrink while we read.
   data.resize(static_cast<size_t>(info.st_size) + 1);
   size_t filled = 0;
   for (;;) {
-    if (filled == data.size()) data.resize(data.size() * 2);
+    if (filled > limit) return tooLarge();
+    if (filled == data.size()) data.resize(std::min(data.size() * 2, limit + 1));
     const ssize_t n = ::read(fd.Get(), data.data() + filled, data.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;

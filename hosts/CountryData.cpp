@@ -52,11 +52,11 @@ std::string TCountryData::LocalHostsFileName(const std::string& code) {
 bool TCountryData::ReadText(const std::filesystem::path& path, std::string& data,
                             std::string_view& text) {
   std::string error;
-  if (ReadWholeFile(path, data, error)) {
+  if (ReadWholeFile(path, data, error, kDataFileLimit)) {
     text = data;
     return true;
   }
-  comment_("Cannot read " + path.string() + ": " + error);
+  comment_(ReadFailureText(path, error));
   text = CompleteLines(data);
   return false;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <set>
 #include <tuple>
@@ -46,8 +47,10 @@ std::string ErrnoText(int code) {
   return std::strerror(code);
 }
 
-// The whole file in one read where the system allows it.
-bool ReadWholeFile(const std::filesystem::path& path, std::string& text, std::string& error) {
+// The whole file in one read where the system allows it; pipes and other
+// streams too, up to the bound.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& text, std::string& error,
+                   size_t limit = kDataFileLimit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = ErrnoText(errno);
@@ -59,12 +62,20 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& text, std::st
     ::close(fd);
     return false;
   }
+  auto tooLarge = [&] {
+    std::string().swap(text);
+    error = kFileTooLarge;
+    ::close(fd);
+    return false;
+  };
+  if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > limit) return tooLarge();
   // Pipes and other streams report no size; grow as they deliver.
   size_t capacity = S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : 65536;
   text.resize(capacity);
   size_t used = 0;
   for (;;) {
-    if (used == text.size()) text.resize(text.size() * 2);
+    if (used > limit) return tooLarge();
+    if (used == text.size()) text.resize(std::min(text.size() * 2, limit + 1));
     const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -321,7 +332,12 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
   for (size_t i = 0; i < request.files.size(); ++i) {
     std::string error;
     if (!ReadWholeFile(request.files[i], texts[i], error)) {
-      std::fprintf(err, "vantrel: cannot read %s: %s\n", request.files[i].c_str(), error.c_str());
+      if (error == kFileTooLarge) {
+        std::fprintf(err, "vantrel: %s: %s\n", request.files[i].c_str(), kFileTooLarge);
+      } else {
+        std::fprintf(err, "vantrel: cannot read %s: %s\n", request.files[i].c_str(),
+                     error.c_str());
+      }
       return 1;
     }
   }

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "config/BlockedHosts.h"
+#include "files/FileIO.h"
 #include "hosts/Addresses.h"
 #include "tests/config/ConfigHarness.h"
 
@@ -91,6 +93,46 @@ TEST(BlockedHostsTest, CleaningGivesSortedLowerCaseNames) {
 }
 
 class ListFilesTest : public TDataFolderTest {};
+
+// Lists written on Windows: no CR reaches the memo or the list, and a save
+// writes LF alone.
+TEST_F(ListFilesTest, CrLfAddressListsLoadWithoutCarriageReturnsAndSaveWithLf) {
+  Write("allowedip.dat", "127.0.0.1\r\n10.0.0.1 - 10.0.0.9\r\n");
+  Write("bypassip.dat", "192.168.1.0-192.168.1.255\r\n");
+  TConfigHarness h;
+  ASSERT_TRUE(h.Load());
+  EXPECT_EQ(h.controls.memIncoming.Lines(),
+            (std::vector<std::string>{"127.0.0.1", "10.0.0.1 - 10.0.0.9"}));
+  EXPECT_EQ(h.controls.memBypass.Lines(), std::vector<std::string>{"192.168.1.0-192.168.1.255"});
+  EXPECT_EQ(h.lists.AllowedIPList(), (std::vector<std::string>{"127.000.000.001-127.000.000.001",
+                                                               "010.000.000.001-010.000.000.009"}));
+  EXPECT_EQ(h.bypassList, std::vector<std::string>{"192.168.001.000-192.168.001.255"});
+  std::string error;
+  ASSERT_TRUE(h.lists.Save(error)) << error;
+  EXPECT_EQ(Read("allowedip.dat"), "127.0.0.1\n10.0.0.1 - 10.0.0.9\n");
+  EXPECT_EQ(Read("bypassip.dat"), "192.168.1.0-192.168.1.255\n");
+}
+
+// A list too large to read is logged, stands aside for the defaults, and
+// is neither rewritten by the load nor replaced by a save.
+TEST_F(ListFilesTest, AListTooLargeIsLeftAsItIsAndTheLoadGoesOn) {
+  for (const char* name : {"allowedip.dat", "blockedhosts.dat"}) {
+    SCOPED_TRACE(name);
+    Write(name, "");
+    fs::resize_file(folder / name, kListFileLimit + 1);  // sparse
+    TConfigHarness h;
+    EXPECT_TRUE(h.Load());
+    EXPECT_NE(std::find(h.comments.begin(), h.comments.end(),
+                        (folder / name).string() + ": file too large"),
+              h.comments.end());
+    EXPECT_EQ(h.lists.AllowedIPList().size(), 4u);  // the defaults
+    EXPECT_TRUE(h.lists.BlockedHostList().empty());
+    std::string error;
+    ASSERT_TRUE(h.lists.Save(error)) << error;
+    EXPECT_EQ(fs::file_size(folder / name), kListFileLimit + 1);
+    fs::remove(folder / name);
+  }
+}
 
 TEST_F(ListFilesTest, TheBlockedHostFileIsRewrittenOnlyWhenCleaningChangedIt) {
   Write("blockedhosts.dat", "127.0.0.1 AdServer\r\nadserver\n# mine\nlocalhost\n");
