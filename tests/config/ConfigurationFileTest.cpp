@@ -125,6 +125,20 @@ TEST_F(ConfigurationFileTest, SaveThenLoadGivesIdenticalTablesAndControls) {
   EXPECT_EQ(text.find("abc"), std::string::npos);
 }
 
+// What the port field holds is saved as a number: 1080 when it is none.
+TEST_F(ConfigurationFileTest, APortFieldWithoutANumberIsSavedAs1080) {
+  for (const char* text : {"", "abc"}) {
+    SCOPED_TRACE(std::string("\"") + text + "\"");
+    fs::remove(folder / "proxy.ini");
+    TConfigHarness h;
+    ASSERT_TRUE(h.Load());
+    h.controls.edProxyPort.SetText(text);
+    ASSERT_TRUE(h.file.SaveConfiguration());
+    const std::string saved = Read("proxy.ini");
+    EXPECT_NE(saved.find("\nProxyPort=1080\n"), std::string::npos) << saved;
+  }
+}
+
 TEST_F(ConfigurationFileTest, MissingFilesGiveTheDefaults) {
   TConfigHarness h;
   ASSERT_TRUE(h.Load());

@@ -29,6 +29,7 @@ TEST(IniFileTest, ReadsTextAsTheProfileFunctionsDo) {
       {"[A]\nk='x'\n", "A", "k", "x"},
       {"[A]\nk=\"x'\n", "A", "k", "\"x'"},
       {"[A]\nk=\"\"x\"\"\n", "A", "k", "\"x\""},
+      {"[A]\nProxyUserName=\"\"\n", "A", "ProxyUserName", ""},
       {"[A]\nk=1\n[a]\nk=2\nj=3\n", "A", "k", "1"},
       {"[A]\nk=1\n[a]\nk=2\nj=3\n", "A", "j", "<default>"},
       {"[A]\nk=1\nK=2\n", "A", "k", "1"},

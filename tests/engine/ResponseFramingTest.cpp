@@ -43,6 +43,10 @@ TEST(ResponseFraming, WhereAnAnswerEndsWhateverTheReads) {
        "HTTP/1.1 200 OK\r\nContent-Length: 99\r\nTransfer-Encoding: chunked\r\n\r\n"
        "2;x=y\r\nab\r\n0\r\nT: 1\r\n\r\n",
        false, End::kDone},
+      {"lower-case hex sizes",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\n" + std::string(26, 'x') +
+           "\r\nff\r\n" + std::string(255, 'y') + "\r\n0\r\n\r\n",
+       false, End::kDone},
       {"no body: 204", "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", false, End::kDone},
       {"no body: 304", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", false,
        End::kDone},

@@ -89,6 +89,18 @@ TEST_F(TunnelStart, ATunnelThatForwardsToItselfIsRefused) {
   EXPECT_FALSE(Listening(looping));
 }
 
+// Only this machine at an enabled tunnel's port loops: another machine on
+// the same port number is a normal tunnel. (No client connects here, so
+// nothing is sent to that documentation address.)
+TEST_F(TunnelStart, ATunnelToAnotherMachineOnALocalTunnelsPortStarts) {
+  const int local = AddTunnel("local", "127.0.0.1", 9);
+  const int remote = AddTunnel("elsewhere", "192.0.2.7", local);
+  tunnels->StartTunnels();
+  EXPECT_EQ(lines, (std::vector<std::string>{"Start listening on port " + std::to_string(local),
+                                             "Start listening on port " + std::to_string(remote)}));
+  EXPECT_TRUE(Listening(remote));
+}
+
 TEST_F(TunnelStart, StartingAgainReopensTheListenersOnce) {
   const int port = AddTunnel("again", "127.0.0.1", 1);
   tunnels->StartTunnels();
