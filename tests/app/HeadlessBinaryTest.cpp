@@ -54,7 +54,9 @@ int ListenOnFreePort(int& fd) {
 
 // noFileSpace: every write to a regular file fails in the child, as under
 // `ulimit -f 0` with SIGXFSZ ignored (an ignored signal stays so across exec).
-Child Spawn(const std::vector<std::string>& args, bool noFileSpace = false) {
+// withStderr: standard error goes to the same pipe as standard output.
+Child Spawn(const std::vector<std::string>& args, bool noFileSpace = false,
+            bool withStderr = false) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return {};
   const pid_t pid = fork();
@@ -65,6 +67,7 @@ Child Spawn(const std::vector<std::string>& args, bool noFileSpace = false) {
       setrlimit(RLIMIT_FSIZE, &zero);
     }
     dup2(pipeFds[1], STDOUT_FILENO);
+    if (withStderr) dup2(pipeFds[1], STDERR_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
     std::vector<char*> argv;
@@ -99,8 +102,11 @@ std::string ReadUntil(int fd, Clock::time_point deadline,
 // the process ends; a child still running at the deadline is killed.
 int WaitForExit(Child& child, Clock::time_point deadline) {
   // Drain first: closing the pipe early would kill a late writer by SIGPIPE.
-  ReadUntil(child.out, deadline, [](const std::string&) { return false; });
-  close(child.out);
+  if (child.out >= 0) {
+    ReadUntil(child.out, deadline, [](const std::string&) { return false; });
+    close(child.out);
+    child.out = -1;
+  }
   const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, child.pid, 0));
   bool ended = false;
   if (pidFd >= 0) {
@@ -120,23 +126,44 @@ int WaitForExit(Child& child, Clock::time_point deadline) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts the program on a port that was free a moment ago; args(port) is
+// its command line. Another process may take the port in between: the
+// program then reports error 10048 and ends, and another port is tried.
+// output holds what it printed up to "[Proxy Started]".
+Child SpawnOnFreePort(const std::function<std::vector<std::string>(int port)>& args, int& port,
+                      std::string& output, Clock::time_point deadline, bool noFileSpace = false) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    int fd = -1;
+    port = ListenOnFreePort(fd);
+    close(fd);
+    Child child = Spawn(args(port), noFileSpace);
+    if (child.pid <= 0) return child;
+    output = ReadUntil(child.out, deadline, [](const std::string& text) {
+      return text.find("[Proxy Started]") != std::string::npos ||
+             text.find("Error 10048") != std::string::npos;
+    });
+    if (output.find("Error 10048") == std::string::npos) return child;
+    WaitForExit(child, deadline);
+  }
+  return {};
+}
+
 TEST(HeadlessBinary, PrintsTimestampedLinesAndEndsCleanlyOnSigterm) {
   char pattern[] = "/tmp/vantrel-run-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path dataDir = fs::path(pattern) / "data";  // created by the program
 
   // A free port: whatever may hold the default one must not matter here.
-  int holder = -1;
-  const int port = ListenOnFreePort(holder);
-  ASSERT_GT(port, 0);
-  close(holder);
-  Child child = Spawn({VANTREL_BINARY, "--headless", "--port", std::to_string(port), "--data-dir",
-                       dataDir.string()});
-  ASSERT_GT(child.pid, 0);
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  const std::string first = ReadUntil(child.out, deadline, [](const std::string& text) {
-    return text.find('\n') != std::string::npos;
-  });
+  int port = 0;
+  std::string first;
+  Child child = SpawnOnFreePort(
+      [&](int p) {
+        return std::vector<std::string>{VANTREL_BINARY, "--headless", "--port",
+                                        std::to_string(p), "--data-dir", dataDir.string()};
+      },
+      port, first, deadline);
+  ASSERT_GT(child.pid, 0);
   ASSERT_NE(first.find('\n'), std::string::npos) << "no output line before the deadline";
   const std::string line = first.substr(0, first.find('\n'));
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} \[.*\])")))
@@ -175,17 +202,16 @@ TEST(HeadlessBinary, LookupsGoToTheNameServerGiven) {
   vantrel::testsupport::DnsResponder dns(loop);
   char pattern[] = "/tmp/vantrel-dns-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
-  int holder = -1;
-  const int port = ListenOnFreePort(holder);
-  ASSERT_GT(port, 0);
-  close(holder);
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  Child child = Spawn({VANTREL_BINARY, "--headless", "--port", std::to_string(port), "--data-dir",
-                       pattern, "--dns-server", dns.Server()});
+  int port = 0;
+  std::string started;
+  Child child = SpawnOnFreePort(
+      [&](int p) {
+        return std::vector<std::string>{VANTREL_BINARY, "--headless", "--port", std::to_string(p),
+                                        "--data-dir", pattern, "--dns-server", dns.Server()};
+      },
+      port, started, deadline);
   ASSERT_GT(child.pid, 0);
-  const std::string started = ReadUntil(child.out, deadline, [](const std::string& t) {
-    return t.find("[Proxy Started]") != std::string::npos;
-  });
   ASSERT_NE(started.find("[Proxy Started]"), std::string::npos) << started;
   EXPECT_NE(started.find("[Country ZA: no address ranges"), std::string::npos) << started;
 
@@ -259,6 +285,21 @@ class HeadlessConfigTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     return Spawn(args, noFileSpace);
   }
+  // Start with the port given by extra(port), retried on another port
+  // when the one chosen was taken meanwhile.
+  Child StartOnFreePort(const std::function<std::vector<std::string>(int port)>& extra, int& port,
+                        std::string& output, Clock::time_point deadline, bool noFileSpace = false) {
+    return SpawnOnFreePort(
+        [&](int p) {
+          std::vector<std::string> args{VANTREL_BINARY, "--headless", "--data-dir",
+                                        folder.string()};
+          const std::vector<std::string> more = extra(p);
+          args.insert(args.end(), more.begin(), more.end());
+          return args;
+        },
+        port, output, deadline, noFileSpace);
+  }
+  static std::vector<std::string> PortArgs(int port) { return {"--port", std::to_string(port)}; }
   static std::string WaitFor(Child& child, const std::string& text, Clock::time_point deadline) {
     return ReadUntil(child.out, deadline,
                      [&text](const std::string& t) { return t.find(text) != std::string::npos; });
@@ -269,14 +310,19 @@ class HeadlessConfigTest : public ::testing::Test {
 };
 
 TEST_F(HeadlessConfigTest, ListensOnThePortOfTheFileAndSavesNothingUnchanged) {
-  const int port = Port(false);
-  const std::string ini = "; mine\n[CONFIG]\nProxyPort=" + std::to_string(port) + "\n";
-  Write("proxy.ini", ini);
-  const ino_t inode = Inode("proxy.ini");
+  std::string ini;
+  int port = 0;
+  std::string text;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  Child child = Start({});
+  Child child = StartOnFreePort(
+      [&](int p) {
+        ini = "; mine\n[CONFIG]\nProxyPort=" + std::to_string(p) + "\n";
+        Write("proxy.ini", ini);
+        return std::vector<std::string>{};
+      },
+      port, text, deadline);
+  const ino_t inode = Inode("proxy.ini");
   ASSERT_GT(child.pid, 0);
-  const std::string text = WaitFor(child, "[Proxy Started]", deadline);
   ASSERT_NE(text.find("[Proxy Started]"), std::string::npos) << text;
   EXPECT_TRUE(Connects(port));
   ASSERT_EQ(kill(child.pid, SIGTERM), 0);
@@ -292,17 +338,24 @@ TEST_F(HeadlessConfigTest, PortOverrideWithAutomaticStartAndTheSaveAtTheEnd) {
   for (const bool noFileSpace : {false, true}) {
     SCOPED_TRACE(noFileSpace ? "the final save fails" : "the final save works");
     const int filePort = Port(true);
-    const int port = Port(false);
     const std::string ini =
         "[CONFIG]\nProxyPort=" + std::to_string(filePort) + "\nStartAutomatically=1\nWriteLog=1\n";
-    Write("proxy.ini", ini);
-    fs::remove_all(folder / "log");
-    Write("log", "not a folder");
+    int port = 0;
+    std::string text;
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    Child child = Start({"--port", std::to_string(port)}, noFileSpace);
+    Child child = StartOnFreePort(
+        [&](int p) {
+          Write("proxy.ini", ini);
+          fs::remove_all(folder / "log");
+          Write("log", "not a folder");
+          return PortArgs(p);
+        },
+        port, text, deadline, noFileSpace);
     ASSERT_GT(child.pid, 0);
     // The failed log write (not shown: "Log to Screen" is off) came before.
-    const std::string text = WaitFor(child, "[Headless mode", deadline);
+    text += ReadUntil(child.out, deadline, [&text](const std::string& more) {
+      return (text + more).find("[Headless mode") != std::string::npos;
+    });
     EXPECT_NE(text.find("[Proxy Started]"), std::string::npos) << text;
     EXPECT_EQ(text.find("Error"), std::string::npos) << text;
     EXPECT_TRUE(Connects(port));
@@ -323,11 +376,12 @@ TEST_F(HeadlessConfigTest, PortOverrideWithAutomaticStartAndTheSaveAtTheEnd) {
 }
 
 TEST_F(HeadlessConfigTest, SighupReloadsTheFilesAndKeepsServing) {
-  const int port = Port(false);
+  int port = 0;
+  std::string started;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  Child child = Start({"--port", std::to_string(port)});
+  Child child = StartOnFreePort(PortArgs, port, started, deadline);
   ASSERT_GT(child.pid, 0);
-  ASSERT_NE(WaitFor(child, "[Proxy Started]", deadline).find("[Proxy Started]"), std::string::npos);
+  ASSERT_NE(started.find("[Proxy Started]"), std::string::npos) << started;
   // Read again, the blocked-host list is cleaned and written back.
   Write("blockedhosts.dat", "0.0.0.0 B.example a.example # mine\n");
   ASSERT_EQ(kill(child.pid, SIGHUP), 0);
@@ -340,18 +394,90 @@ TEST_F(HeadlessConfigTest, SighupReloadsTheFilesAndKeepsServing) {
   EXPECT_FALSE(fs::exists(folder / "proxy.ini"));  // nothing changed, nothing saved
 }
 
+// Unreadable or too large (a sparse 8 GB file): the program neither runs on
+// defaults nor takes the file into memory, and the file stays as it was.
 TEST_F(HeadlessConfigTest, AnUnreadableConfigurationEndsTheProgram) {
-  fs::create_directory(folder / "proxy.ini");
+  const std::string ini = (folder / "proxy.ini").string();
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"a folder", [&] { fs::create_directory(ini); }, "[Cannot read " + ini + ": Is a directory]"},
+      {"8 GB", [&] { Write("proxy.ini", ""); fs::resize_file(ini, uintmax_t{8} << 30); },
+       "[" + ini + ": file too large]"},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    fs::remove_all(ini);
+    t.make();
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    // The port is never listened on: it need not stay free.
+    Child child = Start({"--port", std::to_string(Port(false))}, false);
+    ASSERT_GT(child.pid, 0);
+    const std::string text =
+        ReadUntil(child.out, deadline, [](const std::string&) { return false; });
+    EXPECT_NE(text.find(t.line), std::string::npos) << text;
+    EXPECT_EQ(text.find("[Proxy Started]"), std::string::npos) << text;
+    EXPECT_EQ(WaitForExit(child, deadline), 1);
+    Child check = Spawn({VANTREL_BINARY, "--check-config", "--data-dir", folder.string()});
+    ASSERT_GT(check.pid, 0);
+    EXPECT_NE(ReadUntil(check.out, deadline, [](const std::string&) { return false; }), "");
+    EXPECT_EQ(WaitForExit(check, deadline), 1);
+  }
+  EXPECT_EQ(fs::file_size(ini), uintmax_t{8} << 30);
+  Child check = Spawn({VANTREL_BINARY, "--check-config", "--data-dir", folder.string()});
+  ASSERT_GT(check.pid, 0);
   const auto deadline = Clock::now() + std::chrono::seconds(20);
-  Child child = Start({"--port", std::to_string(Port(false))});
+  EXPECT_EQ(ReadUntil(check.out, deadline, [](const std::string&) { return false; }),
+            ini + ": file too large\n");
+  EXPECT_EQ(WaitForExit(check, deadline), 1);
+}
+
+// An endless input is refused at the bound, with a message, not an abort.
+TEST_F(HeadlessConfigTest, AnImportFromAnEndlessFileEndsWithFileTooLarge) {
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  Child child = Spawn({VANTREL_BINARY, "--import-country", "tor", "/dev/zero", "--data-dir",
+                       folder.string()},
+                      false, true);
   ASSERT_GT(child.pid, 0);
   const std::string text = ReadUntil(child.out, deadline, [](const std::string&) { return false; });
-  EXPECT_NE(text.find("[Cannot read " + (folder / "proxy.ini").string() + ": Is a directory]"),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(text.find("[Proxy Started]"), std::string::npos) << text;
+  EXPECT_EQ(text, "vantrel: /dev/zero: file too large\n");
   EXPECT_EQ(WaitForExit(child, deadline), 1);
-  EXPECT_TRUE(fs::is_directory(folder / "proxy.ini"));
+  EXPECT_FALSE(fs::exists(folder / "GeoIPCountryWhoIs.csv"));
+}
+
+// `vantrel --headless | head -n 2`: a reader gone ends the printing; the
+// program goes on and saves at its end as ever (here "Log to Disk", turned
+// off by a log folder that is a file).
+TEST_F(HeadlessConfigTest, AClosedStandardOutputStopsThePrintingNotTheProgram) {
+  int port = 0;
+  std::string started;
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = StartOnFreePort(
+      [&](int p) {
+        Write("proxy.ini", "[CONFIG]\nWriteLog=1\n");
+        fs::remove_all(folder / "log");
+        Write("log", "not a folder");
+        return PortArgs(p);
+      },
+      port, started, deadline);
+  ASSERT_GT(child.pid, 0);
+  ASSERT_NE(started.find("[Proxy Started]"), std::string::npos) << started;
+  close(child.out);
+  child.out = -1;
+  // The reload cleans this file; once it has, its log line was printed.
+  Write("blockedhosts.dat", "B.example\n");
+  ASSERT_EQ(kill(child.pid, SIGHUP), 0);
+  while (Read("blockedhosts.dat") != "b.example\n" && Clock::now() < deadline) {
+    poll(nullptr, 0, 10);
+  }
+  ASSERT_EQ(Read("blockedhosts.dat"), "b.example\n");
+  EXPECT_TRUE(Connects(port));
+  ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(child, deadline), 0);
+  EXPECT_NE(Read("proxy.ini").find("WriteLog=0\n"), std::string::npos) << Read("proxy.ini");
 }
 
 TEST_F(HeadlessConfigTest, CheckConfigListsIgnoredLinesAndChangesNothing) {

@@ -78,6 +78,26 @@ class TCapturedStream {
   std::FILE* file_;
 };
 
+// Starts the window's proxy on a port that was free a moment ago. Another
+// process may take it in between: the start then fails with error 10048
+// and another port is tried. Returns the port the last start used.
+int StartOnAFreePort(TfrmVantrelMain& window, TScriptedUserInterface& ui) {
+  int port = 0;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    {
+      THeldPort free;
+      port = free.Port();
+    }
+    window.controls.edProxyPort.SetText(std::to_string(port));
+    window.controls.btnStart.Click();
+    if (window.lifecycle.Running() || ui.errors.empty() ||
+        ui.errors.back().find("10048") == std::string::npos) {
+      break;
+    }
+  }
+  return port;
+}
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,10 +105,6 @@ class MainWindowTest : public ::testing::Test {
     window.Proxy1.SetLocalAddress("127.0.0.1");
     window.autostart.SetFile(scratch.Path() / "autostart" / "vantrel.desktop");
     window.commands.errorStream = err.File();
-  }
-  void StartOn(int port) {
-    c().edProxyPort.SetText(std::to_string(port));
-    c().btnStart.Click();
   }
   TMainControls& c() { return window.controls; }
 
@@ -121,10 +137,7 @@ TEST_F(MainWindowTest, PortTextOutsideOneTo65535StartsOn1080AndIsWrittenBack) {
     if (window.lifecycle.Running()) c().btnStart.Click();
     EXPECT_FALSE(window.lifecycle.Running());
   }
-  THeldPort free;
-  const int port = free.Port();
-  free.Release();
-  StartOn(port);
+  const int port = StartOnAFreePort(window, ui);
   EXPECT_EQ(window.Proxy1.Port(), port);
   EXPECT_EQ(c().edProxyPort.Text(), std::to_string(port));
 }
@@ -186,12 +199,8 @@ TEST_F(MainWindowTest, CloseAsksItsQuestionsBeforeTheLoopEndsAndEndsOnlyWhenSafe
     w.autostart.SetFile(scratch.Path() / "autostart" / "vantrel.desktop");
     w.FormCreate();
     fs::remove_all(scratch.Path() / "proxy.ini");
-    THeldPort free;
-    const int port = free.Port();
-    free.Release();
     if (c.running) {
-      w.controls.edProxyPort.SetText(std::to_string(port));
-      w.controls.btnStart.Click();
+      StartOnAFreePort(w, script);
       ASSERT_TRUE(w.lifecycle.Running());
     }
     w.changes.SetChanged(false);
@@ -426,10 +435,7 @@ TEST_F(MainWindowTest, EveryControlReachesItsHandler) {
                   },
                   [&] { return window.memStatus.EntryCount() == 0; }});
 
-  THeldPort free;
-  const int port = free.Port();
-  free.Release();
-  rows.push_back({"btnStart", [&] { StartOn(port); },
+  rows.push_back({"btnStart", [&] { StartOnAFreePort(window, ui); },
                   [&] { return c().lblProxyStatus.Caption() == "ACTIVE"; }});
   // The tray's "Close" while running, answered No: the question, nothing else.
   size_t questions = 0;
