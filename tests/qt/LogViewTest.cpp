@@ -6,7 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColor>
-#include <QFontInfo>
+#include <QFontMetrics>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -122,7 +122,13 @@ TEST_F(LogViewTest, BytesAreLatin1AndMarkupStaysText) {
 
 TEST_F(LogViewTest, UsesAFixedPitchFontOnALightBackground) {
   Make();
-  EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
+  // Measured, not asked: some monospace fonts do not declare their spacing.
+  const QFontMetrics metrics(view->font());
+  const int width = metrics.horizontalAdvance(QLatin1Char('M'));
+  EXPECT_GT(width, 0);
+  for (const QChar glyph : QStringLiteral("il.|W0 -")) {
+    EXPECT_EQ(metrics.horizontalAdvance(glyph), width) << "'" << QString(glyph).toStdString() << "'";
+  }
   EXPECT_EQ(view->palette().color(QPalette::Base), QColor(Qt::white));
   EXPECT_EQ(view->palette().color(QPalette::Text), QColor(Qt::black));
 }
