@@ -12,6 +12,7 @@
 
 #include "app/MainWindow.h"
 #include "files/DataFolder.h"
+#include "files/FileIO.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/support/ScriptedUserInterface.h"
 
@@ -89,6 +90,18 @@ TEST_F(CountryStartUpTest, UnreadableCountryFilesDoNotStopStartUp) {
             0u);
   EXPECT_EQ(window.controls.jvdbCountry.DisplayText(), "South Africa");
   EXPECT_FALSE(window.changes.IsChanged());
+}
+
+// A country file past the bound is not taken into memory: it is named, and
+// start-up goes on without it.
+TEST_F(CountryStartUpTest, ACountryFileTooLargeIsSkipped) {
+  Write("GeoIPCountryWhoIs.csv", "");
+  fs::resize_file(folder / "GeoIPCountryWhoIs.csv", kDataFileLimit + 1);  // sparse
+  ASSERT_TRUE(window.FormCreate());
+  const auto messages = Messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages[0], (folder / "GeoIPCountryWhoIs.csv").string() + ": file too large");
+  EXPECT_EQ(window.mtblCountries.RecordCount(), 1);
 }
 
 }  // namespace
