@@ -17,10 +17,10 @@
 
 #include "app/LogFormat.h"
 #include "app/ScreenLog.h"
-#include "net/EventLoop.h"
 #include "model/ChangeTracker.h"
 #include "model/Controls.h"
 #include "model/MainControls.h"
+#include "net/EventLoop.h"
 
 namespace vantrel {
 

@@ -37,7 +37,6 @@ class THeadlessUserInterface : public TUserInterface {
 class TLogPrinter {
  public:
   TLogPrinter(TScreenLog& log, std::FILE* out);
-  bool Stopped() const { return stopped_; }
 
  private:
   TScreenLog& log_;

@@ -131,14 +131,25 @@ TEST_F(TunnelWindow, AddEditAndDeleteWorkOnTheTunnelTable) {
 
 TEST_F(TunnelWindow, TunnelsOpenAfterTheProxyStartsAndCloseWhenItStops) {
   PeerServer origin;
-  const int proxyPort = FreePort();
-  const int tunnelPort = FreePort();
   ASSERT_TRUE(window->FormCreate());
   // The allowed-connections switch off: tunnels still obey the list.
   window->controls.cbAllowedConnections.SetChecked(false);
-  window->controls.edProxyPort.SetText(std::to_string(proxyPort));
-  AddThroughDialog("web", tunnelPort, "127.0.0.1", origin.Port());
-  window->controls.btnStart.Click();
+  AddThroughDialog("web", FreePort(), "127.0.0.1", origin.Port());
+  // Both ports were free a moment ago; another process may take one before
+  // it is bound (10048): then both are chosen again.
+  int tunnelPort = 0;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    tunnelPort = FreePort();
+    window->controls.edProxyPort.SetText(std::to_string(FreePort()));
+    window->mtblTunnels.First();
+    window->mtblTunnels.Edit();
+    window->mtblTunnels.SetInteger(tunnel_fields::LocalPortNo, tunnelPort);
+    window->mtblTunnels.Post();
+    window->controls.btnStart.Click();
+    const std::vector<std::string> messages = Messages();
+    if (messages.empty() || messages.back().find("10048") == std::string::npos) break;
+    if (window->lifecycle.Running()) window->controls.btnStart.Click();
+  }
   const std::vector<std::string> started = Messages();
   ASSERT_GE(started.size(), 2u);
   EXPECT_EQ(started[started.size() - 2], "Proxy Started");
