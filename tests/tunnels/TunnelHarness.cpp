@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include <stdexcept>
+#include <vector>
 
 #include "net/EventLoop.h"
 #include "net/Resolver.h"
@@ -25,7 +26,13 @@ bool Poll(const std::function<bool()>& done, std::chrono::milliseconds limit) {
 }
 
 int FreePort() {
+  // The port stays bound, not listening, until the tests end: no other
+  // program can take it meanwhile, while a listener of ours (which sets
+  // SO_REUSEADDR too) can still bind and listen on it.
+  static std::vector<testsupport::Fd> reserved;
   testsupport::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int one = 1;
+  setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
   sin.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -33,6 +40,7 @@ int FreePort() {
     throw std::runtime_error("bind failed");
   socklen_t len = sizeof sin;
   getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&sin), &len);
+  reserved.push_back(std::move(fd));
   return ntohs(sin.sin_port);
 }
 

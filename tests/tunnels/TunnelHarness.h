@@ -29,7 +29,7 @@ using engine::proxytest::WaitFor;
 // Like WaitFor, but rounds end every millisecond, for conditions that
 // change without any event (a peer that reads only when polled).
 bool Poll(const std::function<bool()>& done, std::chrono::milliseconds limit = kLongDeadline);
-// A port free on all interfaces right now.
+// A port free on all interfaces, kept from other programs until the tests end.
 int FreePort();
 // A client connected from the given loopback address.
 std::unique_ptr<Peer> ConnectFrom(const std::string& source, int port);
