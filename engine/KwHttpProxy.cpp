@@ -48,11 +48,13 @@ int PortValue(std::string_view text) {
   return value;
 }
 
-// A socket error's text for one log line: its line break goes.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return text;
+// A socket error's text for one log line: its line break becomes a blank.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (char c : text) {
+    if (c != '\r') line.push_back(c == '\n' ? ' ' : c);
+  }
+  return line;
 }
 
 }  // namespace
@@ -461,7 +463,7 @@ void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
     return;
   }
   // A name, or a next hop, that turns out to be the proxy itself.
-  if (c->RemoteSocket() == sender && 
+  if (c->RemoteSocket() == sender &&
       IsSelfTarget(sender->DnsResult(), PortValue(sender->Port()), {OwnPort()})) {
     RefuseLoopedConnection(c, sender);
     return;

@@ -20,8 +20,8 @@ using TKwProxyHeaderEvent = std::function<void(
 
 // A request refused for a reason the user should see (it would loop into
 // the proxy, or no connection could be made): reason says why.
-using TKwProxyRefusedEvent = std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client,
-                                                const std::string& reason)>;
+using TKwProxyRefusedEvent =
+    std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, const std::string& reason)>;
 
 using TKwProxyTunnelRequestEvent = std::function<void(
     TKwGenericProxy* sender, TKwProxyClient* Client, std::string& Header, std::string& host,

@@ -48,8 +48,7 @@ bool IsThisMachine(const std::string& host) {
 }
 
 bool IsSelfTarget(const std::string& host, int port, const std::vector<int>& ownPorts) {
-  return std::find(ownPorts.begin(), ownPorts.end(), port) != ownPorts.end() &&
-         IsThisMachine(host);
+  return std::find(ownPorts.begin(), ownPorts.end(), port) != ownPorts.end() && IsThisMachine(host);
 }
 
 }  // namespace vantrel::engine

@@ -72,7 +72,8 @@ TEST(ResponseFraming, WithoutTrustworthyFramingTheCloseEndsIt) {
       // Coded, but not chunked last: the length does not frame it.
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: xchunked\r\nContent-Length: 1\r\n\r\nxyz",
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\nContent-Length: 1\r\n\r\nxyz",
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n\r\n1\r\na\r\n0\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: "
+      "gzip\r\n\r\n1\r\na\r\n0\r\n\r\n",
       "ICY 200 OK\r\nContent-Length: 1\r\n\r\nx",
       "HTTP/1.1 20 OK\r\nContent-Length: 1\r\n\r\nx",
       "HTTP/1.1 200 OK\r\nX: " + std::string(ResponseFraming::kMaxHeader, 'a') + "\r\n\r\n",

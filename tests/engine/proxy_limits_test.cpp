@@ -36,8 +36,8 @@ class ProxyLimits : public ProxyTest {
 
 TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWorks) {
   auto client = NewClient();
-  const std::string header =
-      "POST " + Url("/form") + " HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 11\r\n\r\n";
+  const std::string header = "POST " + Url("/form") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: 11\r\n\r\n";
   SendInReads(*client, {header, "hello", " ", "world"});
   const std::string forwarded =
       "POST /form HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 11\r\n\r\nhello world";
@@ -55,9 +55,10 @@ TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWo
 
 TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewRequest) {
   auto client = NewClient();
-  const std::string header =
-      "POST " + Url("/up") + " HTTP/1.1\r\nHost: " + Authority() + "\r\nTransfer-Encoding: chunked\r\n\r\n";
-  const std::string next = "GET " + Url("/after") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+  const std::string header = "POST " + Url("/up") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string next =
+      "GET " + Url("/after") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   // Cuts inside a size line, inside data, between CR and LF, in the trailer.
   SendInReads(*client, {header, "5\r", "\nab", "cde\r", "\n1", "0;ext=1\r\n0123456789abcdef\r\n",
                         "0\r\nX-Trailer: t\r", "\n\r", "\n" + next});
@@ -124,8 +125,9 @@ TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
     SCOPED_TRACE(t.name);
     const size_t first = origin.Count();
     auto client = NewClient();
-    client->Send("POST " + Url("/a") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n" + t.lines + "\r\n" + t.body +
-                 "GET " + Url("/b") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
+    client->Send("POST " + Url("/a") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n" + t.lines +
+                 "\r\n" + t.body + "GET " + Url("/b") + " HTTP/1.1\r\nHost: " + Authority() +
+                 "\r\n\r\n");
     for (size_t i = 0; i < t.forwarded.size(); ++i) {
       ASSERT_TRUE(WaitFor([&] {
         return origin.Count() > first + i && origin.At(first + i).In() == t.forwarded[i];
@@ -145,8 +147,10 @@ TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
 
 TEST_F(ProxyLimits, BytesInTheSameReadAsTheHeaderTravelWithIt) {
   auto client = NewClient();
-  client->Send("POST " + Url("/x") + " HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 3\r\n\r\nabc");
-  const std::string forwarded = "POST /x HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 3\r\n\r\nabc";
+  client->Send("POST " + Url("/x") + " HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: 3\r\n\r\nabc");
+  const std::string forwarded =
+      "POST /x HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 3\r\n\r\nabc";
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In() == forwarded; }));
   EXPECT_EQ(Count("ClientData"), 1);
 }
@@ -181,7 +185,8 @@ TEST_F(ProxyLimits, HeaderJustBelowTheCapIsForwarded) {
   auto client = NewClient();
   client->Send(head + filler + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET / HTTP/1.1\r\nX-Big: " + filler + "\r\nHost: " + Authority() + "\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET / HTTP/1.1\r\nX-Big: " + filler + "\r\nHost: " + Authority() + "\r\n\r\n");
 }
 
 TEST_F(ProxyLimits, SlowClientKeepsTheProxysQueueBoundedAndGetsEveryByte) {
@@ -226,11 +231,10 @@ TEST_F(ProxyLimits, SlowOriginKeepsTheUploadQueueBoundedAndGetsEveryByte) {
   constexpr size_t kBlock = 1u << 20;
   testsupport::PatternStream pattern(13);
   testsupport::Checksum expected, received;
-  const std::string header = "POST " + Url("/upload") +
-                             " HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + std::to_string(kTotal) +
-                             "\r\n\r\n";
-  expected.Add("POST /upload HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + std::to_string(kTotal) +
-               "\r\n\r\n");
+  const std::string header = "POST " + Url("/upload") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: " + std::to_string(kTotal) + "\r\n\r\n";
+  expected.Add("POST /upload HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: " + std::to_string(kTotal) + "\r\n\r\n");
   auto client = NewClient();
   client->Send(header);
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1; }));
@@ -314,9 +318,10 @@ TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
   TKwProxyClient* session = Session();
   ASSERT_NE(session, nullptr);
   const std::string length = std::to_string(kBody);
-  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + length +
+  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: " + length + "\r\n\r\n");
+  expected.Add("POST /second HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + length +
                "\r\n\r\n");
-  expected.Add("POST /second HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + length + "\r\n\r\n");
   for (size_t sent = 0; sent < kBody; sent += 1u << 20) {
     const std::string block = pattern.Next(1u << 20);
     expected.Add(block);

@@ -220,8 +220,8 @@ TEST_F(ProxyRewrite, ExtraBlanksBeforeTheUrlAndOtherLinesStayAsWritten) {
   const std::string got = Forwarded(
       "GET   http://127.0.0.1:" + origin.PortText() + "/p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n",
       origin);
-  EXPECT_EQ(got, "GET   /p HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() +
-                     "\r\nX-A: b c\r\n\r\n");
+  EXPECT_EQ(got,
+            "GET   /p HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\nX-A: b c\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, ReturnContentIsTheWholeAnswerAndNoRemoteIsOpened) {

@@ -29,7 +29,8 @@ class ProxySession : public ProxyTest {
   // client reads to the end and leaves.
   void RoundTrip(const std::string& host) {
     auto client = NewClient();
-    client->Send("GET http://" + host + ":" + origin.PortText() + "/a HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
+    client->Send("GET http://" + host + ":" + origin.PortText() +
+                 "/a HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
     origin.At(0).Send(kResponse);
     origin.At(0).ShutdownWrite();
@@ -78,8 +79,8 @@ TEST_F(ProxySession, IdleClientOnlyConnectsAndDisconnects) {
 
 TEST_F(ProxySession, HeaderSplitAcrossReadsIsProcessedOnceWhenComplete) {
   auto client = NewClient();
-  const std::string request =
-      "GET http://127.0.0.1:" + origin.PortText() + "/split HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+  const std::string request = "GET http://127.0.0.1:" + origin.PortText() +
+                              "/split HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   const size_t cuts[] = {10, request.size() - 3, request.size() - 1, request.size()};
   size_t sent = 0;
   int chunks = 0;
@@ -118,9 +119,8 @@ TEST_F(ProxySession, BytesSentBeforeTheRemoteIsUpFollowTheHeaderInOrder) {
   EXPECT_FALSE(Has("RemoteDNSLookupDone"));
 
   dns.SetAddresses("late.test", {"127.0.0.1"});
-  const std::string expected =
-      "POST /up HTTP/1.1\r\nHost: late.test:" + origin.PortText() +
-      "\r\nContent-Length: 10\r\n\r\n0123456789";
+  const std::string expected = "POST /up HTTP/1.1\r\nHost: late.test:" + origin.PortText() +
+                               "\r\nContent-Length: 10\r\n\r\n0123456789";
   ASSERT_TRUE(
       WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
   EXPECT_EQ(origin.At(0).In(), expected);
@@ -205,7 +205,8 @@ TEST_F(ProxySession, PipelinedRequestWaitsUntilTheAnswerBeforeItIsComplete) {
     auto client = NewClient();
     const size_t first = origin.Count();
     const std::string base = "http://127.0.0.1:" + origin.PortText();
-    const std::string one = t.method + " " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+    const std::string one =
+        t.method + " " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
     const std::string two = "GET " + base + "/two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
     client->Send(t.late ? one : one + two);
     ASSERT_TRUE(WaitFor([&] { return origin.Count() > first && HasHeader(origin.At(first)); }));
@@ -272,17 +273,20 @@ TEST_F(ProxySession, RequestArrivingWhileTheFirstRemoteResolvesGetsItsOwnDecisio
 
   dns.SetAddresses("late.test", {"127.0.0.1"});
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
   EXPECT_EQ(Count("ClientHeader"), 1);
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(1).In(), "GET /two HTTP/1.1\r\nHost: two.test:" + origin.PortText() + "\r\n\r\n");
+  EXPECT_EQ(origin.At(1).In(),
+            "GET /two HTTP/1.1\r\nHost: two.test:" + origin.PortText() + "\r\n\r\n");
   EXPECT_EQ(seen.host, "two.test");
   EXPECT_EQ(dns.QueriesFor("two.test"), 1);
   origin.At(1).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 2 * kResponse.size(); }));
   EXPECT_EQ(client->In(), kResponse + kResponse);
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
 }
 
 // A pipelined request for a blocked host is answered by the handler, in its
@@ -296,7 +300,8 @@ TEST_F(ProxySession, PipelinedRequestForABlockedHostGetsTheHandlersAnswerInItsTu
   };
   auto client = NewClient();
   client->Send("GET http://127.0.0.1:" + origin.PortText() +
-               "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\nGET http://blocked.test/ HTTP/1.1\r\nHost: "
+               "/one HTTP/1.1\r\nHost: " + Authority() +
+               "\r\n\r\nGET http://blocked.test/ HTTP/1.1\r\nHost: "
                "blocked.test\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
@@ -366,8 +371,8 @@ TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) 
 // the client's bytes are relayed as they are, never taken for a request.
 TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
   auto client = NewClient();
-  client->Send("GET http://127.0.0.1:" + origin.PortText() +
-               "/ws HTTP/1.1\r\nHost: " + Authority() + "\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
+  client->Send("GET http://127.0.0.1:" + origin.PortText() + "/ws HTTP/1.1\r\nHost: " +
+               Authority() + "\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   origin.At(0).In().clear();
   const std::string switched = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n";
@@ -384,8 +389,8 @@ TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
 }
 
 TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerSeesTheAnswer) {
-  const std::string real =
-      "GET http://127.0.0.1:" + origin.PortText() + "/real HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+  const std::string real = "GET http://127.0.0.1:" + origin.PortText() +
+                           "/real HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   proxy.OnClientDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string& data) {
     if (data == "PLACEHOLDER") data = real;
   };
@@ -414,7 +419,8 @@ TEST_F(ProxySession, DeferredDecisionHoldsTheClientUntilResumed) {
   };
   auto client = NewClient();
   const std::string header = "POST http://127.0.0.1:" + origin.PortText() +
-                             "/up HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 10\r\n\r\n";
+                             "/up HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: 10\r\n\r\n";
   client->Send(header + "01");
   ASSERT_TRUE(WaitFor([&] { return raised == 1; }));
   client->Send("23456789");

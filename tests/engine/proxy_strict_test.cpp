@@ -111,8 +111,14 @@ TEST_F(ProxyStrict, HostileRequestsGetTheBadRequestTextAndTheEnd) {
       {"origin form", "GET /x HTTP/1.1\r\nHost: h\r\n\r\n", bad},
       {"asterisk", "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n", bad},
       {"options asterisk", "OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n", bad},
-      {"control byte in the host", "GET http://a\x01" "b/ HTTP/1.1\r\n\r\n", bad},
-      {"DEL in the host", "GET http://a\x7f" "b/ HTTP/1.1\r\n\r\n", bad},
+      {"control byte in the host",
+       "GET http://a\x01"
+       "b/ HTTP/1.1\r\n\r\n",
+       bad},
+      {"DEL in the host",
+       "GET http://a\x7f"
+       "b/ HTTP/1.1\r\n\r\n",
+       bad},
       {"tunnel to port zero", "CONNECT intl.test:0 HTTP/1.1\r\n\r\n", badTunnel},
       {"tunnel without a host", "CONNECT :443 HTTP/1.1\r\n\r\n", badTunnel},
       {"tunnel to an escape", "CONNECT a.b\x1b]0;x\x07:443 HTTP/1.1\r\n\r\n", badTunnel},
@@ -175,9 +181,8 @@ TEST_F(ProxyStrict, AbsoluteUrlsSendTheirAuthorityAsTheOnlyHostLine) {
     const size_t before = origin.Count();
     auto client = NewClient();
     client->Send("GET " + t.url + " HTTP/1.1\r\n" + t.hostLines + "\r\n");
-    ASSERT_TRUE(WaitFor([&] {
-      return origin.Count() == before + 1 && origin.Last().In().ends_with("\r\n\r\n");
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return origin.Count() == before + 1 && origin.Last().In().ends_with("\r\n\r\n"); }));
     const std::string& in = origin.Last().In();
     EXPECT_EQ(in.find(t.sent + "\r\n"), in.rfind("\r\nHost: ") + 2) << in;
     EXPECT_EQ(in.find("\r\nHost:"), in.rfind("\r\nHost:")) << in;
@@ -197,9 +202,8 @@ TEST_F(ProxyStrict, AbsoluteUrlsSendTheirAuthorityAsTheOnlyHostLine) {
     const size_t before = hop.Count();
     auto client = NewClient();
     client->Send("GET " + t.url + " HTTP/1.1\r\n" + t.hostLines + "\r\n");
-    ASSERT_TRUE(WaitFor([&] {
-      return hop.Count() == before + 1 && hop.Last().In().ends_with("\r\n\r\n");
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return hop.Count() == before + 1 && hop.Last().In().ends_with("\r\n\r\n"); }));
     const std::string& in = hop.Last().In();
     EXPECT_NE(in.find("\r\n" + t.sent + "\r\n"), std::string::npos) << in;
     EXPECT_EQ(in.find("\r\nHost:"), in.rfind("\r\nHost:")) << in;
@@ -271,12 +275,13 @@ TEST_F(ProxyStrict, SocksRequestForTheProxyItselfGetsTheReject) {
   const int own = proxy.Server().BoundPort();
   proxy.OnClientDataAvailable = [&](TKwGenericProxy*, TKwProxyClient* c, std::string& data) {
     c->Socks4Reply = true;
-    c->Socks4ReplyBytes = {static_cast<uint8_t>(own >> 8), static_cast<uint8_t>(own & 0xFF), 127,
-                           0, 0, 1};
+    c->Socks4ReplyBytes = {
+        static_cast<uint8_t>(own >> 8), static_cast<uint8_t>(own & 0xFF), 127, 0, 0, 1};
     data = "CONNECT 127.0.0.1:" + std::to_string(own) + " HTTP/1.0\r\n\r\n";
   };
-  const std::string reject{'\0', '\x5b', static_cast<char>(own >> 8),
-                           static_cast<char>(own & 0xFF), '\x7f', '\0', '\0', '\x01'};
+  const std::string reject{
+      '\0', '\x5b', static_cast<char>(own >> 8), static_cast<char>(own & 0xFF), '\x7f', '\0',
+      '\0', '\x01'};
   EXPECT_EQ(AnswerTo("socks"), reject);
 }
 
@@ -309,8 +314,8 @@ TEST_F(ProxyStrict, NoDescriptorForTheRemoteRefusesTheClientAndForgetsTheRequest
   bool socks = false;
   proxy.OnClientDataAvailable = [&](TKwGenericProxy*, TKwProxyClient* c, std::string&) {
     c->Socks4Reply = socks;
-    c->Socks4ReplyBytes = {static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p & 0xFF), 127, 0,
-                           0, 1};
+    c->Socks4ReplyBytes = {
+        static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p & 0xFF), 127, 0, 0, 1};
   };
   const std::string tunnel = "CONNECT 127.0.0.1:" + origin.PortText() + " HTTP/1.1\r\n\r\n";
   struct Case {
@@ -341,8 +346,8 @@ TEST_F(ProxyStrict, NoDescriptorForTheRemoteRefusesTheClientAndForgetsTheRequest
     EXPECT_EQ(client->In(), t.answer);
     EXPECT_TRUE(session->ClientBuffer.empty());
     ASSERT_EQ(refusals.size(), lines + 1);
-    EXPECT_EQ(refusals.back().rfind("could not connect to 127.0.0.1:" + origin.PortText() + ": ", 0),
-              0u)
+    EXPECT_EQ(
+        refusals.back().rfind("could not connect to 127.0.0.1:" + origin.PortText() + ": ", 0), 0u)
         << refusals.back();
     EXPECT_EQ(refusals.back().find_first_of("\r\n"), std::string::npos);
   }
