@@ -463,8 +463,9 @@ void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
     return;
   }
   // A name, or a next hop, that turns out to be the proxy itself.
+  const int own = OwnPort();
   if (c->RemoteSocket() == sender &&
-      IsSelfTarget(sender->DnsResult(), PortValue(sender->Port()), {OwnPort()})) {
+      IsSelfTarget(sender->DnsResult(), PortValue(sender->Port()), {&own, 1})) {
     RefuseLoopedConnection(c, sender);
     return;
   }
@@ -484,7 +485,7 @@ void TKwHttpProxy::AfterListen(std::string& ErrorText) {
 }
 
 int TKwHttpProxy::OwnPort() {
-  return ownPort_ != 0 ? ownPort_ : Port();
+  return Active() ? ownPort_ : Port();
 }
 
 void TKwHttpProxy::DoRequestRefused(TKwProxyClient* c, const std::string& reason) {
@@ -493,7 +494,8 @@ void TKwHttpProxy::DoRequestRefused(TKwProxyClient* c, const std::string& reason
 
 bool TKwHttpProxy::RefuseSelfTarget(TKwProxyClient* c, const std::string& host,
                                     const std::string& port) {
-  if (!IsSelfTarget(host, PortValue(port), {OwnPort()})) return false;
+  const int own = OwnPort();
+  if (!IsSelfTarget(host, PortValue(port), {&own, 1})) return false;
   DoRequestRefused(c, host + ":" + port + " is this proxy itself");
   return true;
 }

@@ -47,7 +47,7 @@ bool IsThisMachine(const std::string& host) {
   return gethostname(own, sizeof own - 1) == 0 && name == Lowered(own);
 }
 
-bool IsSelfTarget(const std::string& host, int port, const std::vector<int>& ownPorts) {
+bool IsSelfTarget(const std::string& host, int port, std::span<const int> ownPorts) {
   return std::find(ownPorts.begin(), ownPorts.end(), port) != ownPorts.end() && IsThisMachine(host);
 }
 

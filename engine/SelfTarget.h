@@ -4,8 +4,8 @@
 // "localhost" or the host name) on a port we listen on. Each such
 // connection would open another one until no descriptor is left.
 
+#include <span>
 #include <string>
-#include <vector>
 
 namespace vantrel::engine {
 
@@ -14,6 +14,6 @@ bool IsThisMachine(const std::string& host);
 
 // host:port is this machine on one of ownPorts. The port is compared
 // first, so other targets cost no system call.
-bool IsSelfTarget(const std::string& host, int port, const std::vector<int>& ownPorts);
+bool IsSelfTarget(const std::string& host, int port, std::span<const int> ownPorts);
 
 }  // namespace vantrel::engine

@@ -13,11 +13,12 @@ std::string SelfNextHopsLine(TMainControls& controls, const TNextHopRecords& rec
   const char* names[] = {"International HTTP", "International SSL", "International other",
                          "Local HTTP",         "Local SSL",         "Local other"};
   const auto switches = controls.NextHopSwitches();
+  const int ports[] = {proxyPort};
   std::string found;
   for (size_t i = 0; i < switches.size(); ++i) {
     const TProxyInfo& info = *infos[i];
     if (!switches[i]->Checked() || info.Address.empty()) continue;
-    if (!engine::IsSelfTarget(info.Address, info.Port, {proxyPort})) continue;
+    if (!engine::IsSelfTarget(info.Address, info.Port, ports)) continue;
     found += (found.empty() ? "" : ", ") + std::string(names[i]) + " (" + info.Address + ":" +
              std::to_string(info.Port) + ")";
   }
