@@ -121,6 +121,11 @@ void TfrmVantrelMain::WireTraffic() {
   Proxy1.OnRemoteSocketPrepared = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
     routing.Proxy1RemoteSocketPrepared(sender, client);
   };
+  Proxy1.OnRequestRefused = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                   const std::string& reason) {
+    routing.Proxy1RequestRefused(sender, client, reason);
+  };
+  nextHops.OnLoaded = [this] { routing.CheckNextHops(); };
   totals.ClearTotals1.OnClick = [this](TControl& sender) { totals.ClearTotals1Click(sender); };
   totals.ClearLocalHosts1.OnClick = [this](TControl& sender) {
     totals.ClearLocalHosts1Click(sender);

@@ -106,6 +106,17 @@ void SetHeaderValue(std::string& header, std::string_view name, std::string_view
   header.insert(end == npos ? header.size() : end, line);
 }
 
+void SetOnlyHeaderValue(std::string& header, std::string_view name, std::string_view value) {
+  SetHeaderValue(header, name, value);
+  // The lines behind the one just written, searched as a header of their own.
+  const std::size_t eol = header.find("\r\n", FindValueStart(header, name));
+  if (eol == npos) return;
+  std::string rest = header.substr(eol);
+  if (RemoveHeaderLines(rest, name) == 0) return;
+  header.resize(eol);
+  header += rest;
+}
+
 std::size_t RemoveHeaderLines(std::string& header, std::initializer_list<std::string_view> names) {
   const std::size_t end = FindHeaderEnd(header);
   std::size_t last = end == npos ? header.size() : end;

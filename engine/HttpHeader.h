@@ -26,6 +26,10 @@ std::string GetHeaderValue(std::string_view header, std::string_view name);
 // in front of the first CR LF CR LF (at the end when the text has none).
 void SetHeaderValue(std::string& header, std::string_view name, std::string_view value);
 
+// As SetHeaderValue, and every later line "name:" goes: the header then
+// holds exactly one such line.
+void SetOnlyHeaderValue(std::string& header, std::string_view name, std::string_view value);
+
 // Removes every header line "name:" (name compared ignoring case) from the
 // header part, with its line break; bytes after the header stay as they are.
 // Returns how many lines went.

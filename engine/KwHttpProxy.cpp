@@ -2,27 +2,14 @@
 
 #include "engine/HttpHeader.h"
 #include "engine/KwString.h"
+#include "engine/RequestChecks.h"
+#include "engine/SelfTarget.h"
 
 namespace vantrel::engine {
 
 using net::TWSocket;
 
 namespace {
-
-// A target the socket layer can connect to: a host, and a port 1..65535
-// written in digits. Anything else would leave the client waiting forever
-// or connect somewhere it did not ask for. Outgoing connections are IPv4,
-// so an IPv6 address (bracketed or not) is no target either.
-bool ValidTarget(const std::string& host, const std::string& port) {
-  if (host.empty() || port.empty() || port.size() > 5) return false;
-  if (host.find_first_of("[]:") != std::string::npos) return false;
-  int value = 0;
-  for (char c : port) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return value >= 1 && value <= 65535;
-}
 
 // Inserts a header line (given with its leading CR LF) in front of the
 // blank line that ends the header, so it becomes the last header line.
@@ -50,9 +37,24 @@ bool IsSuccessReply(std::string_view reply) {
          reply.size() > space + 1 && reply[space + 1] == '2';
 }
 
-// "[::1]": an IPv6 literal, which no outgoing connection can reach.
-bool BracketedHost(const std::string& host) {
-  return !host.empty() && host.front() == '[';
+// The decimal port a target names; 0 for anything else.
+int PortValue(std::string_view text) {
+  if (text.empty() || text.size() > 5) return 0;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// A socket error's text for one log line: its line break becomes a blank.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (char c : text) {
+    if (c != '\r') line.push_back(c == '\n' ? ' ' : c);
+  }
+  return line;
 }
 
 }  // namespace
@@ -288,18 +290,19 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   // The body's framing was read from this header when it was collected.
   std::string header = c->ClientBuffer;
   const std::string method = FirstField(header, " ");
+  // Framing another reader could take differently is refused outright.
+  const bool framingSound = RequestFramingIsSound(header);
   std::string response, host, port;
   if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
-    const bool framingConflict = c->Body.LengthConflict();
     c->Body.Reset();
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kTCPTunnelIPForbidden);
     } else if (!EnabledTypes.contains(ptTCPTunnel)) {
       response = Response().Text(kTCPTunnelClosed);
-    } else if (framingConflict || !ProcessTunnelRequest(c, header, host, port, response) ||
+    } else if (!framingSound || !ProcessTunnelRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
-      response = Response().Text(kTCPTunnelBadRequest);
+      response = c->Socks4Reply ? Socks4Answer(c, 91) : Response().Text(kTCPTunnelBadRequest);
     }
   } else {
     c->SetTunnel(false);
@@ -310,7 +313,7 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
       response = Response().Text(kHTTPIPForbidden);
     } else if (!EnabledTypes.contains(ptHTTP)) {
       response = Response().Text(kHTTPClosed);
-    } else if (c->Body.LengthConflict() || !ProcessHTTPRequest(c, header, host, port, response) ||
+    } else if (!framingSound || !ProcessHTTPRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = Response().Text(kHTTPBadRequest);
     }
@@ -328,7 +331,9 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
     remote->LineMode = false;
     PrepareRemoteSocket(remote);
     remote->DnsLookup(host);
-    DoRemoteSocketPrepared(c);
+    // Unless the connection was refused inside the lookup (a dotted address
+    // answers at once).
+    if (!c->DiscardInput) DoRemoteSocketPrepared(c);
   } else {
     c->FreeRemoteSocket();
     c->ResponseText = std::move(response);
@@ -352,9 +357,11 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
 
   std::string proto, user, pass, path;
   SplitURL(url, proto, user, pass, host, port, path);
-  if (BracketedHost(host)) return false;
+  // The Host line that goes on names what the URL names (RFC 9112 3.2.2):
+  // one the client wrote beside it could pass a blocked host unseen.
+  std::string hdrHost = UrlAuthority(proto, host, port);
   if (port.empty()) port = "80";
-  std::string hdrHost = GetHeaderValue(header, "Host");
+  if (!ValidTarget(host, port) || RefuseSelfTarget(c, host, port)) return false;
   bool ignoreNextHopProxy = false;
   std::string returnContent;
   DoClientHeaderAvailable(c, url, header, proto, user, pass, host, port, path, hdrHost,
@@ -367,7 +374,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   if (!hop.Address().empty() && !ignoreNextHopProxy && returnContent.empty()) {
     header.replace(urlStart, url.size(), BuildURL(proto, user, pass, host, port, path));
     SetProxyCredentials(header, hop);
-    SetHeaderValue(header, "Host", hdrHost);
+    SetOnlyHeaderValue(header, "Host", hdrHost);
     port = std::to_string(hop.Port());
     host = hop.Address();
     c->ViaNextHop = true;
@@ -389,7 +396,7 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   header.replace(urlStart, url.size(), target);
   // What the client told its proxy is nobody else's business.
   RemoveHeaderLines(header, {"Proxy-Authorization", "Proxy-Connection"});
-  SetHeaderValue(header, "Host", hdrHost);
+  SetOnlyHeaderValue(header, "Host", hdrHost);
   if (!user.empty()) {
     RemoveHeaderLines(header, "Authorization");  // the URL's credentials take its place
     InsertBeforeHeaderEnd(header, "\r\nAuthorization: " + BasicCredentials(user, pass));
@@ -407,7 +414,7 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, 
   if (FieldCount(target, ":") != 2) return false;
   host = GetField(target, 1, ":");
   port = GetField(target, 2, ":");
-  if (BracketedHost(host)) return false;
+  if (!ValidTarget(host, port) || RefuseSelfTarget(c, host, port)) return false;
 
   std::string returnContent;
   bool ignoreNextHopProxy = false;
@@ -432,23 +439,89 @@ bool TKwHttpProxy::ProcessTunnelRequest(TKwProxyClient* c, std::string& header, 
 
 // ---- the remote side ----
 
+std::string TKwHttpProxy::Socks4Answer(const TKwProxyClient* c, uint8_t code) {
+  std::string answer{'\0', static_cast<char>(code)};
+  for (uint8_t b : c->Socks4ReplyBytes) answer.push_back(static_cast<char>(b));
+  return answer;
+}
+
 std::string TKwHttpProxy::Socks4Grant(const TKwProxyClient* c) const {
-  std::string grant{'\0', static_cast<char>(90)};
-  for (uint8_t b : c->Socks4ReplyBytes) grant.push_back(static_cast<char>(b));
-  return grant;
+  return Socks4Answer(c, 90);
 }
 
 bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c) {
   if (!c->Socks4Reply || !c->IsTunnel || c->TunnelEstablished) return false;
-  std::string reject{'\0', static_cast<char>(91)};
-  for (uint8_t b : c->Socks4ReplyBytes) reject.push_back(static_cast<char>(b));
-  AnswerAndClose(c, reject);
+  AnswerAndClose(c, Socks4Answer(c, 91));
   return true;
 }
 
 void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
-  if (errCode != 0) RefuseSocks4(ClientOf(sender));
-  TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
+  TKwProxyClient* c = ClientOf(sender);
+  if (errCode != 0) {
+    RefuseSocks4(c);
+    TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
+    return;
+  }
+  // A name, or a next hop, that turns out to be the proxy itself.
+  const int own = OwnPort();
+  if (c->RemoteSocket() == sender &&
+      IsSelfTarget(sender->DnsResult(), PortValue(sender->Port()), {&own, 1})) {
+    RefuseLoopedConnection(c, sender);
+    return;
+  }
+  try {
+    TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
+  } catch (const net::ESocketException& e) {
+    // No socket for the remote (descriptors ran out): nothing will ever
+    // connect, so the client must not wait for it.
+    RefuseUnconnected(c, "could not connect to " + sender->Addr() + ":" + sender->Port() + ": " +
+                             OneLine(e.what()));
+  }
+}
+
+void TKwHttpProxy::AfterListen(std::string& ErrorText) {
+  TKwGenericProxy::AfterListen(ErrorText);
+  ownPort_ = Server().BoundPort();
+}
+
+int TKwHttpProxy::OwnPort() {
+  return Active() ? ownPort_ : Port();
+}
+
+void TKwHttpProxy::DoRequestRefused(TKwProxyClient* c, const std::string& reason) {
+  if (OnRequestRefused) OnRequestRefused(this, c, reason);
+}
+
+bool TKwHttpProxy::RefuseSelfTarget(TKwProxyClient* c, const std::string& host,
+                                    const std::string& port) {
+  const int own = OwnPort();
+  if (!IsSelfTarget(host, PortValue(port), {&own, 1})) return false;
+  DoRequestRefused(c, host + ":" + port + " is this proxy itself");
+  return true;
+}
+
+void TKwHttpProxy::RefuseLoopedConnection(TKwProxyClient* c, TWSocket* remote) {
+  c->ClientBuffer.clear();
+  if (c->ViaNextHop) {
+    // As if the hop had refused the connection; the line saying why was
+    // written when the next hops were set.
+    if (!RefuseSocks4(c)) ShutdownClient(c);
+    return;
+  }
+  DoRequestRefused(c, remote->DnsResult() + ":" + remote->Port() + " is this proxy itself");
+  if (!c->IsTunnel) {
+    AnswerAndClose(c, Response().Text(kHTTPBadRequest));
+  } else if (!RefuseSocks4(c)) {
+    AnswerAndClose(c, Response().Text(kTCPTunnelBadRequest));
+  }
+}
+
+void TKwHttpProxy::RefuseUnconnected(TKwProxyClient* c, const std::string& reason) {
+  DoRequestRefused(c, reason);
+  // The request is over: nothing of it may be read again as a header.
+  c->ClientBuffer.clear();
+  c->Body.Reset();
+  if (!RefuseSocks4(c)) ShutdownClient(c);
 }
 
 void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {

@@ -18,6 +18,11 @@ using TKwProxyHeaderEvent = std::function<void(
     std::string& proto, std::string& user, std::string& pass, std::string& host, std::string& port,
     std::string& path, std::string& hdrHost, bool& ignoreNextHopProxy, std::string& returnContent)>;
 
+// A request refused for a reason the user should see (it would loop into
+// the proxy, or no connection could be made): reason says why.
+using TKwProxyRefusedEvent =
+    std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, const std::string& reason)>;
+
 using TKwProxyTunnelRequestEvent = std::function<void(
     TKwGenericProxy* sender, TKwProxyClient* Client, std::string& Header, std::string& host,
     std::string& port, bool& ignoreNextHopProxy, std::string& returnContent)>;
@@ -36,6 +41,7 @@ class TKwHttpProxy : public TKwGenericProxy {
 
   TKwProxyHeaderEvent OnClientHeaderAvailable;
   TKwProxyTunnelRequestEvent OnTunnelRequest;
+  TKwProxyRefusedEvent OnRequestRefused;
 
   // A request header longer than this is refused: memory per connection
   // stays bounded whatever a client sends.
@@ -66,6 +72,7 @@ class TKwHttpProxy : public TKwGenericProxy {
                                        std::string& pass, std::string& host, std::string& port,
                                        std::string& path, std::string& hdrHost,
                                        bool& ignoreNextHopProxy, std::string& returnContent);
+  virtual void DoRequestRefused(TKwProxyClient* client, const std::string& reason);
   virtual void DoTunnelRequest(TKwProxyClient* client, std::string& header, std::string& host,
                                std::string& port, bool& ignoreNextHopProxy,
                                std::string& returnContent);
@@ -74,6 +81,7 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
+  void AfterListen(std::string& ErrorText) override;
 
  private:
   // Hands client bytes, in order, to what they belong to: the header being
@@ -95,6 +103,16 @@ class TKwHttpProxy : public TKwGenericProxy {
   // After the header has been decided: the local answer, or the bytes
   // that go first to the remote.
   void FinishHeader(TKwProxyClient* client);
+  // The port clients reach us on: a target there on this machine loops.
+  int OwnPort();
+  // A target that is the proxy itself: refused with one line saying why.
+  bool RefuseSelfTarget(TKwProxyClient* client, const std::string& host, const std::string& port);
+  // The remote turned out to be the proxy itself once looked up.
+  void RefuseLoopedConnection(TKwProxyClient* client, net::TWSocket* remote);
+  // No connection can be made: the client hears what a refused connect
+  // gives it, and the request is forgotten.
+  void RefuseUnconnected(TKwProxyClient* client, const std::string& reason);
+  static std::string Socks4Answer(const TKwProxyClient* client, uint8_t code);
   std::string Socks4Grant(const TKwProxyClient* client) const;
   // A SOCKS client whose tunnel could not be made hears the reject and is
   // closed; true when the client was one.
@@ -102,6 +120,7 @@ class TKwHttpProxy : public TKwGenericProxy {
 
   std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
   std::unique_ptr<TKwProxyStrings> response_;
+  int ownPort_ = 0;
 };
 
 }  // namespace vantrel::engine

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/KwString.h"
+#include "engine/RequestChecks.h"
 
 namespace vantrel::engine {
 
@@ -36,8 +37,8 @@ void RequestBody::Start(std::string_view header) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
         value.remove_prefix(1);
-      if (SameText(name, "Transfer-Encoding") && ContainsText(value, "chunked")) {
-        chunked = true;
+      if (SameText(name, "Transfer-Encoding")) {
+        chunked = FinalCodingIsChunked(value);  // a later line ends the list
       } else if (SameText(name, "Content-Length")) {
         uint64_t v = 0;
         bool digits = false;

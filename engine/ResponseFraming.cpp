@@ -1,6 +1,7 @@
 #include "engine/ResponseFraming.h"
 
 #include "engine/KwString.h"
+#include "engine/RequestChecks.h"
 
 namespace vantrel::engine {
 
@@ -23,6 +24,7 @@ void ResponseFraming::NewAnswer() {
   stage_ = Stage::kStatusLine;
   status_ = 0;
   chunked_ = false;
+  transferCoded_ = false;
   hasLength_ = false;
   lengthConflict_ = false;
   length_ = 0;
@@ -110,7 +112,9 @@ void ResponseFraming::HeaderLine(std::string_view line) {
   const std::string_view name = line.substr(0, colon);
   const std::string_view value = TrimBlanks(line.substr(colon + 1));
   if (SameText(name, "Transfer-Encoding")) {
-    if (ContainsText(value, "chunked")) chunked_ = true;
+    // Chunked only when it is the final coding; a later line ends the list.
+    transferCoded_ = true;
+    chunked_ = FinalCodingIsChunked(value);
   } else if (SameText(name, "Content-Length")) {
     uint64_t v = 0;
     bool valid = !value.empty();
@@ -145,6 +149,8 @@ void ResponseFraming::HeaderEnd() {
   } else if (chunked_) {
     body_.StartChunked();
     stage_ = Stage::kBody;
+  } else if (transferCoded_) {
+    stage_ = Stage::kUntilClose;  // coded without chunked: the close ends it
   } else if (hasLength_ && !lengthConflict_) {
     body_.StartLength(length_);
     stage_ = length_ == 0 ? Stage::kDone : Stage::kBody;

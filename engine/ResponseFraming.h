@@ -46,6 +46,7 @@ class ResponseFraming {
   bool switched_ = false;
   int status_ = 0;
   bool chunked_ = false;
+  bool transferCoded_ = false;
   bool hasLength_ = false;
   bool lengthConflict_ = false;
   uint64_t length_ = 0;

@@ -46,6 +46,7 @@ void TNextHopRecords::LoadNextHopRecords() {
   TProxyInfo* records[] = {&IntConInfo,   &IntConSSLInfo,   &IntConOTHERInfo,
                            &LocalConInfo, &LocalConSSLInfo, &LocalConOTHERInfo};
   for (size_t i = 0; i < selectors.size(); ++i) GetProxyInfo(selectors[i]->Value(), *records[i]);
+  if (OnLoaded) OnLoaded();
 }
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 // the chosen proxy records, refreshed only by LoadNextHopRecords so that an
 // edit of the proxy table reaches routing at a well-defined moment.
 
+#include <functional>
 #include <string>
 
 #include "model/ChangeTracker.h"
@@ -32,6 +33,9 @@ class TNextHopRecords {
   TProxyInfo LocalConInfo;
   TProxyInfo LocalConSSLInfo;
   TProxyInfo LocalConOTHERInfo;
+
+  // Runs after every LoadNextHopRecords.
+  std::function<void()> OnLoaded;
 
  private:
   TMainControls& controls_;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hosts/Addresses.h"
+#include "routing/SelfNextHops.h"
 #include "routing/Socks4Request.h"
 
 namespace vantrel {
@@ -49,6 +50,8 @@ TConnectionRouting::~TConnectionRouting() {
   proxy_.OnClientDataAvailable = nullptr;
   proxy_.OnRemoteDataAvailable = nullptr;
   proxy_.OnRemoteSocketPrepared = nullptr;
+  proxy_.OnRequestRefused = nullptr;
+  nextHops_.OnLoaded = nullptr;
   for (auto& [socket, lookup] : lookups_) {
     if (lookup.timer) net::EventLoop::Default().CancelTimer(lookup.timer);
     socket->OnDnsLookupDone = nullptr;
@@ -347,6 +350,17 @@ void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyCli
 
 void TConnectionRouting::Proxy1RemoteSocketPrepared(TKwGenericProxy*, TKwProxyClient* c) {
   if (TWSocket* remote = c->RemoteSocket()) remote->LineMode = false;
+}
+
+void TConnectionRouting::Proxy1RequestRefused(TKwGenericProxy*, TKwProxyClient* c,
+                                              const std::string& reason) {
+  log_.DoComment("Client " + c->GetPeerAddr() + " refused: " + reason);
+}
+
+void TConnectionRouting::CheckNextHops() {
+  const int port = proxy_.Active() ? proxy_.Server().BoundPort() : proxy_.Port();
+  const std::string line = SelfNextHopsLine(controls_, nextHops_, port);
+  if (!line.empty()) log_.DoComment(line);
 }
 
 }  // namespace vantrel

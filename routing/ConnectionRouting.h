@@ -65,6 +65,12 @@ class TConnectionRouting {
   void Proxy1RemoteDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
                                  std::string_view data);
   void Proxy1RemoteSocketPrepared(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client);
+  // A request the engine refused for a reason the user must see.
+  void Proxy1RequestRefused(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
+                            const std::string& reason);
+  // After the next hops were set: one line naming those that are the proxy
+  // itself (the engine never follows them).
+  void CheckNextHops();
 
   // Classifies the host (lower case), sets the client's route tag and the
   // engine's next hop. False when the host's lookup must be waited for: the

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/SelfTarget.h"
 #include "model/ProxyTables.h"
 #include "net/EventLoop.h"
 #include "hosts/Addresses.h"
-#include "tunnels/ThisMachine.h"
 #include "tunnels/TunnelAnswer.h"
 
 namespace vantrel {
@@ -101,8 +101,8 @@ void TTunnels::StopTunnels() {
 }
 
 bool TTunnels::ForwardsToItself(const std::string& host, int32_t port) const {
-  return std::find(enabledPorts_.begin(), enabledPorts_.end(), port) != enabledPorts_.end() &&
-         IsThisMachine(host);
+  // Address and port both: the same port number on another machine is no loop.
+  return engine::IsSelfTarget(host, port, enabledPorts_);
 }
 
 // ---- a connection waits ----

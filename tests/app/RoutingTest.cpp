@@ -12,6 +12,7 @@
 
 #include "app/MainWindow.h"
 #include "files/DataFolder.h"
+#include "model/ProxyTables.h"
 #include "net/Resolver.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/ScriptedUserInterface.h"
@@ -259,8 +260,18 @@ TEST_F(Routing, RequestLineIsLoggedOnceAndHandlersNeverThrow) {
   EXPECT_EQ(client->In().rfind("HTTP/1.1 400", 0), 0u) << client->In();
   const std::string screen = ScreenText();
   EXPECT_EQ(screen.find("EXCEPTION"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("[Client 127.0.0.1 requests http://h:99999999999/]"), std::string::npos)
-      << screen;
+  // Refused before any handler: no request line, nothing counted.
+  EXPECT_EQ(screen.find("requests http://h:"), std::string::npos) << screen;
+  EXPECT_EQ(SentTotal(), 0);
+
+  auto second = NewClient();
+  const std::string url = "http://127.0.0.1:" + origin.PortText() + "/";
+  second->Send(Get("127.0.0.1:" + origin.PortText()));
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  const std::string after = ScreenText();
+  const std::string line = "[Client 127.0.0.1 requests " + url + "]";
+  ASSERT_NE(after.find(line), std::string::npos) << after;
+  EXPECT_EQ(after.find(line), after.rfind(line)) << after;
 }
 
 // ---- decisions left pending while a lookup runs ----
@@ -472,6 +483,69 @@ TEST_F(Socks4, FailedDirectConnectSendsTheReject) {
   client->Send(Bytes({4, 1, port >> 8, port & 0xFF, 127, 0, 0, 1, 0}));
   ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
   EXPECT_EQ(client->In(), Bytes({0, 91, port >> 8, port & 0xFF, 127, 0, 0, 1}));
+}
+
+// A request for the proxy itself: the reject, and one line even with
+// logging off. A SOCKS4a name is refused once it is looked up.
+TEST_F(Socks4, RequestsForTheProxyItselfAreRejectedWithOneLine) {
+  c().cbLogging.SetChecked(false);
+  const int own = w().Proxy1.Server().BoundPort();
+  const std::string name = "me" + std::string(1, '\0') + "near.test" + std::string(1, '\0');
+  struct Case {
+    std::string request;
+    std::string reply;
+  };
+  const std::vector<Case> cases = {
+      {Bytes({4, 1, own >> 8, own & 0xFF, 127, 0, 0, 1, 0}),
+       Bytes({0, 91, own >> 8, own & 0xFF, 127, 0, 0, 1})},
+      {Bytes({4, 1, own >> 8, own & 0xFF, 0, 0, 0, 1}) + name,
+       Bytes({0, 91, own >> 8, own & 0xFF, 0, 0, 0, 1})},
+  };
+  for (const Case& k : cases) {
+    auto client = NewClient();
+    client->Send(k.request);
+    ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
+    EXPECT_EQ(client->In(), k.reply);
+  }
+  const std::string why = "refused: 127.0.0.1:" + std::to_string(own) + " is this proxy itself";
+  const std::string screen = ScreenText();
+  const std::string entry = "Client 127.0.0.1 " + why + "]\n";
+  const size_t first = screen.find(entry);
+  ASSERT_NE(first, std::string::npos) << screen;
+  EXPECT_NE(screen.find(entry, first + 1), std::string::npos) << screen;
+  EXPECT_EQ(connects, 2);
+}
+
+// A next hop that is the proxy itself is named whenever the next hops are
+// set, and never followed: its class hears what a refusing hop would give.
+TEST_F(Routing, NextHopThatIsTheProxyItselfIsNamedWhenSetAndNeverFollowed) {
+  using namespace proxy_fields;
+  const std::string own = std::to_string(w().Proxy1.Server().BoundPort());
+  TRecordTable& table = w().mtblProxy;
+  table.Append();
+  table.SetInteger(ProxyID, 7);
+  table.SetString(ProxyName, "me");
+  table.SetString(ProxyAddress, "127.0.0.1");
+  table.SetInteger(ProxyPort, w().Proxy1.Server().BoundPort());
+  table.Post();
+  c().jvdbIntCon.SetValue("7");
+  const std::string line =
+      "Next hop is this proxy itself, never used; its requests are refused: International HTTP "
+      "(127.0.0.1:" +
+      own + ")";
+  EXPECT_EQ(ScreenText().find(line), std::string::npos);  // its switch is off
+  c().cbIntCon.SetChecked(true);
+  std::string screen = ScreenText();
+  EXPECT_NE(screen.find(line), std::string::npos) << screen;
+  EXPECT_EQ(screen.find(line), screen.rfind(line)) << screen;
+
+  // Port 80 of a host the hop would be asked for.
+  dns.SetAddresses("far.test", {"127.0.0.1"});
+  auto client = NewClient();
+  client->Send(Get("far.test:80"));
+  ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
+  EXPECT_EQ(client->In(), "");
+  EXPECT_EQ(connects, 1);
 }
 
 // ---- counting and totals ----

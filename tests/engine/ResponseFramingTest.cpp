@@ -47,6 +47,9 @@ TEST(ResponseFraming, WhereAnAnswerEndsWhateverTheReads) {
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\n" + std::string(26, 'x') +
            "\r\nff\r\n" + std::string(255, 'y') + "\r\n0\r\n\r\n",
        false, End::kDone},
+      {"chunked as the final coding",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n1\r\na\r\n0\r\n\r\n", false,
+       End::kDone},
       {"no body: 204", "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n", false, End::kDone},
       {"no body: 304", "HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n", false,
        End::kDone},
@@ -70,6 +73,11 @@ TEST(ResponseFraming, WithoutTrustworthyFramingTheCloseEndsIt) {
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n",
       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\n0\r\n\r\n",
       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\nraw bytes",
+      // Coded, but not chunked last: the length does not frame it.
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: xchunked\r\nContent-Length: 1\r\n\r\nxyz",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\nContent-Length: 1\r\n\r\nxyz",
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: "
+      "gzip\r\n\r\n1\r\na\r\n0\r\n\r\n",
       "ICY 200 OK\r\nContent-Length: 1\r\n\r\nx",
       "HTTP/1.1 20 OK\r\nContent-Length: 1\r\n\r\nx",
       "HTTP/1.1 200 OK\r\nX: " + std::string(ResponseFraming::kMaxHeader, 'a') + "\r\n\r\n",

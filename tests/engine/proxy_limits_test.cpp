@@ -28,47 +28,51 @@ class ProxyLimits : public ProxyTest {
     }
   }
 
+  // What the URLs name, and so the Host line that goes on.
+  std::string Authority() const { return "127.0.0.1:" + origin.PortText(); }
+
   PeerServer origin;
 };
 
 TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWorks) {
   auto client = NewClient();
-  const std::string header =
-      "POST " + Url("/form") + " HTTP/1.1\r\nHost: h\r\nContent-Length: 11\r\n\r\n";
+  const std::string header = "POST " + Url("/form") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: 11\r\n\r\n";
   SendInReads(*client, {header, "hello", " ", "world"});
   const std::string forwarded =
-      "POST /form HTTP/1.1\r\nHost: h\r\nContent-Length: 11\r\n\r\nhello world";
+      "POST /form HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 11\r\n\r\nhello world";
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In() == forwarded; }));
   EXPECT_EQ(Count("ClientHeader"), 1);
   EXPECT_EQ(Count("RemoteSocketPrepared"), 1);
 
   origin.At(0).Send("HTTP/1.1 204 No Content\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return client->In() == "HTTP/1.1 204 No Content\r\n\r\n"; }));
-  client->Send("GET " + Url("/next") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + Url("/next") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(1).In(), "GET /next HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(1).In(), "GET /next HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   EXPECT_EQ(origin.At(0).In(), forwarded);
 }
 
 TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewRequest) {
   auto client = NewClient();
-  const std::string header =
-      "POST " + Url("/up") + " HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
-  const std::string next = "GET " + Url("/after") + " HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string header = "POST " + Url("/up") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string next =
+      "GET " + Url("/after") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   // Cuts inside a size line, inside data, between CR and LF, in the trailer.
   SendInReads(*client, {header, "5\r", "\nab", "cde\r", "\n1", "0;ext=1\r\n0123456789abcdef\r\n",
                         "0\r\nX-Trailer: t\r", "\n\r", "\n" + next});
   const std::string body =
       "5\r\nabcde\r\n10;ext=1\r\n0123456789abcdef\r\n0\r\nX-Trailer: t\r\n\r\n";
   const std::string forwarded =
-      "POST /up HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n" + body;
+      "POST /up HTTP/1.1\r\nHost: " + Authority() + "\r\nTransfer-Encoding: chunked\r\n\r\n" + body;
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In() == forwarded; }));
   // The next request waits for the answer to this one.
   EXPECT_EQ(Count("ClientHeader"), 1);
   origin.At(0).Send("HTTP/1.1 204 No Content\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
   EXPECT_EQ(origin.At(0).In(), forwarded);
-  EXPECT_EQ(origin.At(1).In(), "GET /after HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(1).In(), "GET /after HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   EXPECT_EQ(Count("ClientHeader"), 2);
 }
 
@@ -86,8 +90,8 @@ TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
     std::string reply;                   // all the client gets
     bool ends;                           // and then the end of the stream
   };
-  const std::string post = "POST /a HTTP/1.1\r\nHost: h\r\n";
-  const std::string next = "GET /b HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string post = "POST /a HTTP/1.1\r\nHost: " + Authority() + "\r\n";
+  const std::string next = "GET /b HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   const std::vector<Case> cases = {
       {"length and chunked: chunked, without the length line",
        "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n",
@@ -129,8 +133,9 @@ TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
     SCOPED_TRACE(t.name);
     const size_t first = origin.Count();
     auto client = NewClient();
-    client->Send("POST " + Url("/a") + " HTTP/1.1\r\nHost: h\r\n" + t.lines + "\r\n" + t.body +
-                 "GET " + Url("/b") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    client->Send("POST " + Url("/a") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n" + t.lines +
+                 "\r\n" + t.body + "GET " + Url("/b") + " HTTP/1.1\r\nHost: " + Authority() +
+                 "\r\n\r\n");
     for (size_t i = 0; i < t.forwarded.size(); ++i) {
       ASSERT_TRUE(WaitFor([&] {
         return origin.Count() > first + i && origin.At(first + i).In() == t.forwarded[i];
@@ -150,8 +155,10 @@ TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
 
 TEST_F(ProxyLimits, BytesInTheSameReadAsTheHeaderTravelWithIt) {
   auto client = NewClient();
-  client->Send("POST " + Url("/x") + " HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc");
-  const std::string forwarded = "POST /x HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc";
+  client->Send("POST " + Url("/x") + " HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: 3\r\n\r\nabc");
+  const std::string forwarded =
+      "POST /x HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 3\r\n\r\nabc";
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && origin.At(0).In() == forwarded; }));
   EXPECT_EQ(Count("ClientData"), 1);
 }
@@ -186,7 +193,8 @@ TEST_F(ProxyLimits, HeaderJustBelowTheCapIsForwarded) {
   auto client = NewClient();
   client->Send(head + filler + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET / HTTP/1.1\r\nX-Big: " + filler + "\r\nHost: \r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET / HTTP/1.1\r\nX-Big: " + filler + "\r\nHost: " + Authority() + "\r\n\r\n");
 }
 
 TEST_F(ProxyLimits, SlowClientKeepsTheProxysQueueBoundedAndGetsEveryByte) {
@@ -197,7 +205,7 @@ TEST_F(ProxyLimits, SlowClientKeepsTheProxysQueueBoundedAndGetsEveryByte) {
   auto client = NewClient();
   client->SetAutoRead(false);
   client->OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
-  client->Send("GET " + Url("/big") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + Url("/big") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   TKwProxyClient* session = Session();
   ASSERT_NE(session, nullptr);
@@ -231,11 +239,10 @@ TEST_F(ProxyLimits, SlowOriginKeepsTheUploadQueueBoundedAndGetsEveryByte) {
   constexpr size_t kBlock = 1u << 20;
   testsupport::PatternStream pattern(13);
   testsupport::Checksum expected, received;
-  const std::string header = "POST " + Url("/upload") +
-                             " HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(kTotal) +
-                             "\r\n\r\n";
-  expected.Add("POST /upload HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(kTotal) +
-               "\r\n\r\n");
+  const std::string header = "POST " + Url("/upload") + " HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: " + std::to_string(kTotal) + "\r\n\r\n";
+  expected.Add("POST /upload HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: " + std::to_string(kTotal) + "\r\n\r\n");
   auto client = NewClient();
   client->Send(header);
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1; }));
@@ -276,7 +283,8 @@ TEST_F(ProxyLimits, EarlyUploadWhileTheRemoteResolvesStaysBounded) {
   testsupport::PatternStream pattern(19);
   testsupport::Checksum expected, received;
   const std::string length = std::to_string(kTotal);
-  expected.Add("POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
+  expected.Add("POST /up HTTP/1.1\r\nHost: slow.test:" + origin.PortText() +
+               "\r\nContent-Length: " + length + "\r\n\r\n");
   // Made before the lookup starts: the upload must come while it waits.
   const std::string upload = pattern.Next(kTotal);
   expected.Add(upload);
@@ -313,14 +321,15 @@ TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
   testsupport::PatternStream pattern(23);
   testsupport::Checksum expected, received;
   auto client = NewClient();
-  client->Send("GET " + Url("/first") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + Url("/first") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   TKwProxyClient* session = Session();
   ASSERT_NE(session, nullptr);
   const std::string length = std::to_string(kBody);
-  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: h\r\nContent-Length: " + length +
+  client->Send("POST " + Url("/second") + " HTTP/1.1\r\nHost: " + Authority() +
+               "\r\nContent-Length: " + length + "\r\n\r\n");
+  expected.Add("POST /second HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: " + length +
                "\r\n\r\n");
-  expected.Add("POST /second HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n");
   for (size_t sent = 0; sent < kBody; sent += 1u << 20) {
     const std::string block = pattern.Next(1u << 20);
     expected.Add(block);

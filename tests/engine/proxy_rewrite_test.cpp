@@ -100,7 +100,7 @@ TEST_F(ProxyRewrite, IgnoreNextHopProxyGoesDirect) {
                  bool& ignoreNextHopProxy, std::string&) { ignoreNextHopProxy = true; };
   const std::string got = Forwarded(
       "GET http://127.0.0.1:" + origin.PortText() + "/d HTTP/1.1\r\nHost: h\r\n\r\n", origin);
-  EXPECT_EQ(got, "GET /d HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(got, "GET /d HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\n\r\n");
   EXPECT_EQ(hop.Count(), 0u);
 }
 
@@ -188,7 +188,7 @@ TEST_F(ProxyRewrite, ClientsProxyLinesNeverReachAnOriginAndOurCredentialsReplace
 TEST_F(ProxyRewrite, OptionsGoesDirectAsAsteriskButAnAsteriskFromTheClientIsRefused) {
   const std::string got = Forwarded(
       "OPTIONS http://127.0.0.1:" + origin.PortText() + "/x HTTP/1.1\r\nHost: h\r\n\r\n", origin);
-  EXPECT_EQ(got, "OPTIONS * HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(got, "OPTIONS * HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\n\r\n");
 
   // Even a handler's own answer does not rescue it.
   onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
@@ -200,26 +200,28 @@ TEST_F(ProxyRewrite, OptionsGoesDirectAsAsteriskButAnAsteriskFromTheClientIsRefu
 TEST_F(ProxyRewrite, MissingHostLineIsAddedAsTheLastLine) {
   const std::string got = Forwarded(
       "GET http://127.0.0.1:" + origin.PortText() + "/x HTTP/1.1\r\nAccept: */*\r\n\r\n", origin);
-  EXPECT_EQ(got, "GET /x HTTP/1.1\r\nAccept: */*\r\nHost: \r\n\r\n");
-  EXPECT_EQ(seen.hdrHost, "");
+  const std::string authority = "127.0.0.1:" + origin.PortText();
+  EXPECT_EQ(got, "GET /x HTTP/1.1\r\nAccept: */*\r\nHost: " + authority + "\r\n\r\n");
+  EXPECT_EQ(seen.hdrHost, authority);
 }
 
 TEST_F(ProxyRewrite, UrlWithoutPathAsksForTheRoot) {
   const std::string base = "http://127.0.0.1:" + origin.PortText();
   EXPECT_EQ(Forwarded("GET " + base + " HTTP/1.1\r\nHost: h\r\n\r\n", origin),
-            "GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+            "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\n\r\n");
   PeerServer second;
   EXPECT_EQ(
       Forwarded("GET http://127.0.0.1:" + second.PortText() + "?q=1 HTTP/1.1\r\nHost: h\r\n\r\n",
                 second),
-      "GET /?q=1 HTTP/1.1\r\nHost: h\r\n\r\n");
+      "GET /?q=1 HTTP/1.1\r\nHost: 127.0.0.1:" + second.PortText() + "\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, ExtraBlanksBeforeTheUrlAndOtherLinesStayAsWritten) {
   const std::string got = Forwarded(
       "GET   http://127.0.0.1:" + origin.PortText() + "/p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n",
       origin);
-  EXPECT_EQ(got, "GET   /p HTTP/1.1\r\nHost: h\r\nX-A: b c\r\n\r\n");
+  EXPECT_EQ(got,
+            "GET   /p HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\nX-A: b c\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, ReturnContentIsTheWholeAnswerAndNoRemoteIsOpened) {
@@ -273,7 +275,7 @@ TEST_F(ProxyRewrite, RefusedClientGetsTheForbiddenTextsAndNoEvent) {
   // The loopback address itself on the list lets the client through.
   proxy.SetAllowedIP({"127.0.0.1"});
   EXPECT_EQ(Forwarded("GET http://127.0.0.1:" + origin.PortText() + "/ok HTTP/1.1\r\n\r\n", origin),
-            "GET /ok HTTP/1.1\r\nHost: \r\n\r\n");
+            "GET /ok HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\n\r\n");
 }
 
 TEST_F(ProxyRewrite, MalformedConnectLinesGetTheTunnelBadRequestText) {

@@ -29,7 +29,8 @@ class ProxySession : public ProxyTest {
   // client reads to the end and leaves.
   void RoundTrip(const std::string& host) {
     auto client = NewClient();
-    client->Send("GET http://" + host + ":" + origin.PortText() + "/a HTTP/1.1\r\nHost: h\r\n\r\n");
+    client->Send("GET http://" + host + ":" + origin.PortText() +
+                 "/a HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
     origin.At(0).Send(kResponse);
     origin.At(0).ShutdownWrite();
@@ -38,6 +39,9 @@ class ProxySession : public ProxyTest {
     client->CloseNow();
     ASSERT_TRUE(WaitFor([&] { return Has("ClientDisconnect"); }));
   }
+
+  // What the URLs name, and so the Host line that goes on.
+  std::string Authority() const { return "127.0.0.1:" + origin.PortText(); }
 
   PeerServer origin;
 };
@@ -75,8 +79,8 @@ TEST_F(ProxySession, IdleClientOnlyConnectsAndDisconnects) {
 
 TEST_F(ProxySession, HeaderSplitAcrossReadsIsProcessedOnceWhenComplete) {
   auto client = NewClient();
-  const std::string request =
-      "GET http://127.0.0.1:" + origin.PortText() + "/split HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string request = "GET http://127.0.0.1:" + origin.PortText() +
+                              "/split HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   const size_t cuts[] = {10, request.size() - 3, request.size() - 1, request.size()};
   size_t sent = 0;
   int chunks = 0;
@@ -93,7 +97,7 @@ TEST_F(ProxySession, HeaderSplitAcrossReadsIsProcessedOnceWhenComplete) {
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   EXPECT_EQ(Count("ClientHeader"), 1);
   EXPECT_EQ(Count("RemoteSocketPrepared"), 1);
-  EXPECT_EQ(origin.At(0).In(), "GET /split HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(), "GET /split HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
 }
 
 TEST_F(ProxySession, BytesSentBeforeTheRemoteIsUpFollowTheHeaderInOrder) {
@@ -115,9 +119,8 @@ TEST_F(ProxySession, BytesSentBeforeTheRemoteIsUpFollowTheHeaderInOrder) {
   EXPECT_FALSE(Has("RemoteDNSLookupDone"));
 
   dns.SetAddresses("late.test", {"127.0.0.1"});
-  const std::string expected =
-      "POST /up HTTP/1.1\r\nHost: late.test\r\nContent-Length: 10\r\n\r\n"
-      "0123456789";
+  const std::string expected = "POST /up HTTP/1.1\r\nHost: late.test:" + origin.PortText() +
+                               "\r\nContent-Length: 10\r\n\r\n0123456789";
   ASSERT_TRUE(
       WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
   EXPECT_EQ(origin.At(0).In(), expected);
@@ -127,16 +130,16 @@ TEST_F(ProxySession, BytesSentBeforeTheRemoteIsUpFollowTheHeaderInOrder) {
 TEST_F(ProxySession, KeepAliveSecondRequestGetsItsOwnRemoteAndTheOldOneStaysQuiet) {
   auto client = NewClient();
   const std::string base = "http://127.0.0.1:" + origin.PortText();
-  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In() == kResponse; }));
   net::TWSocket* first = Session()->RemoteSocket();
   client->In().clear();
 
-  client->Send("GET " + base + "/two HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + base + "/two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(1).In(), "GET /two HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(1).In(), "GET /two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   EXPECT_NE(Session()->RemoteSocket(), first);
   EXPECT_EQ(Count("RemoteSocketPrepared"), 2);
 
@@ -202,12 +205,13 @@ TEST_F(ProxySession, PipelinedRequestWaitsUntilTheAnswerBeforeItIsComplete) {
     auto client = NewClient();
     const size_t first = origin.Count();
     const std::string base = "http://127.0.0.1:" + origin.PortText();
-    const std::string one = t.method + " " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\n";
-    const std::string two = "GET " + base + "/two HTTP/1.1\r\nHost: h\r\n\r\n";
+    const std::string one =
+        t.method + " " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+    const std::string two = "GET " + base + "/two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
     client->Send(t.late ? one : one + two);
     ASSERT_TRUE(WaitFor([&] { return origin.Count() > first && HasHeader(origin.At(first)); }));
     Peer& far = origin.At(first);
-    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     std::string answer;
     for (size_t i = 0; i < t.pieces.size(); ++i) {
       far.Send(i + 1 == t.pieces.size() ? t.pieces[i] + t.junk : t.pieces[i]);
@@ -221,28 +225,28 @@ TEST_F(ProxySession, PipelinedRequestWaitsUntilTheAnswerBeforeItIsComplete) {
       // The next request has not been decided, nor sent anywhere.
       EXPECT_EQ(Count("ClientHeader"), 1);
       EXPECT_EQ(origin.Count(), first + 1);
-      EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+      EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     }
     ASSERT_TRUE(
         WaitFor([&] { return origin.Count() == first + 2 && HasHeader(origin.At(first + 1)); }));
     EXPECT_EQ(Count("ClientHeader"), 2);
     EXPECT_EQ(seen.path, "/two");
-    EXPECT_EQ(origin.At(first + 1).In(), "GET /two HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(origin.At(first + 1).In(), "GET /two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     origin.At(first + 1).Send(kResponse);
     ASSERT_TRUE(WaitFor([&] { return client->In().size() >= answer.size() + kResponse.size(); }));
     EXPECT_EQ(client->In(), answer + kResponse);
     EXPECT_FALSE(client->Eof());
-    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(far.In(), t.method + " /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   }
 }
 
 TEST_F(ProxySession, AnswerDelimitedByTheCloseEndsTheConnectionAndTheNextRequestIsDropped) {
   auto client = NewClient();
   const std::string base = "http://127.0.0.1:" + origin.PortText();
-  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\nGET " + base +
-               "/two HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\nGET " + base +
+               "/two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   origin.At(0).Send("HTTP/1.0 200 OK\r\n\r\nuntil the end");
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 32; }));
   EXPECT_EQ(Count("ClientHeader"), 1);
@@ -269,17 +273,20 @@ TEST_F(ProxySession, RequestArrivingWhileTheFirstRemoteResolvesGetsItsOwnDecisio
 
   dns.SetAddresses("late.test", {"127.0.0.1"});
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: a\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
   EXPECT_EQ(Count("ClientHeader"), 1);
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(1).In(), "GET /two HTTP/1.1\r\nHost: b\r\n\r\n");
+  EXPECT_EQ(origin.At(1).In(),
+            "GET /two HTTP/1.1\r\nHost: two.test:" + origin.PortText() + "\r\n\r\n");
   EXPECT_EQ(seen.host, "two.test");
   EXPECT_EQ(dns.QueriesFor("two.test"), 1);
   origin.At(1).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 2 * kResponse.size(); }));
   EXPECT_EQ(client->In(), kResponse + kResponse);
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: a\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(),
+            "GET /one HTTP/1.1\r\nHost: late.test:" + origin.PortText() + "\r\n\r\n");
 }
 
 // A pipelined request for a blocked host is answered by the handler, in its
@@ -293,17 +300,18 @@ TEST_F(ProxySession, PipelinedRequestForABlockedHostGetsTheHandlersAnswerInItsTu
   };
   auto client = NewClient();
   client->Send("GET http://127.0.0.1:" + origin.PortText() +
-               "/one HTTP/1.1\r\nHost: h\r\n\r\nGET http://blocked.test/ HTTP/1.1\r\nHost: "
+               "/one HTTP/1.1\r\nHost: " + Authority() +
+               "\r\n\r\nGET http://blocked.test/ HTTP/1.1\r\nHost: "
                "blocked.test\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   EXPECT_EQ(Count("ClientHeader"), 1);
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
   EXPECT_EQ(client->In(), kResponse + blocked);
   EXPECT_EQ(Count("ClientHeader"), 2);
   EXPECT_EQ(dns.QueriesFor("blocked.test"), 0);
-  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(), "GET /one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
 }
 
 // The remote whose answer is complete may go while the next request is
@@ -311,7 +319,7 @@ TEST_F(ProxySession, PipelinedRequestForABlockedHostGetsTheHandlersAnswerInItsTu
 TEST_F(ProxySession, PreviousRemoteClosingWhileTheNextRequestIsDecidedDoesNotEndTheClient) {
   auto client = NewClient();
   const std::string base = "http://127.0.0.1:" + origin.PortText();
-  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + base + "/one HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In() == kResponse; }));
@@ -321,7 +329,7 @@ TEST_F(ProxySession, PreviousRemoteClosingWhileTheNextRequestIsDecidedDoesNotEnd
     origin.At(0).CloseNow();
     EXPECT_TRUE(LoopGoesIdle());
   };
-  client->Send("GET " + base + "/two HTTP/1.1\r\nHost: h\r\n\r\n");
+  client->Send("GET " + base + "/two HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
   origin.At(1).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= 2 * kResponse.size(); }));
@@ -337,7 +345,7 @@ TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) 
   auto client = NewClient();
   const std::string base = "http://127.0.0.1:" + origin.PortText();
   auto get = [&](const std::string& path) {
-    return "GET " + base + path + " HTTP/1.1\r\nHost: h\r\n\r\n";
+    return "GET " + base + path + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   };
   onHeader = [&](TKwGenericProxy*, TKwProxyClient*, const std::string&, std::string&, std::string&,
                  std::string&, std::string&, std::string&, std::string&, std::string& path,
@@ -350,7 +358,7 @@ TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) 
   for (size_t i = 0; i < 3; ++i) {
     const std::string path = i == 0 ? "/one" : i == 1 ? "/two" : "/three";
     ASSERT_TRUE(WaitFor([&] { return origin.Count() > i && HasHeader(origin.At(i)); }));
-    EXPECT_EQ(origin.At(i).In(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(origin.At(i).In(), "GET " + path + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
     EXPECT_EQ(Count("ClientHeader"), static_cast<int>(i + 1));
     origin.At(i).Send(kResponse);
   }
@@ -363,8 +371,8 @@ TEST_F(ProxySession, BytesArrivingWhileAPipelinedRequestIsDecidedWaitTheirTurn) 
 // the client's bytes are relayed as they are, never taken for a request.
 TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
   auto client = NewClient();
-  client->Send("GET http://127.0.0.1:" + origin.PortText() +
-               "/ws HTTP/1.1\r\nHost: h\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
+  client->Send("GET http://127.0.0.1:" + origin.PortText() + "/ws HTTP/1.1\r\nHost: " +
+               Authority() + "\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
   origin.At(0).In().clear();
   const std::string switched = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n";
@@ -381,8 +389,8 @@ TEST_F(ProxySession, SwitchedProtocolRelaysRawBytesBothWays) {
 }
 
 TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerSeesTheAnswer) {
-  const std::string real =
-      "GET http://127.0.0.1:" + origin.PortText() + "/real HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string real = "GET http://127.0.0.1:" + origin.PortText() +
+                           "/real HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
   proxy.OnClientDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string& data) {
     if (data == "PLACEHOLDER") data = real;
   };
@@ -393,7 +401,7 @@ TEST_F(ProxySession, ClientDataHandlerChangesWhatIsProcessedRemoteDataHandlerSee
   auto client = NewClient();
   client->Send("PLACEHOLDER");
   ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
-  EXPECT_EQ(origin.At(0).In(), "GET /real HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(origin.At(0).In(), "GET /real HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
   origin.At(0).Send(kResponse);
   ASSERT_TRUE(WaitFor([&] { return client->In().size() >= kResponse.size(); }));
   EXPECT_EQ(client->In(), kResponse);
@@ -411,7 +419,8 @@ TEST_F(ProxySession, DeferredDecisionHoldsTheClientUntilResumed) {
   };
   auto client = NewClient();
   const std::string header = "POST http://127.0.0.1:" + origin.PortText() +
-                             "/up HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n";
+                             "/up HTTP/1.1\r\nHost: " + Authority() +
+                             "\r\nContent-Length: 10\r\n\r\n";
   client->Send(header + "01");
   ASSERT_TRUE(WaitFor([&] { return raised == 1; }));
   client->Send("23456789");
@@ -423,7 +432,7 @@ TEST_F(ProxySession, DeferredDecisionHoldsTheClientUntilResumed) {
   proxy.ResumeDecision(Session());
   EXPECT_EQ(raised, 2);
   const std::string expected =
-      "POST /up HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n0123456789";
+      "POST /up HTTP/1.1\r\nHost: " + Authority() + "\r\nContent-Length: 10\r\n\r\n0123456789";
   ASSERT_TRUE(
       WaitFor([&] { return origin.Count() == 1 && origin.At(0).In().size() >= expected.size(); }));
   EXPECT_EQ(origin.At(0).In(), expected);

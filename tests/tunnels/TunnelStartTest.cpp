@@ -77,6 +77,9 @@ TEST_F(TunnelStart, ATunnelThatForwardsToItselfIsRefused) {
   AddTunnel("other", "127.0.0.1", 9, true, other);
   // This machine, but a port no tunnel listens on: a normal tunnel.
   const int fine = AddTunnel("fine", "127.0.0.1", 22);
+  // Another machine on an enabled tunnel's port number: no loop either
+  // (starting it connects nowhere).
+  const int elsewhere = AddTunnel("elsewhere", "192.0.2.7", other);
   tunnels->StartTunnels();
   EXPECT_EQ(lines[0],
             "ERROR: Tunnel self on local port " + std::to_string(looping) +
@@ -85,7 +88,8 @@ TEST_F(TunnelStart, ATunnelThatForwardsToItselfIsRefused) {
   EXPECT_TRUE(lines[2].starts_with("ERROR: Tunnel by name on local port ")) << Log();
   EXPECT_EQ(lines[3], "Start listening on port " + std::to_string(other));
   EXPECT_EQ(lines[4], "Start listening on port " + std::to_string(fine));
-  EXPECT_EQ(tunnels->TunnelListeners().size(), 2u);
+  EXPECT_EQ(lines[5], "Start listening on port " + std::to_string(elsewhere));
+  EXPECT_EQ(tunnels->TunnelListeners().size(), 3u);
   EXPECT_FALSE(Listening(looping));
 }
 

@@ -1,15 +1,16 @@
-#include "tunnels/ThisMachine.h"
+#include "engine/SelfTarget.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "net/Resolve.h"
 
-namespace vantrel {
+namespace vantrel::engine {
 
 namespace {
 
@@ -43,8 +44,11 @@ bool IsThisMachine(const std::string& host) {
   }
   if (name == "localhost" || name.ends_with(".localhost")) return true;
   char own[256] = {};
-  if (gethostname(own, sizeof own - 1) == 0 && name == Lowered(own)) return true;
-  return false;
+  return gethostname(own, sizeof own - 1) == 0 && name == Lowered(own);
 }
 
-}  // namespace vantrel
+bool IsSelfTarget(const std::string& host, int port, std::span<const int> ownPorts) {
+  return std::find(ownPorts.begin(), ownPorts.end(), port) != ownPorts.end() && IsThisMachine(host);
+}
+
+}  // namespace vantrel::engine
