@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hosts/HostNames.h"
+
 namespace vantrel {
 
 namespace {
@@ -16,14 +18,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 }  // namespace
@@ -55,7 +49,7 @@ std::vector<std::string> CleanBlockedHosts(const std::vector<std::string>& lines
     const size_t first = words.size() > 1 ? 1 : 0;
     bool gave = false;
     for (size_t w = first; w < words.size(); ++w) {
-      std::string name = Lower(words[w]);
+      std::string name = HostKey(words[w]);
       if (name == "localhost") continue;
       names.push_back(std::move(name));
       gave = true;
@@ -68,7 +62,7 @@ std::vector<std::string> CleanBlockedHosts(const std::vector<std::string>& lines
 }
 
 bool InBlockedHostList(const std::vector<std::string>& list, std::string_view host) {
-  return std::binary_search(list.begin(), list.end(), Lower(host));
+  return std::binary_search(list.begin(), list.end(), HostKey(host));
 }
 
 }  // namespace vantrel

@@ -8,7 +8,7 @@
 
 namespace vantrel {
 
-// Per line: trimmed and lower-cased; empty lines and "#" lines give
+// Per line: trimmed, lower-cased and without a final dot; empty lines and "#" lines give
 // nothing; a "#" comment behind white space is cut off; one word is the
 // name, of several words the first (a HOSTS file's address) is dropped and
 // every other one is a name; "localhost" is never a name. White space is
@@ -19,7 +19,7 @@ namespace vantrel {
 std::vector<std::string> CleanBlockedHosts(const std::vector<std::string>& lines,
                                            std::vector<size_t>* ignored = nullptr);
 
-// A lookup in a cleaned list, ignoring ASCII case.
+// A lookup in a cleaned list, ignoring ASCII case and a final dot.
 bool InBlockedHostList(const std::vector<std::string>& list, std::string_view host);
 
 }  // namespace vantrel

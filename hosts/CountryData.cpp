@@ -8,6 +8,7 @@
 #include "files/DataFolder.h"
 #include "hosts/CountryCsv.h"
 #include "hosts/DataFiles.h"
+#include "hosts/HostNames.h"
 
 namespace vantrel {
 
@@ -148,7 +149,8 @@ void TCountryData::LoadLocalHostsFile(const std::string& code) {
     std::string data;
     std::string_view text;
     ReadText(*path, data, text);
-    for (std::string_view line : SplitLines(text)) hosts.emplace_back(line);
+    // "a.example." and "a.example" are one host.
+    for (std::string_view line : SplitLines(text)) hosts.emplace_back(WithoutFinalDot(line));
   }
   controls_.lbLocal.SetItems(std::move(hosts));
 }

@@ -83,10 +83,18 @@ TEST(BlockedHostsTest, CleaningGivesSortedLowerCaseNames) {
       // Several names on a HOSTS line: each one.
       {{"0.0.0.0 a.example b.example\tc.example"}, {"a.example", "b.example", "c.example"}},
       {{"127.0.0.1 localhost tracker.example"}, {"tracker.example"}},
+      // One final dot names the same host.
+      {{"blocked2.example.", "Blocked2.Example"}, {"blocked2.example"}},
+      {{"0.0.0.0 ads.example. localhost."}, {"ads.example"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CleanBlockedHosts(c.lines), c.names) << c.lines.front();
   }
+  const std::vector<std::string> list = CleanBlockedHosts({"blocked2.example."});
+  for (const char* host : {"blocked2.example", "BLOCKED2.example."})
+    EXPECT_TRUE(InBlockedHostList(list, host)) << host;
+  for (const char* host : {"blocked2.example..", "x.blocked2.example", "blocked2"})
+    EXPECT_FALSE(InBlockedHostList(list, host)) << host;
   std::vector<size_t> ignored;
   CleanBlockedHosts({"a.example", "", "# c", "localhost", "127.0.0.1 localhost", "b"}, &ignored);
   EXPECT_EQ(ignored, (std::vector<size_t>{3, 4}));

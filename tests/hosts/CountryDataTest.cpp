@@ -197,7 +197,7 @@ TEST_F(CountryDataTest, ARangesFileThatCannotBeReadLeavesTheTableEmptyAndSaysWhy
 }
 
 TEST_F(CountryDataTest, LocalHostFileFillsAndEmptiesTheLocalHosts) {
-  Write("localhosts_ZA.dat", "b.example\r\nA.example\r\n\r\na.example\nc.example");
+  Write("localhosts_ZA.dat", "b.example\r\nA.example\r\n\r\na.example\nc.example\nc.example.");
   countries.LoadLocalHostsFile("ZA");
   EXPECT_EQ(controls.lbLocal.Items(),
             (std::vector<std::string>{"A.example", "b.example", "c.example"}));
