@@ -41,14 +41,16 @@ constexpr TSwitchKey kLoadedSwitches[] = {
     {"DetailedLog", &TMainControls::cbDetailedLog, false},
     {"AllowedConnections", &TMainControls::cbAllowedConnections, true},
     {"BlockHosts", &TMainControls::cbBlock, false},
+    {"BlockTunnels", &TMainControls::cbBlockTunnels, true},
     {"BypassIPs", &TMainControls::cbBypass, true},
     {"UnknownHosts", &TMainControls::cbUnknownHosts, false},
 };
 // The order in which they are written, after LocalCountryCode's place.
 constexpr const char* kWrittenBeforeCountry[] = {"StartAutomatically", "StartMinimized"};
 constexpr const char* kWrittenAfterCountry[] = {
-    "EnableLogging",          "DebugMode",          "WriteLog",   "DetailedLog", "ShowLocalHosts",
-    "ShowInternationalHosts", "AllowedConnections", "BlockHosts", "BypassIPs",   "UnknownHosts"};
+    "EnableLogging",      "DebugMode",  "WriteLog",     "DetailedLog", "ShowLocalHosts",
+    "ShowInternationalHosts", "AllowedConnections", "BlockHosts", "BlockTunnels", "BypassIPs",
+    "UnknownHosts"};
 
 constexpr const char* kSelectorKeys[] = {"IntCon",   "IntConSSL",   "IntConOTHER",
                                          "LocalCon", "LocalConSSL", "LocalConOTHER"};

@@ -129,6 +129,7 @@ void TListFiles::RebuildBlockedHosts() {
 void TListFiles::cbAllowedConnectionsClick(TControl& /*sender*/) {
   controls_.memIncoming.SetEnabled(controls_.cbAllowedConnections.Checked());
   controls_.memBlockedHosts.SetEnabled(controls_.cbBlock.Checked());
+  controls_.cbBlockTunnels.SetEnabled(controls_.cbBlock.Checked());
   controls_.memBypass.SetEnabled(controls_.cbBypass.Checked());
   changes_.SetChanged(true);
 }

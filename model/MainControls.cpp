@@ -33,7 +33,9 @@ TMainControls::TMainControls(TRecordTable& mtblProxy, TRecordTable& mtblCountrie
   cbBypass.SetChecked(true);
   cbShowLocalHosts.SetChecked(true);
   cbShowIntHosts.SetChecked(true);
+  cbBlockTunnels.SetChecked(true);
   memBlockedHosts.SetEnabled(false);
+  cbBlockTunnels.SetEnabled(false);
   // Nothing has changed before the configuration is loaded.
   btnSave.SetEnabled(false);
   btnCancel.SetEnabled(false);

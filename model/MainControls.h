@@ -56,6 +56,8 @@ struct TMainControls {
 
   // Blocked Hosts page.
   TCheckBox cbBlock{"cbBlock", "Block Connections to the following hosts:"};
+  TCheckBox cbBlockTunnels{"cbBlockTunnels",
+                           "Also block HTTPS and SOCKS connections to these hosts"};
   TMemo memBlockedHosts{"memBlockedHosts"};
   TLabel jvlHostLists{"jvlHostLists", kHostListsAddress};
 

@@ -38,7 +38,7 @@ TSocks4Request ReadSocks4Request(std::string_view bytes) {
   const auto& a = r.ReplyBytes;
   std::string host;
   size_t end = userEnd + 1;
-  if (a[2] == 0 && a[3] == 0 && a[4] == 0 && a[5] != 0) {
+  if (IsSocks4aAddress(a)) {
     // SOCKS4a: the host name follows the user id.
     const size_t nameEnd = bytes.find('\0', end);
     if (nameEnd == std::string_view::npos) return bytes.size() > kMaxSocks4Request ? reject() : r;

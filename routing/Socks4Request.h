@@ -29,6 +29,11 @@ inline constexpr size_t kMaxSocks4Request = 1024;
 // Reads bytes that begin with 0x04 or 0x05.
 TSocks4Request ReadSocks4Request(std::string_view bytes);
 
+// The address 0.0.0.x (x not 0) of a SOCKS4a request: a host name follows.
+inline bool IsSocks4aAddress(const std::array<uint8_t, 6>& replyBytes) {
+  return replyBytes[2] == 0 && replyBytes[3] == 0 && replyBytes[4] == 0 && replyBytes[5] != 0;
+}
+
 // The reply for a refused request: 00 5B and the request's six bytes.
 std::string Socks4Reject(const std::array<uint8_t, 6>& replyBytes);
 

@@ -351,6 +351,9 @@ QWidget* ConfigurationPage(TfrmVantrelMain& window, QWidget* parent) {
       {QStringLiteral("Type each host name on a new line, or cut and paste from a 'HOSTS' file"),
        kSaveNote},
       pages);
+  // The tunnels' switch goes under the page's own.
+  static_cast<QVBoxLayout*>(blocked->layout())
+      ->insertWidget(1, Bound<QCheckBox>(c.cbBlockTunnels, blocked));
   AddBlockedHostsLink(window, blocked);
   pages->addTab(blocked, QStringLiteral("Blocked Hosts"));
   pages->addTab(TunnelsPage(window, pages), QStringLiteral("Tunnels"));

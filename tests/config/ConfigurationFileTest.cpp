@@ -62,7 +62,8 @@ class ConfigurationFileTest : public TDataFolderTest {
     for (TCheckBox* box : c.NextHopSwitches()) settings.push_back(box->Checked() ? "1" : "0");
     for (TCheckBox* box : {&c.cbStartAutomatically, &c.cbMinimize, &c.cbLogging, &c.cbDebug,
                            &c.cbWriteLog, &c.cbDetailedLog, &c.cbShowLocalHosts, &c.cbShowIntHosts,
-                           &c.cbAllowedConnections, &c.cbBlock, &c.cbBypass, &c.cbUnknownHosts}) {
+                           &c.cbAllowedConnections, &c.cbBlock, &c.cbBlockTunnels, &c.cbBypass,
+                           &c.cbUnknownHosts}) {
       settings.push_back(box->Name() + (box->Checked() ? "=1" : "=0"));
     }
     return settings;
@@ -91,7 +92,8 @@ TEST_F(ConfigurationFileTest, SaveThenLoadGivesIdenticalTablesAndControls) {
     box->SetChecked(true);
   }
   for (TCheckBox* box :
-       {&c.cbShowLocalHosts, &c.cbShowIntHosts, &c.cbAllowedConnections, &c.cbBypass}) {
+       {&c.cbShowLocalHosts, &c.cbShowIntHosts, &c.cbAllowedConnections, &c.cbBlockTunnels,
+        &c.cbBypass}) {
     box->SetChecked(false);
   }
   c.memIncoming.SetLines({"127.0.0.1", "", "10.0.0.1 - 10.0.0.9"});
@@ -168,6 +170,7 @@ TEST_F(ConfigurationFileTest, MissingFilesGiveTheDefaults) {
                                                             "cbShowIntHosts=1",
                                                             "cbAllowedConnections=1",
                                                             "cbBlock=0",
+                                                            "cbBlockTunnels=1",
                                                             "cbBypass=1",
                                                             "cbUnknownHosts=0"}));
   const std::vector<std::string> ranges{
