@@ -58,6 +58,7 @@ void TfrmVantrelMain::WireEvents() {
   auto listSwitch = [this](TControl& sender) { listFiles.cbAllowedConnectionsClick(sender); };
   c.cbAllowedConnections.OnClick = listSwitch;
   c.cbBlock.OnClick = listSwitch;
+  c.cbBlockTunnels.OnClick = listSwitch;
   // Hosts filed as local LAN under the switch's old state no longer hold.
   c.cbBypass.OnClick = [this](TControl& sender) {
     hosts.cbBypassClick(sender);
@@ -113,6 +114,10 @@ void TfrmVantrelMain::WireTraffic() {
   Proxy1.OnClientDataAvailable = [this](TKwGenericProxy* sender, TKwProxyClient* client,
                                         std::string& data) {
     routing.Proxy1ClientDataAvailable(sender, client, data);
+  };
+  Proxy1.OnClientDataForwarded = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                        size_t length) {
+    routing.Proxy1ClientDataForwarded(sender, client, length);
   };
   Proxy1.OnRemoteDataAvailable = [this](TKwGenericProxy* sender, TKwProxyClient* client,
                                         std::string_view data) {

@@ -136,6 +136,9 @@ void TKwGenericProxy::DoClientConnect(TKwProxyClient* c) {
 void TKwGenericProxy::DoClientDataAvailable(TKwProxyClient* c, std::string& data) {
   if (OnClientDataAvailable) OnClientDataAvailable(this, c, data);
 }
+void TKwGenericProxy::DoClientDataForwarded(TKwProxyClient* c, size_t length) {
+  if (OnClientDataForwarded) OnClientDataForwarded(this, c, length);
+}
 void TKwGenericProxy::DoClientDisconnect(TKwProxyClient* c) {
   if (OnClientDisconnect) OnClientDisconnect(this, c);
 }

@@ -26,6 +26,11 @@ using TKwProxyReceiveEvent =
 // relayed stays as it arrived, and showing them costs no copy.
 using TKwProxyRemoteReceiveEvent =
     std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, std::string_view data)>;
+// Client bytes handed on to the current request's remote after its header
+// (body, tunnel and switched-protocol bytes), each reported once, so that
+// they can be counted under the request they belong to.
+using TKwProxyForwardEvent =
+    std::function<void(TKwGenericProxy* sender, TKwProxyClient* Client, size_t length)>;
 using TKwProxyRemoteConnectEvent = TKwProxyEvent;
 using TKwProxyRemoteDisconnectEvent = TKwProxyEvent;
 using TKwProxyServerClosedEvent = std::function<void(TKwGenericProxy* sender, uint16_t error)>;
@@ -61,6 +66,7 @@ class TKwGenericProxy : public net::TComponent {
 
   TKwProxyEvent OnClientConnect;
   TKwProxyReceiveEvent OnClientDataAvailable;
+  TKwProxyForwardEvent OnClientDataForwarded;
   TKwProxyEvent OnClientDisconnect;
   TKwProxyDebugLogEvent OnDebugLog;
   TKwProxyRemoteConnectEvent OnRemoteConnect;
@@ -80,6 +86,7 @@ class TKwGenericProxy : public net::TComponent {
   virtual void SocketBgException(net::TWSocket* sender, const std::exception& e, bool& canClose);
   virtual void DoClientConnect(TKwProxyClient* client);
   virtual void DoClientDataAvailable(TKwProxyClient* client, std::string& data);
+  virtual void DoClientDataForwarded(TKwProxyClient* client, size_t length);
   virtual void DoClientDisconnect(TKwProxyClient* client);
   virtual void DoDebugLog(const std::string& message);
   virtual void DoRemoteConnect(TKwProxyClient* client);

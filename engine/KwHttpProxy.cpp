@@ -237,6 +237,7 @@ void TKwHttpProxy::AnswerAndClose(TKwProxyClient* c, std::string_view bytes) {
 void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
   TWSocket* remote = c->RemoteSocket();
   if (bytes.empty() || !remote) return;  // answered locally: nowhere to go
+  DoClientDataForwarded(c, bytes.size());
   if (c->ClientBuffer.empty() && remote->State() == net::wsConnected) {
     SendToRemote(c, bytes);
     return;

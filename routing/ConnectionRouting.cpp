@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "hosts/Addresses.h"
+#include "hosts/HostNames.h"
 #include "routing/SelfNextHops.h"
 #include "routing/Socks4Request.h"
 
@@ -14,12 +15,6 @@ using engine::TKwProxyClient;
 using net::TWSocket;
 
 namespace {
-
-std::string LowerCase(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 bool Counted(const TKwProxyClient* c) {
   return c->Tag() == rtLocal || c->Tag() == rtInternational;
@@ -48,6 +43,7 @@ TConnectionRouting::~TConnectionRouting() {
   proxy_.OnClientHeaderAvailable = nullptr;
   proxy_.OnTunnelRequest = nullptr;
   proxy_.OnClientDataAvailable = nullptr;
+  proxy_.OnClientDataForwarded = nullptr;
   proxy_.OnRemoteDataAvailable = nullptr;
   proxy_.OnRemoteSocketPrepared = nullptr;
   proxy_.OnRequestRefused = nullptr;
@@ -72,7 +68,7 @@ std::string TConnectionRouting::BlockedPage(const std::string& host) {
 }
 
 bool TConnectionRouting::IsBlockedHost(std::string_view host) const {
-  return lists_.IsBlockedHost(LowerCase(std::string(host)));
+  return lists_.IsBlockedHost(HostKey(host));
 }
 
 // ---- admission ----
@@ -111,10 +107,11 @@ void TConnectionRouting::Proxy1ClientHeaderAvailable(
   // A request asked again after its wait has been logged already.
   if (!State(c).resumed && controls_.cbLogging.Checked() && !controls_.cbDetailedLog.Checked())
     log_.DoComment("Client " + c->GetPeerAddr() + " requests " + url);
-  if (!SetUpConnection(c, LowerCase(host), ignoreNextHopProxy, port)) {
+  if (!SetUpConnection(c, HostKey(host), ignoreNextHopProxy, port)) {
     proxy_.DeferDecision(c);
     return;
   }
+  UseLookupAnswer(c, host, ignoreNextHopProxy);
   CountHeader(c, header.size(), port);
   showTotals_();
 }
@@ -122,22 +119,37 @@ void TConnectionRouting::Proxy1ClientHeaderAvailable(
 void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c,
                                              std::string& header, std::string& host,
                                              std::string& port, bool& ignoreNextHopProxy,
-                                             std::string&) {
-  if (!SetUpConnection(c, LowerCase(host), ignoreNextHopProxy, port)) {
+                                             std::string& returnContent) {
+  if (IsBlockedTunnel(c, host)) {
+    // Refused before any routing, counting or lookup, as a blocked request.
+    ignoreNextHopProxy = true;
+    returnContent = c->Socks4Reply ? Socks4Reject(c->Socks4ReplyBytes) : kTunnelBlocked;
+    if (LoggingOn())
+      log_.DoComment("Client " + c->GetPeerAddr() + " tunnel to " + host + ":" + port +
+                     " blocked");
+    return;
+  }
+  if (!SetUpConnection(c, HostKey(host), ignoreNextHopProxy, port)) {
     proxy_.DeferDecision(c);
     return;
   }
+  UseLookupAnswer(c, host, ignoreNextHopProxy);
   CountHeader(c, header.size(), port);
   showTotals_();
 }
 
 void TConnectionRouting::CountHeader(TKwProxyClient* c, size_t length, const std::string& port) {
-  if (!Counted(c)) return;
-  // Only header bytes no data event has counted: each byte counts once.
-  TClientState& state = State(c);
-  const int64_t amount = std::min<int64_t>(static_cast<int64_t>(length), state.uncounted);
-  state.uncounted -= amount;
-  counters_.CountBytes(-amount, PortNumber(port), c->Tag() == rtInternational);
+  // The rest of the request is counted as the engine hands it on, so bytes
+  // that arrived with an earlier request still count under this one.
+  if (Counted(c))
+    counters_.CountBytes(-static_cast<int64_t>(length), PortNumber(port),
+                         c->Tag() == rtInternational);
+}
+
+bool TConnectionRouting::IsBlockedTunnel(const TKwProxyClient* c, const std::string& host) const {
+  if (!controls_.cbBlock.Checked() || !controls_.cbBlockTunnels.Checked()) return false;
+  if (c->Socks4Reply && !IsSocks4aAddress(c->Socks4ReplyBytes)) return false;
+  return IsBlockedHost(host);
 }
 
 // ---- routing ----
@@ -180,6 +192,14 @@ void TConnectionRouting::Decide(TKwProxyClient* c, const std::string& host,
     ApplyNextHop(boxes[locality][trafficClass]->Checked(), *info, ignoreNextHopProxy);
   }
   State(c).lastPort = !ignoreNextHopProxy && !info->Address.empty() ? info->Port : PortNumber(port);
+}
+
+void TConnectionRouting::UseLookupAnswer(TKwProxyClient* c, std::string& host,
+                                         bool ignoreNextHopProxy) {
+  std::string answer = std::exchange(State(c).answer, {});
+  // Through a next hop the name goes on as it is: the hop looks it up.
+  if (!answer.empty() && (ignoreNextHopProxy || proxy_.NextHopHTTP().Address().empty()))
+    host = std::move(answer);
 }
 
 void TConnectionRouting::ApplyNextHop(bool useNextHop, const TProxyInfo& info,
@@ -271,10 +291,15 @@ void TConnectionRouting::EndLookup(TWSocket* sender, int errCode, bool answered)
     lookups_.erase(sender);
   });
   if (waiter) {
-    State(waiter).resumed = true;
+    TClientState& state = State(waiter);
+    state.resumed = true;
+    if (answered && errCode == 0) state.answer = sender->DnsResult();
     proxy_.ResumeDecision(waiter);
     // A client that is gone or stopped never took its turn.
-    if (auto found = clients_.find(waiter); found != clients_.end()) found->second.resumed = false;
+    if (auto found = clients_.find(waiter); found != clients_.end()) {
+      found->second.resumed = false;
+      found->second.answer.clear();
+    }
   }
 }
 
@@ -321,13 +346,16 @@ void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyCli
     state.socksOpen = true;
     ConvertSocks(c, state, data);
   }
-  if (Counted(c)) {
-    const TWSocket* remote = c->RemoteSocket();
-    const int port = remote ? PortNumber(remote->Port()) : state.lastPort;
-    counters_.CountBytes(-static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
-  } else {
-    state.uncounted += static_cast<int64_t>(data.size());
-  }
+  // Not counted here: these bytes may belong to a request not decided yet.
+  showTotals_();
+}
+
+void TConnectionRouting::Proxy1ClientDataForwarded(TKwGenericProxy*, TKwProxyClient* c,
+                                                   size_t length) {
+  if (!Counted(c)) return;
+  const TWSocket* remote = c->RemoteSocket();
+  const int port = remote ? PortNumber(remote->Port()) : State(c).lastPort;
+  counters_.CountBytes(-static_cast<int64_t>(length), port, c->Tag() == rtInternational);
   showTotals_();
 }
 

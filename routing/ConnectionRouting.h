@@ -62,6 +62,10 @@ class TConnectionRouting {
                            bool& ignoreNextHopProxy, std::string& returnContent);
   void Proxy1ClientDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
                                  std::string& data);
+  // Client bytes the engine handed on for the current request after its
+  // header: counted under that request's decision.
+  void Proxy1ClientDataForwarded(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
+                                 size_t length);
   void Proxy1RemoteDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
                                  std::string_view data);
   void Proxy1RemoteSocketPrepared(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client);
@@ -86,6 +90,9 @@ class TConnectionRouting {
   void WSocket1BgException(net::TWSocket* sender, const std::exception& e, bool& canClose);
 
   static std::string BlockedPage(const std::string& host);
+  // The answer to a blocked CONNECT: no page, and the connection ends.
+  static constexpr const char* kTunnelBlocked =
+      "HTTP/1.0 403 Forbidden\r\nConnection: close\r\n\r\n";
 
   // How long a request waits for its host's lookup; then the lookup is
   // aborted and the request goes on as international.
@@ -102,13 +109,12 @@ class TConnectionRouting {
     bool done = false;
   };
   struct TClientState {
-    // Bytes that came while the client was not counted (first headers):
-    // the header handler counts them, and only them, as header bytes.
-    int64_t uncounted = 0;
     // The port the last decision connects to, for data without a remote.
     int lastPort = 0;
     // The engine asks again for a decision left pending.
     bool resumed = false;
+    // The address the lookup this request waited for found.
+    std::string answer;
     // A SOCKS request is being collected from the connection's first bytes.
     bool socksOpen = false;
     std::string socks;
@@ -121,11 +127,17 @@ class TConnectionRouting {
   // off the stack, the waiting request asked again.
   void EndLookup(net::TWSocket* sender, int errCode, bool answered);
   void CountHeader(engine::TKwProxyClient* client, size_t length, const std::string& port);
+  // A CONNECT or SOCKS4a request for a blocked host, with both switches on.
+  // A SOCKS4 request names an address, which is not checked.
+  bool IsBlockedTunnel(const engine::TKwProxyClient* client, const std::string& host) const;
   // A connection's first bytes as a SOCKS request: converted, held until
   // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);
   void Decide(engine::TKwProxyClient* client, const std::string& host, bool& ignoreNextHopProxy,
               const std::string& port);
+  // A request that goes direct connects to the address its wait found,
+  // rather than have the engine look the name up a second time.
+  void UseLookupAnswer(engine::TKwProxyClient* client, std::string& host, bool ignoreNextHopProxy);
 
   TMainControls& controls_;
   THostClassification& hosts_;
