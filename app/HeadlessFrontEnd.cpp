@@ -106,7 +106,9 @@ int RunHeadless(const TCommandLine& line) {
       return;
     }
     if (signal == SIGHUP) {
-      // "Cancel Changes": the files again, the --port override with them.
+      // "Cancel Changes": the files again, the --port override with them;
+      // local hosts found meanwhile are on disk first.
+      window.countries.FlushLocalHostsFile();
       window.configFile.btnCancelClick(window.controls.btnCancel);
       // After a rotation the day's file is opened afresh by name.
       window.log.ReopenLogFile();

@@ -133,6 +133,8 @@ void TfrmVantrelMain::WireTraffic() {
   nextHops.OnLoaded = [this] { routing.CheckNextHops(); };
   totals.ClearTotals1.OnClick = [this](TControl& sender) { totals.ClearTotals1Click(sender); };
   totals.ClearLocalHosts1.OnClick = [this](TControl& sender) {
+    // Hosts still waiting to be written keep their place in the file.
+    countries.FlushLocalHostsFile();
     totals.ClearLocalHosts1Click(sender);
   };
   totals.ClearInternationalHosts1.OnClick = [this](TControl& sender) {

@@ -46,6 +46,14 @@ TCountryData::TCountryData(TMainControls& controls, TRecordTable& mtblCountries,
       nextHops_(nextHops),
       comment_(std::move(comment)) {}
 
+TCountryData::~TCountryData() {
+  *alive_ = false;
+  try {
+    FlushLocalHostsFile();
+  } catch (...) {
+  }
+}
+
 std::string TCountryData::LocalHostsFileName(const std::string& code) {
   return "localhosts_" + code + ".dat";
 }
@@ -141,6 +149,7 @@ void TCountryData::jvdbCountryChange(TControl& sender) {
 }
 
 void TCountryData::LoadLocalHostsFile(const std::string& code) {
+  FlushLocalHostsFile();  // lbLocal still holds what waits to be written
   std::vector<std::string> hosts;
   // A code that could lead out of the data folder names no file.
   const bool nameable = code.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
@@ -157,6 +166,22 @@ void TCountryData::LoadLocalHostsFile(const std::string& code) {
 
 void TCountryData::SaveLocalHostsFile(const std::string& code) {
   if (!IsFileCode(code) || !rangesLoaded_ || code != rangesCountry_) return;
+  if (!pendingCode_.empty() && pendingCode_ != code) FlushLocalHostsFile();
+  pendingCode_ = code;
+  if (flushTimer_) return;
+  std::weak_ptr<bool> alive = alive_;
+  flushTimer_ = net::EventLoop::Default().AddTimer(LocalHostsDelay, [this, alive] {
+    if (alive.expired() || !*alive.lock()) return;
+    flushTimer_ = 0;
+    FlushLocalHostsFile();
+  });
+}
+
+void TCountryData::FlushLocalHostsFile() {
+  if (flushTimer_) net::EventLoop::Default().CancelTimer(flushTimer_);
+  flushTimer_ = 0;
+  if (pendingCode_.empty()) return;
+  const std::string code = std::exchange(pendingCode_, std::string());
   std::string text;
   for (const std::string& host : controls_.lbLocal.Items()) {
     text += host;

@@ -5,8 +5,10 @@
 // data folder. A missing or unreadable file never stops anything; what
 // happened is said in one log line.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,7 @@
 #include "model/NextHopRecords.h"
 #include "model/RecordTable.h"
 #include "hosts/LocalRanges.h"
+#include "net/EventLoop.h"
 
 namespace vantrel {
 
@@ -29,6 +32,10 @@ class TCountryData {
 
   TCountryData(TMainControls& controls, TRecordTable& mtblCountries, TLocalRanges& ranges,
                TNextHopRecords& nextHops, TCommentSink comment);
+  // A save still pending is written.
+  ~TCountryData();
+  TCountryData(const TCountryData&) = delete;
+  TCountryData& operator=(const TCountryData&) = delete;
 
   // Fills the country table from countries.dat, or with South Africa alone
   // when there is no such file.
@@ -39,11 +46,17 @@ class TCountryData {
   void jvdbCountryChange(TControl& sender);
   // lbLocal from the country's local-host file, or empty without one.
   void LoadLocalHostsFile(const std::string& code);
-  // Writes lbLocal to the country's local-host file. Only for a code of two
-  // letters or digits, and only for the country whose ranges are loaded:
-  // hosts found by one country's ranges never go into another's file. A
-  // failure is logged and goes no further.
+  // Writes lbLocal to the country's local-host file: soon, from the loop,
+  // not now. A burst of new hosts costs one write, and no request waits for
+  // the disk. Only for a code of two letters or digits, and only for the
+  // country whose ranges are loaded: hosts found by one country's ranges
+  // never go into another's file. A failure is logged and goes no further.
   void SaveLocalHostsFile(const std::string& code);
+  // Writes a pending save now: before lbLocal is reloaded or emptied, on
+  // SIGHUP and at exit.
+  void FlushLocalHostsFile();
+  // How long a save waits for more hosts.
+  std::chrono::milliseconds LocalHostsDelay{3000};
 
   // The country LoadCountryRanges last loaded.
   const std::string& RangesCountry() const { return rangesCountry_; }
@@ -62,6 +75,10 @@ class TCountryData {
   TCommentSink comment_;
   std::string rangesCountry_;
   bool rangesLoaded_ = false;
+  // The country whose file waits to be written; empty when none does.
+  std::string pendingCode_;
+  net::EventLoop::TimerId flushTimer_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace vantrel

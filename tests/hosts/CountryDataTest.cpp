@@ -217,6 +217,7 @@ TEST_F(CountryDataTest, LocalHostFileIsWrittenWholeOnlyForATwoCharacterCodeWhose
     SCOPED_TRACE(code);
     countries.LoadCountryRanges(code);
     countries.SaveLocalHostsFile(code);
+    countries.FlushLocalHostsFile();
   }
   EXPECT_EQ(FolderNames(), before);
 
@@ -224,6 +225,7 @@ TEST_F(CountryDataTest, LocalHostFileIsWrittenWholeOnlyForATwoCharacterCodeWhose
   controls.lbLocal.SetItems({"b.example", "a.example"});
   countries.SaveLocalHostsFile("US");  // not the country whose ranges are loaded
   countries.SaveLocalHostsFile("ZA");
+  countries.FlushLocalHostsFile();
   EXPECT_EQ(FolderNames(), std::vector<std::string>{"localhosts_ZA.dat"});
   EXPECT_EQ(Read("localhosts_ZA.dat"), "a.example\nb.example\n");
 
@@ -232,10 +234,41 @@ TEST_F(CountryDataTest, LocalHostFileIsWrittenWholeOnlyForATwoCharacterCodeWhose
   fs::create_directory(folder / "localhosts_ZA.dat");
   comments.clear();
   countries.SaveLocalHostsFile("ZA");
+  countries.FlushLocalHostsFile();
   EXPECT_EQ(FolderNames(), std::vector<std::string>{"localhosts_ZA.dat"});
   EXPECT_EQ(comments,
             std::vector<std::string>{"Unable to write to " +
                                      (folder / "localhosts_ZA.dat").string() + ": Is a directory"});
+}
+
+// A burst of new local hosts costs one write, made from the loop; what is
+// pending is written before lbLocal is reloaded, and at the end.
+TEST_F(CountryDataTest, LocalHostSavesAreWrittenLaterAndTogether) {
+  const fs::path file = folder / "localhosts_ZA.dat";
+  {
+    TCountryData later(controls, mtblCountries, ranges, nextHops,
+                       [this](const std::string& m) { comments.push_back(m); });
+    later.LocalHostsDelay = std::chrono::milliseconds(20);
+    later.LoadCountryRanges("ZA");
+    comments.clear();
+    for (const char* host : {"b.example", "a.example"}) {
+      controls.lbLocal.Add(host);
+      later.SaveLocalHostsFile("ZA");
+    }
+    EXPECT_FALSE(fs::exists(file));  // nobody waited for the disk
+    ASSERT_TRUE(net::EventLoop::Default().RunUntil([&] { return fs::exists(file); },
+                                                   std::chrono::milliseconds(5000)));
+    EXPECT_EQ(Read("localhosts_ZA.dat"), "a.example\nb.example\n");
+
+    controls.lbLocal.Add("c.example");
+    later.SaveLocalHostsFile("ZA");
+    later.LoadLocalHostsFile("ZA");
+    EXPECT_EQ(controls.lbLocal.Count(), 3);
+    controls.lbLocal.Add("d.example");
+    later.SaveLocalHostsFile("ZA");
+  }
+  EXPECT_EQ(Read("localhosts_ZA.dat"), "a.example\nb.example\nc.example\nd.example\n");
+  EXPECT_TRUE(comments.empty());
 }
 
 TEST_F(CountryDataTest, PickingACountrySwapsTheHostListsButNotTheRanges) {

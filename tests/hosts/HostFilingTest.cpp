@@ -103,6 +103,7 @@ TEST_F(HostFilingTest, TheFirstAddressFilesTheHostBypassBeforeLocal) {
   }
   EXPECT_EQ(dns.QueriesFor("127.1.0.9"), 0);
   EXPECT_TRUE(comments.empty());
+  countries.FlushLocalHostsFile();
   EXPECT_EQ(Read("localhosts_ZA.dat"), "127.1.0.9\nlocal.vantrel.test\nunchecked.vantrel.test\n");
 }
 
@@ -113,6 +114,7 @@ TEST_F(HostFilingTest, ASecondAnswerNeitherDuplicatesNorRewrites) {
   for (const char* host : {"local.vantrel.test", "far.vantrel.test", "lan.vantrel.test"}) {
     LookUpAndFile(host);
   }
+  countries.FlushLocalHostsFile();
   ASSERT_EQ(Read("localhosts_ZA.dat"), "local.vantrel.test\n");
   fs::remove(folder / "localhosts_ZA.dat");
 
@@ -124,6 +126,7 @@ TEST_F(HostFilingTest, ASecondAnswerNeitherDuplicatesNorRewrites) {
   EXPECT_EQ(controls.lbInternational.Items(), std::vector<std::string>{"far.vantrel.test"});
   EXPECT_EQ(controls.lbLocalLAN.Items(), std::vector<std::string>{"lan.vantrel.test"});
   EXPECT_EQ(controls.lbUnclassified.Count(), 0);
+  countries.FlushLocalHostsFile();
   EXPECT_FALSE(fs::exists(folder / "localhosts_ZA.dat"));
 }
 
@@ -131,6 +134,7 @@ TEST_F(HostFilingTest, AFailedWriteKeepsTheHostAndSaysWhy) {
   fs::create_directory(folder / "localhosts_ZA.dat");
   dns.SetAddresses("local.vantrel.test", {"127.1.0.1"});
   LookUpAndFile("local.vantrel.test");  // NetTest fails if anything escapes to the loop
+  countries.FlushLocalHostsFile();
   EXPECT_EQ(Lists("local.vantrel.test"), "L");
   EXPECT_EQ(comments,
             std::vector<std::string>{"Unable to write to " +
@@ -144,6 +148,7 @@ TEST_F(HostFilingTest, APendingCountryChangeWritesNoCountrysFile) {
   countries.LoadLocalHostsFile("US");
   dns.SetAddresses("local.vantrel.test", {"127.1.0.1"});  // local by South Africa's ranges
   LookUpAndFile("local.vantrel.test");
+  countries.FlushLocalHostsFile();
   EXPECT_EQ(Lists("local.vantrel.test"), "L");
   EXPECT_EQ(Read("localhosts_ZA.dat"), "za.example\n");
   EXPECT_EQ(Read("localhosts_US.dat"), "us.example\n");
