@@ -111,7 +111,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       throw EUsageError("unknown option '" + arg + "'");
     }
   }
-  if (line.importCountry && (line.headless || line.port || line.sendBlocks)) {
+  if (line.importCountry && (line.headless || line.port || line.sendBlocks || line.help ||
+                            line.version || line.checkConfig || !line.dnsServers.empty())) {
     throw EUsageError("--import-country takes no option but --data-dir");
   }
   return line;

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -30,10 +31,30 @@ void RaiseDescriptorLimit() {
 
 int RunImport(const vantrel::TCommandLine& line) {
   using namespace vantrel;
+  namespace fs = std::filesystem;
+  if (line.dataDir) SetDataFolder(*line.dataDir);
+  // The first folder this import has to make: a failed import takes back
+  // what it made, so no empty data folder stays behind.
+  std::error_code ignored;
+  fs::path made;
+  for (fs::path folder = fs::absolute(DataFolder(), ignored); !folder.empty() &&
+                                                               !fs::exists(folder, ignored);
+       folder = folder.parent_path()) {
+    made = folder;
+    if (folder == folder.parent_path()) break;
+  }
   if (!PrepareDataFolder(line)) return 1;
   routing::TImportOptions options;
   options.dataFolder = DataFolder();
-  return routing::RunCountryImport(*line.importCountry, options, stdout, stderr);
+  const int result = routing::RunCountryImport(*line.importCountry, options, stdout, stderr);
+  if (result != 0 && !made.empty()) {
+    // Only empty folders go: remove() leaves one with anything in it.
+    for (fs::path folder = fs::absolute(DataFolder(), ignored);
+         folder.string().size() >= made.string().size(); folder = folder.parent_path()) {
+      if (!fs::remove(folder, ignored)) break;
+    }
+  }
+  return result;
 }
 
 int Run(int argc, char** argv) {

@@ -24,6 +24,11 @@ namespace {
 constexpr const char* kCountryCsv = "GeoIPCountryWhoIs.csv";
 constexpr const char* kCountryList = "countries.dat";
 
+// "1 line", "2 lines".
+std::string Counted(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 // Calls `line` for each line of `text` without its LF or CR LF; a UTF-8 byte
 // order mark in front of the first line is dropped.
 template <typename OnLine>
@@ -364,8 +369,8 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
 
   const size_t conflicts = NormaliseRanges(result.ranges);
   if (result.ranges.empty()) {
-    std::fprintf(err, "vantrel: no IPv4 address ranges found (%zu lines skipped)\n",
-                 result.skipped);
+    std::fprintf(err, "vantrel: no IPv4 address ranges found (%s skipped)\n",
+                 Counted(result.skipped, "line", "lines").c_str());
     return 1;
   }
 
@@ -399,8 +404,10 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
                  "kept the shared addresses\n",
                  conflicts);
   }
-  std::fprintf(out, "Imported %zu ranges for %zu countries; %zu lines skipped\n",
-               result.ranges.size(), countries.size(), result.skipped);
+  std::fprintf(out, "Imported %s for %s; %s skipped\n",
+               Counted(result.ranges.size(), "range", "ranges").c_str(),
+               Counted(countries.size(), "country", "countries").c_str(),
+               Counted(result.skipped, "line", "lines").c_str());
   std::fprintf(out, "Wrote %s\n", csv.c_str());
   if (listMissing) std::fprintf(out, "Wrote %s\n", list.c_str());
   return 0;

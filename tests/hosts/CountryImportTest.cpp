@@ -484,12 +484,12 @@ TEST(RunCountryImport, EachFormatWritesTheDatabaseAndTheCountryList) {
        "\"1.0.0.0\",\"1.0.0.255\",\"16777216\",\"16777471\",\"AU\",\"Australia\"\n"
        "\"1.0.1.0\",\"1.0.3.255\",\"16777472\",\"16778239\",\"JP\",\"Japan\"\n",
        "AU Australia\nJP Japan\n",
-       "Imported 2 ranges for 2 countries; 1 lines skipped\n"},
+       "Imported 2 ranges for 2 countries; 1 line skipped\n"},
       {{"tor"},  // two files make one database
        {{"a", "16777216,16777471,AU\n"}, {"b", "16777472,16777500,AU\n"}},
        "\"1.0.0.0\",\"1.0.1.28\",\"16777216\",\"16777500\",\"AU\",\"Australia\"\n",
        "AU Australia\n",
-       "Imported 1 ranges for 1 countries; 0 lines skipped\n"},
+       "Imported 1 range for 1 country; 0 lines skipped\n"},
       {{"dbip"},
        {{"dbip.csv",
          "1.0.0.0,1.0.0.255,AU\r\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\r\n"
@@ -513,7 +513,7 @@ TEST(RunCountryImport, EachFormatWritesTheDatabaseAndTheCountryList) {
        "\"10.0.0.0\",\"10.255.255.255\",\"167772160\",\"184549375\",\"DE\",\"Germany\"\n"
        "\"192.168.0.0\",\"192.168.255.255\",\"3232235520\",\"3232301055\",\"DE\",\"Germany\"\n",
        "DE Germany\n",
-       "Imported 2 ranges for 1 countries; 0 lines skipped\n"},
+       "Imported 2 ranges for 1 country; 0 lines skipped\n"},
   };
   for (const auto& c : cases) {
     TempFolder folder;
@@ -649,7 +649,7 @@ TEST(ImportCommand, ExitCodesOfTheProgram) {
   const std::vector<Case> cases = {
       {{"--import-country", "tor", geoip, "--data-dir", data},
        0,
-       "Imported 2 ranges for 2 countries; 1 lines skipped\n"},
+       "Imported 2 ranges for 2 countries; 1 line skipped\n"},
       {{"--data-dir=" + data, "--import-country", "tor", geoip}, 0, "Imported 2 ranges"},
       {{"--import-country", "tor", (folder / "missing").string(), "--data-dir", data},
        1,
@@ -662,6 +662,13 @@ TEST(ImportCommand, ExitCodesOfTheProgram) {
       {{"--import-country", "cidr", "10", geoip}, 2, "country code"},
       {{"--import-country", "geolite2", geoip}, 2, "two files"},
       {{"--import-country", "tor", geoip, "--port", "8080"}, 2, "no option but --data-dir"},
+      {{"--import-country", "tor", geoip, "--dns-server", "127.0.0.1"}, 2, "no option but"},
+      {{"--check-config", "--import-country", "tor", geoip}, 2, "no option but --data-dir"},
+      // A failed import leaves no folder it made behind.
+      {{"--import-country", "tor", (folder / "missing").string(), "--data-dir",
+        (folder / "made" / "data").string()},
+       1,
+       "cannot read"},
       {{"--import-country", "tor", geoip, "--import-country", "tor", geoip}, 2, "twice"},
   };
   for (const auto& c : cases) {
@@ -672,6 +679,7 @@ TEST(ImportCommand, ExitCodesOfTheProgram) {
   }
   EXPECT_TRUE(fs::exists(folder / "data" / "GeoIPCountryWhoIs.csv"));
   EXPECT_TRUE(fs::exists(folder / "data" / "countries.dat"));
+  EXPECT_FALSE(fs::exists(folder / "made"));
 }
 
 // ---------------------------------------------------------------------------
