@@ -14,7 +14,8 @@ TTunnelRecords::TTunnelRecords(TRecordTable& mtblTunnels, TChangeTracker& change
 
 void TTunnelRecords::btnAddTunnelClick(TControl& /*sender*/) {
   using namespace tunnel_fields;
-  // The count plus one, unless a deletion left that id in use.
+  // The highest id in use plus one (after a deletion in the middle, more
+  // than the count plus one), so a new tunnel never takes an id in use.
   const int32_t id = NextRecordId(mtblTunnels_, TunnelID);
   commands_.Add([id](TRecordTable& table) {
     table.SetInteger(TunnelID, id);

@@ -114,7 +114,8 @@ TEST_F(TunnelWindow, AddEditAndDeleteWorkOnTheTunnelTable) {
   EXPECT_EQ(table.StringAt(0, TunnelName), "ssh");
   EXPECT_TRUE(window->changes.IsChanged());
 
-  // A new id never repeats one still in use.
+  // A new id is the highest in use plus one: 3 here, where the count plus
+  // one would be 2, still in use.
   AddThroughDialog("web", 8081, "web.example", 80);
   EXPECT_EQ(table.IntegerAt(1, TunnelID), 3);
 
