@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "files/DataFolder.h"
 #include "model/Version.h"
@@ -156,17 +158,32 @@ bool TfrmVantrelMain::FormCreate() {
     std::filesystem::permissions(logFolder, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace, ignored);
   }
-  countries.LoadCountryList();
-  // Before the configuration: the change step a refresh runs is undone by
-  // the SetChanged(false) below. A file error must not end start-up.
-  try {
-    adapters.StartUp();
-  } catch (const std::exception& e) {
-    ApplicationEvents1Exception(e.what());
+  // Start-up lines come before "Log to Disk" is loaded: the day's file gets
+  // those it missed once the setting is known.
+  std::vector<std::string> missedByFile;
+  std::string adaptersFailure;
+  {
+    TSubscription watch = memStatus.Watch([&](TScreenLogEvent event, const TLogEntry& entry) {
+      if (event == TScreenLogEvent::Added && !controls.cbWriteLog.Checked())
+        missedByFile.push_back(entry.text);
+    });
+    countries.LoadCountryList();
+    // Before the configuration: the change step a refresh runs is undone by
+    // the SetChanged(false) below. A file error must not end start-up.
+    // Reported once the log settings are known, so that it reaches the file.
+    try {
+      adapters.StartUp();
+    } catch (const std::exception& e) {
+      adaptersFailure = e.what();
+    }
+    configurationUnreadable = !configFile.LoadConfiguration();
   }
-  configurationUnreadable = !configFile.LoadConfiguration();
   totals.cbShowLocalHostsClick(controls.cbShowLocalHosts);
   changes.SetChanged(false);
+  // After the change flag is reset: a failed write turns "Log to Disk" off,
+  // a change the session's end saves.
+  for (const std::string& line : missedByFile) log.WriteLogLine(line);
+  if (!adaptersFailure.empty()) ApplicationEvents1Exception(adaptersFailure);
   const bool hidden = controls.cbMinimize.Checked();
   if (!hidden) ui.ShowApplication();
   if (controls.cbStartAutomatically.Checked() && !configurationUnreadable) {
