@@ -1,5 +1,6 @@
 #include "tunnels/Tunnels.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,6 +72,9 @@ void TTunnels::StartTunnels() {
       listener->SetAddr("0.0.0.0");
       listener->SetLocalAddr("0.0.0.0");
       listener->Role = TTunnelRole::Listener;
+      // As the proxy port's: a burst of clients must not overflow a tiny
+      // queue and wait for their connects to be retried.
+      listener->ListenBacklog = SOMAXCONN;
       listener->TunnelName = name;
       listener->LocalPortNo = localPort;
       listener->RemotePortNo = remotePort;
