@@ -112,7 +112,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (line.importCountry && (line.headless || line.port || line.sendBlocks || line.help ||
-                            line.version || line.checkConfig || !line.dnsServers.empty())) {
+                             line.version || line.checkConfig || !line.dnsServers.empty())) {
     throw EUsageError("--import-country takes no option but --data-dir");
   }
   return line;

@@ -37,9 +37,8 @@ int RunImport(const vantrel::TCommandLine& line) {
   // what it made, so no empty data folder stays behind.
   std::error_code ignored;
   fs::path made;
-  for (fs::path folder = fs::absolute(DataFolder(), ignored); !folder.empty() &&
-                                                               !fs::exists(folder, ignored);
-       folder = folder.parent_path()) {
+  for (fs::path folder = fs::absolute(DataFolder(), ignored);
+       !folder.empty() && !fs::exists(folder, ignored); folder = folder.parent_path()) {
     made = folder;
     if (folder == folder.parent_path()) break;
   }

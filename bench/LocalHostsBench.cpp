@@ -58,7 +58,8 @@ TFigures FileBurst(int count, bool writeEach) {
   const auto start = Clock::now();
   for (int i = 0; i < count; ++i) {
     const std::string host = "host" + std::to_string(i) + ".bench.test";
-    const std::string address = "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+    const std::string address =
+        "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
     const auto t0 = Clock::now();
     hosts.FileLookupAnswer(host, 0, address);
     if (writeEach) countries.FlushLocalHostsFile();

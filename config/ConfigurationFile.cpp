@@ -48,9 +48,10 @@ constexpr TSwitchKey kLoadedSwitches[] = {
 // The order in which they are written, after LocalCountryCode's place.
 constexpr const char* kWrittenBeforeCountry[] = {"StartAutomatically", "StartMinimized"};
 constexpr const char* kWrittenAfterCountry[] = {
-    "EnableLogging",      "DebugMode",  "WriteLog",     "DetailedLog", "ShowLocalHosts",
-    "ShowInternationalHosts", "AllowedConnections", "BlockHosts", "BlockTunnels", "BypassIPs",
-    "UnknownHosts"};
+    "EnableLogging",      "DebugMode",      "WriteLog",
+    "DetailedLog",        "ShowLocalHosts", "ShowInternationalHosts",
+    "AllowedConnections", "BlockHosts",     "BlockTunnels",
+    "BypassIPs",          "UnknownHosts"};
 
 constexpr const char* kSelectorKeys[] = {"IntCon",   "IntConSSL",   "IntConOTHER",
                                          "LocalCon", "LocalConSSL", "LocalConOTHER"};

@@ -125,8 +125,7 @@ void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c
     ignoreNextHopProxy = true;
     returnContent = c->Socks4Reply ? Socks4Reject(c->Socks4ReplyBytes) : kTunnelBlocked;
     if (LoggingOn())
-      log_.DoComment("Client " + c->GetPeerAddr() + " tunnel to " + host + ":" + port +
-                     " blocked");
+      log_.DoComment("Client " + c->GetPeerAddr() + " tunnel to " + host + ":" + port + " blocked");
     return;
   }
   if (!SetUpConnection(c, HostKey(host), ignoreNextHopProxy, port)) {

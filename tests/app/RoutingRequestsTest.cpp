@@ -1,10 +1,12 @@
-// Counting per request on one kept-alive connection: each request's bytes
-// count once, under that request's own decision, however TCP splits the
-// stream; bypassed and blocked requests count nothing.
+// Requests on a real engine with loopback origins and a name server of the
+// test's own: counting per request on a kept-alive connection, tunnels to
+// blocked hosts, host names in one form, one lookup per new name.
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -155,9 +157,8 @@ TEST_F(RoutingRequests, EachRequestCountsOnceUnderItsOwnDecisionAtEverySplit) {
       window->counters.Clear();
       auto client = ConnectTo(window->Proxy1.Server().BoundPort());
       client->Send(stream.substr(0, split));
-      ASSERT_TRUE(WaitFor([&] {
-        return Session() && Session()->ReadCount() >= static_cast<int64_t>(split);
-      }));
+      ASSERT_TRUE(WaitFor(
+          [&] { return Session() && Session()->ReadCount() >= static_cast<int64_t>(split); }));
       client->Send(stream.substr(split));
       ASSERT_TRUE(WaitFor([&] {
         int seen = 0;
@@ -190,9 +191,8 @@ TEST_F(RoutingRequests, TunnelsToBlockedHostsAreRefusedWithoutALookup) {
   const int p = origin.Port();
   const std::string port = std::to_string(p);
   const std::string refused = "HTTP/1.0 403 Forbidden\r\nConnection: close\r\n\r\n";
-  const std::string socks4a =
-      Bytes({4, 1, p >> 8, p & 0xFF, 0, 0, 0, 1}) + "me" + std::string(1, '\0') + "ads.test" +
-      std::string(1, '\0');
+  const std::string socks4a = Bytes({4, 1, p >> 8, p & 0xFF, 0, 0, 0, 1}) + "me" +
+                              std::string(1, '\0') + "ads.test" + std::string(1, '\0');
   struct Case {
     const char* name;
     bool blockTunnels;
@@ -271,8 +271,8 @@ TEST_F(RoutingRequests, ANewNameIsLookedUpOnceAndItsAnswerUsed) {
     std::string request;
   };
   const std::vector<Case> cases = {
-      {"once.test", "GET http://once.test:" + port + "/p HTTP/1.1\r\nHost: once.test:" + port +
-                        "\r\n\r\n"},
+      {"once.test",
+       "GET http://once.test:" + port + "/p HTTP/1.1\r\nHost: once.test:" + port + "\r\n\r\n"},
       {"tunnel.test", "CONNECT tunnel.test:" + port + " HTTP/1.1\r\n\r\nGET /t HTTP/1.1\r\n\r\n"},
   };
   for (const Case& k : cases) {
@@ -285,8 +285,7 @@ TEST_F(RoutingRequests, ANewNameIsLookedUpOnceAndItsAnswerUsed) {
     EXPECT_TRUE(window->controls.lbInternational.Contains(k.name));
   }
   // What the origin got names the host as the client did.
-  EXPECT_EQ(origin.Requests().at(0),
-            "GET /p HTTP/1.1\r\nHost: once.test:" + port + "\r\n\r\n");
+  EXPECT_EQ(origin.Requests().at(0), "GET /p HTTP/1.1\r\nHost: once.test:" + port + "\r\n\r\n");
 }
 
 }  // namespace

@@ -60,10 +60,10 @@ class ConfigurationFileTest : public TDataFolderTest {
     std::vector<std::string> settings{c.edProxyPort.Text(), c.jvdbCountry.Value()};
     for (TLookupCombo* combo : c.NextHopSelectors()) settings.push_back(combo->Value());
     for (TCheckBox* box : c.NextHopSwitches()) settings.push_back(box->Checked() ? "1" : "0");
-    for (TCheckBox* box : {&c.cbStartAutomatically, &c.cbMinimize, &c.cbLogging, &c.cbDebug,
-                           &c.cbWriteLog, &c.cbDetailedLog, &c.cbShowLocalHosts, &c.cbShowIntHosts,
-                           &c.cbAllowedConnections, &c.cbBlock, &c.cbBlockTunnels, &c.cbBypass,
-                           &c.cbUnknownHosts}) {
+    for (TCheckBox* box :
+         {&c.cbStartAutomatically, &c.cbMinimize, &c.cbLogging, &c.cbDebug, &c.cbWriteLog,
+          &c.cbDetailedLog, &c.cbShowLocalHosts, &c.cbShowIntHosts, &c.cbAllowedConnections,
+          &c.cbBlock, &c.cbBlockTunnels, &c.cbBypass, &c.cbUnknownHosts}) {
       settings.push_back(box->Name() + (box->Checked() ? "=1" : "=0"));
     }
     return settings;
@@ -91,9 +91,8 @@ TEST_F(ConfigurationFileTest, SaveThenLoadGivesIdenticalTablesAndControls) {
         &c.cbDebug, &c.cbWriteLog, &c.cbDetailedLog, &c.cbBlock, &c.cbUnknownHosts}) {
     box->SetChecked(true);
   }
-  for (TCheckBox* box :
-       {&c.cbShowLocalHosts, &c.cbShowIntHosts, &c.cbAllowedConnections, &c.cbBlockTunnels,
-        &c.cbBypass}) {
+  for (TCheckBox* box : {&c.cbShowLocalHosts, &c.cbShowIntHosts, &c.cbAllowedConnections,
+                         &c.cbBlockTunnels, &c.cbBypass}) {
     box->SetChecked(false);
   }
   c.memIncoming.SetLines({"127.0.0.1", "", "10.0.0.1 - 10.0.0.9"});
