@@ -4,6 +4,7 @@
 #include "engine/KwString.h"
 #include "engine/RequestChecks.h"
 #include "engine/SelfTarget.h"
+#include "net/SocketErrors.h"
 
 namespace vantrel::engine {
 
@@ -209,7 +210,8 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
 void TKwHttpProxy::FinishHeader(TKwProxyClient* c) {
   if (c->DiscardInput || c->DecisionPending) return;
   if (!c->RemoteSocket()) {
-    SendToSocket(c, c->ResponseText);
+    const bool otherProtocol = c->IsTunnel && c->TunnelAnswer;
+    SendToSocket(c, otherProtocol ? c->TunnelAnswer(c->TunnelRefusal, nullptr) : c->ResponseText);
     ShutdownClient(c);
     c->ClientBuffer.clear();
     return;
@@ -296,13 +298,17 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
     c->Body.Reset();
+    c->TunnelRefusal = TTunnelOutcome::Failed;
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kTCPTunnelIPForbidden);
+      c->TunnelRefusal = TTunnelOutcome::NotAllowed;
     } else if (!EnabledTypes.contains(ptTCPTunnel)) {
       response = Response().Text(kTCPTunnelClosed);
     } else if (!framingSound || !ProcessTunnelRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = c->Socks4Reply ? Socks4Answer(c, 91) : Response().Text(kTCPTunnelBadRequest);
+    } else if (!response.empty()) {
+      c->TunnelRefusal = TTunnelOutcome::NotAllowed;  // a handler refused it
     }
   } else {
     c->SetTunnel(false);
@@ -449,16 +455,22 @@ std::string TKwHttpProxy::Socks4Grant(const TKwProxyClient* c) const {
   return Socks4Answer(c, 90);
 }
 
-bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c) {
-  if (!c->Socks4Reply || !c->IsTunnel || c->TunnelEstablished) return false;
-  AnswerAndClose(c, Socks4Answer(c, 91));
+bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c, TTunnelOutcome outcome) {
+  if (!(c->Socks4Reply || c->TunnelAnswer) || !c->IsTunnel || c->TunnelEstablished) return false;
+  AnswerAndClose(c, c->TunnelAnswer ? c->TunnelAnswer(outcome, nullptr) : Socks4Answer(c, 91));
   return true;
+}
+
+std::string TKwHttpProxy::TunnelGrant(TKwProxyClient* c, const TWSocket* remote) {
+  if (c->Socks4Reply) return Socks4Grant(c);
+  if (c->TunnelAnswer) return c->TunnelAnswer(TTunnelOutcome::Established, remote);
+  return Response().Text(kTCPTunnelEstablished);
 }
 
 void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   if (errCode != 0) {
-    RefuseSocks4(c);
+    RefuseSocks4(c, TTunnelOutcome::LookupFailed);
     TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
     return;
   }
@@ -497,6 +509,7 @@ bool TKwHttpProxy::RefuseSelfTarget(TKwProxyClient* c, const std::string& host,
   const int own = OwnPort();
   if (!IsSelfTarget(host, PortValue(port), {&own, 1})) return false;
   DoRequestRefused(c, host + ":" + port + " is this proxy itself");
+  c->TunnelRefusal = TTunnelOutcome::NotAllowed;
   return true;
 }
 
@@ -505,13 +518,13 @@ void TKwHttpProxy::RefuseLoopedConnection(TKwProxyClient* c, TWSocket* remote) {
   if (c->ViaNextHop) {
     // As if the hop had refused the connection; the line saying why was
     // written when the next hops were set.
-    if (!RefuseSocks4(c)) ShutdownClient(c);
+    if (!RefuseSocks4(c, TTunnelOutcome::NotAllowed)) ShutdownClient(c);
     return;
   }
   DoRequestRefused(c, remote->DnsResult() + ":" + remote->Port() + " is this proxy itself");
   if (!c->IsTunnel) {
     AnswerAndClose(c, Response().Text(kHTTPBadRequest));
-  } else if (!RefuseSocks4(c)) {
+  } else if (!RefuseSocks4(c, TTunnelOutcome::NotAllowed)) {
     AnswerAndClose(c, Response().Text(kTCPTunnelBadRequest));
   }
 }
@@ -528,11 +541,12 @@ void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   DoRemoteConnect(c);
   if (errCode != 0) {
-    RefuseSocks4(c);
+    RefuseSocks4(c, errCode == net::kWsaECONNREFUSED ? TTunnelOutcome::ConnectRefused
+                                                     : TTunnelOutcome::Failed);
     return;
   }
   if (c->IsTunnel && !c->ViaNextHop) {
-    SendToSocket(c, c->Socks4Reply ? Socks4Grant(c) : Response().Text(kTCPTunnelEstablished));
+    SendToSocket(c, TunnelGrant(c, sender));
     c->TunnelEstablished = true;
   }
   // A client that was not paused has had everything it sent delivered to
@@ -562,15 +576,15 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
       if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
       return;
     }
-    if (c->Socks4Reply) {
+    if (c->Socks4Reply || c->TunnelAnswer) {
       // A grant only for a tunnel the hop has made; its refusal is no data.
       if (!IsSuccessReply(c->TunnelReplyBuffer)) {
         std::string().swap(c->TunnelReplyBuffer);
-        RefuseSocks4(c);
+        RefuseSocks4(c, TTunnelOutcome::HopRefused);
         c->RetireRemoteSocket();
         return;
       }
-      SendToSocket(c, Socks4Grant(c));
+      SendToSocket(c, TunnelGrant(c, nullptr));
     } else {
       SendToSocket(c, c->TunnelReplyBuffer.substr(0, end + 4));
     }

@@ -116,7 +116,9 @@ class TKwHttpProxy : public TKwGenericProxy {
   std::string Socks4Grant(const TKwProxyClient* client) const;
   // A SOCKS client whose tunnel could not be made hears the reject and is
   // closed; true when the client was one.
-  bool RefuseSocks4(TKwProxyClient* client);
+  bool RefuseSocks4(TKwProxyClient* client, TTunnelOutcome outcome = TTunnelOutcome::Failed);
+  // The answer for a tunnel that has just been made.
+  std::string TunnelGrant(TKwProxyClient* client, const net::TWSocket* remote);
 
   std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
   std::unique_ptr<TKwProxyStrings> response_;
