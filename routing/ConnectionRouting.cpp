@@ -1,11 +1,16 @@
 #include "routing/ConnectionRouting.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <utility>
 
 #include "hosts/Addresses.h"
+#include "routing/LocalEnd.h"
+#include "routing/ProxyAutoConfig.h"
 #include "routing/SelfNextHops.h"
 #include "routing/Socks4Request.h"
+#include "routing/Socks5Request.h"
 
 namespace vantrel {
 
@@ -101,8 +106,12 @@ void TConnectionRouting::Proxy1ClientDisconnect(TKwGenericProxy*, TKwProxyClient
 
 void TConnectionRouting::Proxy1ClientHeaderAvailable(
     TKwGenericProxy*, TKwProxyClient* c, const std::string& url, std::string& header, std::string&,
-    std::string&, std::string&, std::string& host, std::string& port, std::string&, std::string&,
-    bool& ignoreNextHopProxy, std::string& returnContent) {
+    std::string&, std::string&, std::string& host, std::string& port, std::string& path,
+    std::string&, bool& ignoreNextHopProxy, std::string& returnContent) {
+  if (AnswerAutoConfig(c, url, header, host, port, path, returnContent)) {
+    ignoreNextHopProxy = true;
+    return;
+  }
   if (controls_.cbBlock.Checked() && IsBlockedHost(host)) {
     ignoreNextHopProxy = true;
     returnContent = BlockedPage(host);
@@ -117,6 +126,22 @@ void TConnectionRouting::Proxy1ClientHeaderAvailable(
   }
   CountHeader(c, header.size(), port);
   showTotals_();
+}
+
+bool TConnectionRouting::AnswerAutoConfig(TKwProxyClient* c, const std::string& url,
+                                          const std::string& header, const std::string& host,
+                                          const std::string& port, const std::string& path,
+                                          std::string& returnContent) {
+  if (!IsAutoConfigPath(path)) return false;
+  const TLocalEnd local = LocalEnd(*c);
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+  if (!IsAutoConfigRequest(url, host, port, path, local, name)) return false;
+  const bool head = header.rfind("HEAD ", 0) == 0;
+  returnContent = AutoConfigResponse(
+      AutoConfigScript(lists_.BypassIPList(), controls_.cbBypass.Checked(), local), head);
+  log_.DoComment("Client " + c->GetPeerAddr() + " gets the proxy auto-config file " + url);
+  return true;
 }
 
 void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c,
@@ -287,9 +312,7 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
   switch (request.result) {
     case TSocks4Request::Incomplete: return;  // held until the rest comes
     case TSocks4Request::Socks5:
-      state.socksOpen = false;
-      std::string().swap(state.socks);
-      proxy_.AnswerAndClose(c, std::string_view("\x05\xFF", 2));
+      ConvertSocks5(c, state, data);
       return;
     case TSocks4Request::Reject:
       state.socksOpen = false;
@@ -304,6 +327,31 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
   c->Socks4ReplyBytes = request.ReplyBytes;
   data = request.Header;
   if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS4 connect", true);
+}
+
+void TConnectionRouting::ConvertSocks5(TKwProxyClient* c, TClientState& state, std::string& data) {
+  TSocks5Request request = ReadSocks5Request(state.socks);
+  // The client waits for the method before it sends its request.
+  if (request.Greeted && !std::exchange(state.socks5Greeted, true) &&
+      c->State() == net::wsConnected) {
+    try {
+      c->SendText(kSocks5NoAuthentication);
+    } catch (...) {
+    }
+  }
+  if (request.result == TSocks5Request::Incomplete) return;  // held until the rest comes
+  state.socksOpen = false;
+  std::string().swap(state.socks);
+  switch (request.result) {
+    case TSocks5Request::Incomplete:
+    case TSocks5Request::Connect: break;
+    case TSocks5Request::NoMethod: proxy_.AnswerAndClose(c, kSocks5NoMethod); return;
+    case TSocks5Request::Reject: proxy_.AnswerAndClose(c, Socks5Reply(request.ReplyCode)); return;
+  }
+  // From here on a tunnel like any other; only its answer is SOCKS5.
+  c->TunnelAnswer = Socks5Answer;
+  data = std::move(request.Header);
+  if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS5 connect", true);
 }
 
 void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyClient* c,

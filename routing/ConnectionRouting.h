@@ -112,6 +112,8 @@ class TConnectionRouting {
     // A SOCKS request is being collected from the connection's first bytes.
     bool socksOpen = false;
     std::string socks;
+    // The SOCKS5 greeting has been answered.
+    bool socks5Greeted = false;
   };
 
   TClientState& State(engine::TKwProxyClient* client) { return clients_[client]; }
@@ -121,9 +123,16 @@ class TConnectionRouting {
   // off the stack, the waiting request asked again.
   void EndLookup(net::TWSocket* sender, int errCode, bool answered);
   void CountHeader(engine::TKwProxyClient* client, size_t length, const std::string& port);
+  // A request for the proxy auto-config file is answered here, and nothing
+  // else happens to it: no routing, lookup, counting or blocking.
+  bool AnswerAutoConfig(engine::TKwProxyClient* client, const std::string& url,
+                        const std::string& header, const std::string& host,
+                        const std::string& port, const std::string& path,
+                        std::string& returnContent);
   // A connection's first bytes as a SOCKS request: converted, held until
   // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);
+  void ConvertSocks5(engine::TKwProxyClient* client, TClientState& state, std::string& data);
   void Decide(engine::TKwProxyClient* client, const std::string& host, bool& ignoreNextHopProxy,
               const std::string& port);
 
