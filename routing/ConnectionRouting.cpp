@@ -139,7 +139,7 @@ bool TConnectionRouting::AnswerAutoConfig(TKwProxyClient* c, const std::string& 
   if (!IsAutoConfigRequest(url, host, port, path, local, name)) return false;
   const bool head = header.rfind("HEAD ", 0) == 0;
   returnContent = AutoConfigResponse(
-      AutoConfigScript(lists_.BypassIPList(), controls_.cbBypass.Checked(), local), head);
+      autoConfig_.Script(lists_.BypassIPList(), controls_.cbBypass.Checked(), local), head);
   log_.DoComment("Client " + c->GetPeerAddr() + " gets the proxy auto-config file " + url);
   return true;
 }
@@ -331,12 +331,18 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
 
 void TConnectionRouting::ConvertSocks5(TKwProxyClient* c, TClientState& state, std::string& data) {
   TSocks5Request request = ReadSocks5Request(state.socks);
-  // The client waits for the method before it sends its request.
-  if (request.Greeted && !std::exchange(state.socks5Greeted, true) &&
-      c->State() == net::wsConnected) {
-    try {
-      c->SendText(kSocks5NoAuthentication);
-    } catch (...) {
+  // A client that waits for the method hears it at once. One that sent its
+  // request along hears it in front of the reply: two small answers in a
+  // row would wait on each other's acknowledgement.
+  std::string method;
+  if (request.Greeted && !std::exchange(state.socks5Greeted, true)) {
+    if (request.result != TSocks5Request::Incomplete) {
+      method = kSocks5NoAuthentication;
+    } else if (c->State() == net::wsConnected) {
+      try {
+        c->SendText(kSocks5NoAuthentication);
+      } catch (...) {
+      }
     }
   }
   if (request.result == TSocks5Request::Incomplete) return;  // held until the rest comes
@@ -346,10 +352,14 @@ void TConnectionRouting::ConvertSocks5(TKwProxyClient* c, TClientState& state, s
     case TSocks5Request::Incomplete:
     case TSocks5Request::Connect: break;
     case TSocks5Request::NoMethod: proxy_.AnswerAndClose(c, kSocks5NoMethod); return;
-    case TSocks5Request::Reject: proxy_.AnswerAndClose(c, Socks5Reply(request.ReplyCode)); return;
+    case TSocks5Request::Reject:
+      proxy_.AnswerAndClose(c, method + Socks5Reply(request.ReplyCode));
+      return;
   }
   // From here on a tunnel like any other; only its answer is SOCKS5.
-  c->TunnelAnswer = Socks5Answer;
+  c->TunnelAnswer = [method](engine::TTunnelOutcome outcome, const TWSocket* remote) {
+    return method + Socks5Answer(outcome, remote);
+  };
   data = std::move(request.Header);
   if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS5 connect", true);
 }

@@ -24,6 +24,7 @@
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
 #include "hosts/HostClassification.h"
+#include "routing/ProxyAutoConfig.h"
 #include "routing/TrafficCounters.h"
 
 namespace vantrel {
@@ -146,6 +147,7 @@ class TConnectionRouting {
   std::function<void()> showTotals_;
   std::unordered_map<net::TWSocket*, TLookup> lookups_;
   std::unordered_map<engine::TKwProxyClient*, TClientState> clients_;
+  TAutoConfigFile autoConfig_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

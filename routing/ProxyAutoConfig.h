@@ -28,6 +28,20 @@ bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::strin
 std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
                              const TLocalEnd& proxy);
 
+// The same script, its bypass test kept for the list it was built from: a
+// long list is compared with the live one in a fraction of what building
+// its test again costs.
+class TAutoConfigFile {
+ public:
+  std::string Script(const std::vector<std::string>& bypassList, bool bypassOn,
+                     const TLocalEnd& proxy);
+
+ private:
+  bool built_ = false;
+  std::vector<std::string> list_;
+  std::string bypassTest_;
+};
+
 // The whole answer; without the script for a HEAD request.
 std::string AutoConfigResponse(const std::string& script, bool head);
 

@@ -52,6 +52,20 @@ TEST(ProxyAutoConfig, ScriptSendsLocalNamesAndBypassedAddressesDirect) {
   EXPECT_EQ(AutoConfigResponse("abc", true), head);
 }
 
+// The kept bypass test follows the list it is given, even one changed in place.
+TEST(ProxyAutoConfig, KeptScriptIsNeverStale) {
+  TAutoConfigFile file;
+  std::vector<std::string> list = {"010.000.000.000-010.255.255.255"};
+  for (int step = 0; step < 3; ++step) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(file.Script(list, true, kProxy), AutoConfigScript(list, true, kProxy));
+    EXPECT_EQ(file.Script(list, false, kProxy), AutoConfigScript(list, false, kProxy));
+    list[0][1] = static_cast<char>('2' + step);  // 02x.000.000.000-...
+  }
+  list.clear();
+  EXPECT_EQ(file.Script(list, true, kProxy), AutoConfigScript({}, true, kProxy));
+}
+
 TEST(ProxyAutoConfig, OnlyThisMachinesFileIsAnsweredHere) {
   struct Case {
     const char* url;
