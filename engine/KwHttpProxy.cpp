@@ -537,6 +537,15 @@ void TKwHttpProxy::RefuseUnconnected(TKwProxyClient* c, const std::string& reaso
   if (!RefuseSocks4(c)) ShutdownClient(c);
 }
 
+void TKwHttpProxy::RemoteSessionClosed(TWSocket* sender, uint16_t errCode) {
+  // A next hop that ends before its reply: a SOCKS client hears that the
+  // tunnel failed rather than nothing.
+  TKwProxyClient* c = ClientOf(sender);
+  if (c->RemoteSocket() == sender && c->ViaNextHop && !c->DiscardInput)
+    RefuseSocks4(c, TTunnelOutcome::Failed);
+  TKwGenericProxy::RemoteSessionClosed(sender, errCode);
+}
+
 void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   DoRemoteConnect(c);

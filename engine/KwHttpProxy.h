@@ -81,6 +81,7 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
+  void RemoteSessionClosed(net::TWSocket* sender, uint16_t errCode) override;
   void AfterListen(std::string& ErrorText) override;
 
  private:

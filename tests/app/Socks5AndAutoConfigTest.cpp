@@ -219,6 +219,21 @@ TEST_F(ProxyPort, Socks5RefusalsGetTheirReplyCodeAndClose) {
   hop.At(0).Send("HTTP/1.0 403 Not you\r\n\r\npage");
   ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
   EXPECT_EQ(client->In(), kChosen + Failure(5));
+  // One that ends before it replies, in order or with a reset: a failure.
+  for (bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "hop reset" : "hop closed");
+    auto gone = NewClient();
+    gone->Send(kGreeting + Request("hop.test", origin.Port()));
+    ASSERT_TRUE(
+        WaitFor([&] { return hop.Count() == (reset ? 3u : 2u) && !hop.Last().In().empty(); }));
+    if (reset) {
+      hop.Last().ResetNow();
+    } else {
+      hop.Last().CloseNow();
+    }
+    ASSERT_TRUE(WaitFor([&] { return gone->Eof() || gone->WasReset(); }));
+    EXPECT_EQ(gone->In(), kChosen + Failure(1));
+  }
 }
 
 // ---- the proxy auto-config file ----
