@@ -195,6 +195,7 @@ TEST_F(ProxyPort, Socks5RefusalsGetTheirReplyCodeAndClose) {
       {"no acceptable method", Bytes({5, 2, 1, 2}), Bytes({5, 0xFF})},
       {"general failure: port 0", kGreeting + Request("near.test", 0), kChosen + Failure(1)},
       {"not allowed", kGreeting + Request("refused.test", origin.Port()), kChosen + Failure(2)},
+      {"the proxy itself", kGreeting + Request(ProxyPortNumber()), kChosen + Failure(2)},
       {"host unreachable", kGreeting + Request("nowhere.test", 80), kChosen + Failure(4)},
       {"connection refused", kGreeting + Request(closedPort), kChosen + Failure(5)},
       {"command not supported", kGreeting + Request("near.test", 80, 2), kChosen + Failure(7)},
