@@ -99,6 +99,12 @@ void TfrmVantrelMain::WireTraffic() {
   Proxy1.OnClientDisconnect = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
     routing.Proxy1ClientDisconnect(sender, client);
   };
+  Proxy1.OnLocalRequest = [this](TKwGenericProxy*, TKwProxyClient* client, const std::string& url,
+                                 const std::string& header, const std::string& host,
+                                 const std::string& port, const std::string& path,
+                                 std::string& returnContent) {
+    return routing.AnswerAutoConfig(client, url, header, host, port, path, returnContent);
+  };
   Proxy1.OnClientHeaderAvailable =
       [this](TKwGenericProxy* sender, TKwProxyClient* client, const std::string& url,
              std::string& header, std::string& proto, std::string& user, std::string& pass,

@@ -4,6 +4,7 @@
 #include "engine/KwString.h"
 #include "engine/RequestChecks.h"
 #include "engine/SelfTarget.h"
+#include "net/SocketErrors.h"
 
 namespace vantrel::engine {
 
@@ -209,7 +210,8 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
 void TKwHttpProxy::FinishHeader(TKwProxyClient* c) {
   if (c->DiscardInput || c->DecisionPending) return;
   if (!c->RemoteSocket()) {
-    SendToSocket(c, c->ResponseText);
+    const bool otherProtocol = c->IsTunnel && c->TunnelAnswer;
+    SendToSocket(c, otherProtocol ? c->TunnelAnswer(c->TunnelRefusal, nullptr) : c->ResponseText);
     ShutdownClient(c);
     c->ClientBuffer.clear();
     return;
@@ -297,13 +299,17 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
     c->Body.Reset();
+    c->TunnelRefusal = TTunnelOutcome::Failed;
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kTCPTunnelIPForbidden);
+      c->TunnelRefusal = TTunnelOutcome::NotAllowed;
     } else if (!EnabledTypes.contains(ptTCPTunnel)) {
       response = Response().Text(kTCPTunnelClosed);
     } else if (!framingSound || !ProcessTunnelRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = c->Socks4Reply ? Socks4Answer(c, 91) : Response().Text(kTCPTunnelBadRequest);
+    } else if (!response.empty()) {
+      c->TunnelRefusal = TTunnelOutcome::NotAllowed;  // a handler refused it
     }
   } else {
     c->SetTunnel(false);
@@ -362,9 +368,14 @@ bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, st
   // one the client wrote beside it could pass a blocked host unseen.
   std::string hdrHost = UrlAuthority(proto, host, port);
   if (port.empty()) port = "80";
+  std::string returnContent;
+  if (OnLocalRequest && OnLocalRequest(this, c, url, header, host, port, path, returnContent)) {
+    c->ViaNextHop = false;
+    response = std::move(returnContent);
+    return true;
+  }
   if (!ValidTarget(host, port) || RefuseSelfTarget(c, host, port)) return false;
   bool ignoreNextHopProxy = false;
-  std::string returnContent;
   DoClientHeaderAvailable(c, url, header, proto, user, pass, host, port, path, hdrHost,
                           ignoreNextHopProxy, returnContent);
   if (c->DecisionPending) return true;
@@ -450,16 +461,22 @@ std::string TKwHttpProxy::Socks4Grant(const TKwProxyClient* c) const {
   return Socks4Answer(c, 90);
 }
 
-bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c) {
-  if (!c->Socks4Reply || !c->IsTunnel || c->TunnelEstablished) return false;
-  AnswerAndClose(c, Socks4Answer(c, 91));
+bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c, TTunnelOutcome outcome) {
+  if (!(c->Socks4Reply || c->TunnelAnswer) || !c->IsTunnel || c->TunnelEstablished) return false;
+  AnswerAndClose(c, c->TunnelAnswer ? c->TunnelAnswer(outcome, nullptr) : Socks4Answer(c, 91));
   return true;
+}
+
+std::string TKwHttpProxy::TunnelGrant(TKwProxyClient* c, const TWSocket* remote) {
+  if (c->Socks4Reply) return Socks4Grant(c);
+  if (c->TunnelAnswer) return c->TunnelAnswer(TTunnelOutcome::Established, remote);
+  return Response().Text(kTCPTunnelEstablished);
 }
 
 void TKwHttpProxy::RemoteDnsLookupDone(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   if (errCode != 0) {
-    RefuseSocks4(c);
+    RefuseSocks4(c, TTunnelOutcome::LookupFailed);
     TKwGenericProxy::RemoteDnsLookupDone(sender, errCode);
     return;
   }
@@ -498,6 +515,7 @@ bool TKwHttpProxy::RefuseSelfTarget(TKwProxyClient* c, const std::string& host,
   const int own = OwnPort();
   if (!IsSelfTarget(host, PortValue(port), {&own, 1})) return false;
   DoRequestRefused(c, host + ":" + port + " is this proxy itself");
+  c->TunnelRefusal = TTunnelOutcome::NotAllowed;
   return true;
 }
 
@@ -506,13 +524,13 @@ void TKwHttpProxy::RefuseLoopedConnection(TKwProxyClient* c, TWSocket* remote) {
   if (c->ViaNextHop) {
     // As if the hop had refused the connection; the line saying why was
     // written when the next hops were set.
-    if (!RefuseSocks4(c)) ShutdownClient(c);
+    if (!RefuseSocks4(c, TTunnelOutcome::NotAllowed)) ShutdownClient(c);
     return;
   }
   DoRequestRefused(c, remote->DnsResult() + ":" + remote->Port() + " is this proxy itself");
   if (!c->IsTunnel) {
     AnswerAndClose(c, Response().Text(kHTTPBadRequest));
-  } else if (!RefuseSocks4(c)) {
+  } else if (!RefuseSocks4(c, TTunnelOutcome::NotAllowed)) {
     AnswerAndClose(c, Response().Text(kTCPTunnelBadRequest));
   }
 }
@@ -525,15 +543,25 @@ void TKwHttpProxy::RefuseUnconnected(TKwProxyClient* c, const std::string& reaso
   if (!RefuseSocks4(c)) ShutdownClient(c);
 }
 
+void TKwHttpProxy::RemoteSessionClosed(TWSocket* sender, uint16_t errCode) {
+  // A next hop that ends before its reply: a SOCKS client hears that the
+  // tunnel failed rather than nothing.
+  TKwProxyClient* c = ClientOf(sender);
+  if (c->RemoteSocket() == sender && c->ViaNextHop && !c->DiscardInput)
+    RefuseSocks4(c, TTunnelOutcome::Failed);
+  TKwGenericProxy::RemoteSessionClosed(sender, errCode);
+}
+
 void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   TKwProxyClient* c = ClientOf(sender);
   DoRemoteConnect(c);
   if (errCode != 0) {
-    RefuseSocks4(c);
+    RefuseSocks4(c, errCode == net::kWsaECONNREFUSED ? TTunnelOutcome::ConnectRefused
+                                                     : TTunnelOutcome::Failed);
     return;
   }
   if (c->IsTunnel && !c->ViaNextHop) {
-    SendToSocket(c, c->Socks4Reply ? Socks4Grant(c) : Response().Text(kTCPTunnelEstablished));
+    SendToSocket(c, TunnelGrant(c, sender));
     c->TunnelEstablished = true;
   }
   // A client that was not paused has had everything it sent delivered to
@@ -563,15 +591,15 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
       if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
       return;
     }
-    if (c->Socks4Reply) {
+    if (c->Socks4Reply || c->TunnelAnswer) {
       // A grant only for a tunnel the hop has made; its refusal is no data.
       if (!IsSuccessReply(c->TunnelReplyBuffer)) {
         std::string().swap(c->TunnelReplyBuffer);
-        RefuseSocks4(c);
+        RefuseSocks4(c, TTunnelOutcome::HopRefused);
         c->RetireRemoteSocket();
         return;
       }
-      SendToSocket(c, Socks4Grant(c));
+      SendToSocket(c, TunnelGrant(c, nullptr));
     } else {
       SendToSocket(c, c->TunnelReplyBuffer.substr(0, end + 4));
     }

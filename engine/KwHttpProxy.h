@@ -18,6 +18,14 @@ using TKwProxyHeaderEvent = std::function<void(
     std::string& proto, std::string& user, std::string& pass, std::string& host, std::string& port,
     std::string& path, std::string& hdrHost, bool& ignoreNextHopProxy, std::string& returnContent)>;
 
+// Asked before a plain request's target is checked: a handler that answers
+// it (a page of the proxy's own) returns true with the whole answer, and the
+// request is neither checked nor routed.
+using TKwProxyLocalRequestEvent = std::function<bool(
+    TKwGenericProxy* sender, TKwProxyClient* Client, const std::string& url,
+    const std::string& header, const std::string& host, const std::string& port,
+    const std::string& path, std::string& returnContent)>;
+
 // A request refused for a reason the user should see (it would loop into
 // the proxy, or no connection could be made): reason says why.
 using TKwProxyRefusedEvent =
@@ -39,6 +47,7 @@ class TKwHttpProxy : public TKwGenericProxy {
   TKwProxyStrings& Response() { return *response_; }
   virtual void SetResponse(const TKwProxyStrings& value);
 
+  TKwProxyLocalRequestEvent OnLocalRequest;
   TKwProxyHeaderEvent OnClientHeaderAvailable;
   TKwProxyTunnelRequestEvent OnTunnelRequest;
   TKwProxyRefusedEvent OnRequestRefused;
@@ -81,6 +90,7 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
+  void RemoteSessionClosed(net::TWSocket* sender, uint16_t errCode) override;
   void AfterListen(std::string& ErrorText) override;
 
  private:
@@ -116,7 +126,9 @@ class TKwHttpProxy : public TKwGenericProxy {
   std::string Socks4Grant(const TKwProxyClient* client) const;
   // A SOCKS client whose tunnel could not be made hears the reject and is
   // closed; true when the client was one.
-  bool RefuseSocks4(TKwProxyClient* client);
+  bool RefuseSocks4(TKwProxyClient* client, TTunnelOutcome outcome = TTunnelOutcome::Failed);
+  // The answer for a tunnel that has just been made.
+  std::string TunnelGrant(TKwProxyClient* client, const net::TWSocket* remote);
 
   std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
   std::unique_ptr<TKwProxyStrings> response_;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,17 @@
 namespace vantrel::engine {
 
 class TKwGenericProxy;
+
+// How a tunnel request ended up, for clients answered in another protocol.
+enum class TTunnelOutcome {
+  Established,
+  LookupFailed,    // the target's name did not resolve
+  ConnectRefused,  // the target refused the connection
+  HopRefused,      // the next hop answered the CONNECT with a refusal
+  NotAllowed,      // refused here: the client filter or a handler
+  TimedOut,        // the connection was not made in time
+  Failed,          // anything else: a bad target, a failed connect
+};
 
 class TKwProxyClient : public net::TWSocketClient {
  public:
@@ -31,6 +43,12 @@ class TKwProxyClient : public net::TWSocketClient {
   bool ViaNextHop = false;
   bool Socks4Reply = false;
   std::array<uint8_t, 6> Socks4ReplyBytes{};
+  // Set for a tunnel asked for in another protocol (SOCKS5): the bytes that
+  // tell the client how its tunnel ended up, in place of an HTTP answer.
+  // remote is the connected remote socket, null through a next hop.
+  std::function<std::string(TTunnelOutcome outcome, const net::TWSocket* remote)> TunnelAnswer;
+  // Why a tunnel request was answered here rather than connected.
+  TTunnelOutcome TunnelRefusal = TTunnelOutcome::Failed;
 
   // The current remote connection; null until a request needs one.
   net::TWSocket* RemoteSocket() const { return remote_.get(); }

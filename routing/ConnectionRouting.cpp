@@ -1,12 +1,17 @@
 #include "routing/ConnectionRouting.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <utility>
 
 #include "hosts/Addresses.h"
 #include "hosts/HostNames.h"
+#include "routing/LocalEnd.h"
+#include "routing/ProxyAutoConfig.h"
 #include "routing/SelfNextHops.h"
 #include "routing/Socks4Request.h"
+#include "routing/Socks5Request.h"
 
 namespace vantrel {
 
@@ -40,6 +45,7 @@ TConnectionRouting::~TConnectionRouting() {
   // The engine outlives this object and still reports its clients' ends.
   proxy_.OnClientConnect = nullptr;
   proxy_.OnClientDisconnect = nullptr;
+  proxy_.OnLocalRequest = nullptr;
   proxy_.OnClientHeaderAvailable = nullptr;
   proxy_.OnTunnelRequest = nullptr;
   proxy_.OnClientDataAvailable = nullptr;
@@ -97,8 +103,8 @@ void TConnectionRouting::Proxy1ClientDisconnect(TKwGenericProxy*, TKwProxyClient
 
 void TConnectionRouting::Proxy1ClientHeaderAvailable(
     TKwGenericProxy*, TKwProxyClient* c, const std::string& url, std::string& header, std::string&,
-    std::string&, std::string&, std::string& host, std::string& port, std::string&, std::string&,
-    bool& ignoreNextHopProxy, std::string& returnContent) {
+    std::string&, std::string&, std::string& host, std::string& port, std::string& path,
+    std::string&, bool& ignoreNextHopProxy, std::string& returnContent) {
   if (controls_.cbBlock.Checked() && IsBlockedHost(host)) {
     ignoreNextHopProxy = true;
     returnContent = BlockedPage(host);
@@ -114,6 +120,22 @@ void TConnectionRouting::Proxy1ClientHeaderAvailable(
   UseLookupAnswer(c, host, ignoreNextHopProxy);
   CountHeader(c, header.size(), port);
   showTotals_();
+}
+
+bool TConnectionRouting::AnswerAutoConfig(TKwProxyClient* c, const std::string& url,
+                                          const std::string& header, const std::string& host,
+                                          const std::string& port, const std::string& path,
+                                          std::string& returnContent) {
+  if (!IsAutoConfigPath(path)) return false;
+  const TLocalEnd local = LocalEnd(*c);
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+  if (!IsAutoConfigRequest(url, host, port, path, local, name)) return false;
+  const bool head = header.rfind("HEAD ", 0) == 0;
+  returnContent = AutoConfigResponse(
+      autoConfig_.Script(lists_.BypassIPList(), controls_.cbBypass.Checked(), local), head);
+  log_.DoComment("Client " + c->GetPeerAddr() + " gets the proxy auto-config file " + url);
+  return true;
 }
 
 void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c,
@@ -311,9 +333,7 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
   switch (request.result) {
     case TSocks4Request::Incomplete: return;  // held until the rest comes
     case TSocks4Request::Socks5:
-      state.socksOpen = false;
-      std::string().swap(state.socks);
-      proxy_.AnswerAndClose(c, std::string_view("\x05\xFF", 2));
+      ConvertSocks5(c, state, data);
       return;
     case TSocks4Request::Reject:
       state.socksOpen = false;
@@ -328,6 +348,41 @@ void TConnectionRouting::ConvertSocks(TKwProxyClient* c, TClientState& state, st
   c->Socks4ReplyBytes = request.ReplyBytes;
   data = request.Header;
   if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS4 connect", true);
+}
+
+void TConnectionRouting::ConvertSocks5(TKwProxyClient* c, TClientState& state, std::string& data) {
+  TSocks5Request request = ReadSocks5Request(state.socks);
+  // A client that waits for the method hears it at once. One that sent its
+  // request along hears it in front of the reply: two small answers in a
+  // row would wait on each other's acknowledgement.
+  std::string method;
+  if (request.Greeted && !std::exchange(state.socks5Greeted, true)) {
+    if (request.result != TSocks5Request::Incomplete) {
+      method = kSocks5NoAuthentication;
+    } else if (c->State() == net::wsConnected) {
+      try {
+        c->SendText(kSocks5NoAuthentication);
+      } catch (...) {
+      }
+    }
+  }
+  if (request.result == TSocks5Request::Incomplete) return;  // held until the rest comes
+  state.socksOpen = false;
+  std::string().swap(state.socks);
+  switch (request.result) {
+    case TSocks5Request::Incomplete:
+    case TSocks5Request::Connect: break;
+    case TSocks5Request::NoMethod: proxy_.AnswerAndClose(c, kSocks5NoMethod); return;
+    case TSocks5Request::Reject:
+      proxy_.AnswerAndClose(c, method + Socks5Reply(request.ReplyCode));
+      return;
+  }
+  // From here on a tunnel like any other; only its answer is SOCKS5.
+  c->TunnelAnswer = [method](engine::TTunnelOutcome outcome, const TWSocket* remote) {
+    return method + Socks5Answer(outcome, remote);
+  };
+  data = std::move(request.Header);
+  if (LoggingOn()) log_.LogIt(data, "Converted to SOCKS5 connect", true);
 }
 
 void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyClient* c,

@@ -24,6 +24,7 @@
 #include "net/EventLoop.h"
 #include "net/WSocket.h"
 #include "hosts/HostClassification.h"
+#include "routing/ProxyAutoConfig.h"
 #include "routing/TrafficCounters.h"
 
 namespace vantrel {
@@ -99,6 +100,13 @@ class TConnectionRouting {
   std::chrono::milliseconds LookupWait{5000};
   size_t LookupsUnderWay() const { return lookups_.size(); }
 
+  // A request for the proxy auto-config file is answered here, and nothing
+  // else happens to it: no routing, lookup, counting or blocking.
+  bool AnswerAutoConfig(engine::TKwProxyClient* client, const std::string& url,
+                        const std::string& header, const std::string& host,
+                        const std::string& port, const std::string& path,
+                        std::string& returnContent);
+
  private:
   struct TLookup {
     std::unique_ptr<net::TWSocket> socket;
@@ -118,6 +126,8 @@ class TConnectionRouting {
     // A SOCKS request is being collected from the connection's first bytes.
     bool socksOpen = false;
     std::string socks;
+    // The SOCKS5 greeting has been answered.
+    bool socks5Greeted = false;
   };
 
   TClientState& State(engine::TKwProxyClient* client) { return clients_[client]; }
@@ -133,6 +143,7 @@ class TConnectionRouting {
   // A connection's first bytes as a SOCKS request: converted, held until
   // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);
+  void ConvertSocks5(engine::TKwProxyClient* client, TClientState& state, std::string& data);
   void Decide(engine::TKwProxyClient* client, const std::string& host, bool& ignoreNextHopProxy,
               const std::string& port);
   // A request that goes direct connects to the address its wait found,
@@ -149,6 +160,7 @@ class TConnectionRouting {
   std::function<void()> showTotals_;
   std::unordered_map<net::TWSocket*, TLookup> lookups_;
   std::unordered_map<engine::TKwProxyClient*, TClientState> clients_;
+  TAutoConfigFile autoConfig_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -7,14 +7,12 @@ namespace {
 constexpr std::string_view kUserAgent =
     "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)";
 
-// Characters a host name may hold; a SOCKS4a name with anything else is no
-// host, and must not smuggle text into the request line.
+}  // namespace
+
 bool HostCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '-' || c == '_';
 }
-
-}  // namespace
 
 TSocks4Request ReadSocks4Request(std::string_view bytes) {
   TSocks4Request r;

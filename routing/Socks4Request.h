@@ -26,6 +26,10 @@ struct TSocks4Request {
 // longer than this; anything longer is refused.
 inline constexpr size_t kMaxSocks4Request = 1024;
 
+// Characters a host name in a SOCKS request may hold; a name with anything
+// else is no host, and must not smuggle text into the request line.
+bool HostCharacter(char c);
+
 // Reads bytes that begin with 0x04 or 0x05.
 TSocks4Request ReadSocks4Request(std::string_view bytes);
 

@@ -245,7 +245,13 @@ QString BrowserGuide(const std::string& portText) {
              "\u2022 KDE Plasma: System Settings, Network, Settings, Proxy; choose \"Use manually "
              "specified proxy configuration\", HTTP and HTTPS proxy 127.0.0.1, port %1.\n"
              "\u2022 Terminal programs (curl, wget, apt, git): export "
-             "http_proxy=http://127.0.0.1:%1 https_proxy=http://127.0.0.1:%1")
+             "http_proxy=http://127.0.0.1:%1 https_proxy=http://127.0.0.1:%1\n"
+             "\u2022 Programs that speak SOCKS (ssh, git, chat programs): SOCKS5 or SOCKS4 proxy "
+             "127.0.0.1, port %1.\n"
+             "\u2022 Other computers on your network (their addresses on the allowed list): set "
+             "\"Automatic proxy configuration URL\" (GNOME and KDE: \"Automatic\") to "
+             "http://<this computer's address>:%1/proxy.pac; on this computer "
+             "http://127.0.0.1:%1/proxy.pac")
       .arg(port);
 }
 

@@ -457,7 +457,7 @@ TEST_F(Socks4, RefusalsAreAnsweredAndClosed) {
     std::string reply;
   };
   const std::vector<Case> cases = {
-      {"socks5", Bytes({5, 1, 0}), Bytes({5, 0xFF})},
+      {"socks5 without an acceptable method", Bytes({5, 1, 2}), Bytes({5, 0xFF})},
       {"bind", Bytes({4, 2, 0, 80, 127, 0, 0, 1, 0}), Bytes({0, 91, 0, 80, 127, 0, 0, 1})},
       {"no terminator", Bytes({4, 1, 0, 80, 127, 0, 0, 1}) + std::string(2000, 'u'),
        Bytes({0, 91, 0, 80, 127, 0, 0, 1})},

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/loopback_services.h"
 #include "tests/e2e/origin_server.h"
 
 namespace vantrel::e2e {
@@ -249,8 +250,66 @@ TEST_F(HeadlessRouting, CurlThroughHttpSocks4AndSocks4aIsRoutedAndLogged) {
   EXPECT_EQ(Shell("curl -s --socks4a " + ProxyHostPort() + " " + FarUrl("/bytes/3003")),
             Pattern(3003));
   ASSERT_TRUE(WaitForOutput("Client 127.0.0.1 requests " + FarUrl("/bytes/3000") + "]")) << output_;
-  // A SOCKS5 client hears that no method is acceptable.
-  EXPECT_EQ(RawExchange(std::string("\x05\x01\x00", 3)), std::string("\x05\xff", 2));
+  // A SOCKS5 client that offers no method without authentication hears that
+  // none is acceptable.
+  EXPECT_EQ(RawExchange(std::string("\x05\x01\x02", 3)), std::string("\x05\xff", 2));
+}
+
+// SOCKS5 with curl: the program resolves names itself, through a name
+// server of the test's own.
+class HeadlessSocks5 : public HeadlessRouting {
+ protected:
+  void SetUp() override {
+    extraArgs_ = {"--dns-server", names_.Server()};
+    HeadlessRouting::SetUp();
+  }
+  std::string FarNameUrl(const std::string& path) const {
+    return "http://far.test:" + std::to_string(far_.Port()) + path;
+  }
+  NameServerThread names_{{{"far.test", "127.0.0.2"}}};
+};
+
+TEST_F(HeadlessSocks5, CurlSocks5AndSocks5HostnameReachTheOrigin) {
+  EXPECT_EQ(Shell("curl -s --socks5 " + ProxyHostPort() + " " + FarUrl("/bytes/3000")),
+            Pattern(3000));
+  EXPECT_EQ(
+      Shell("curl -s --socks5-hostname " + ProxyHostPort() + " " + FarNameUrl("/bytes/70001")),
+      Pattern(70001));
+  const fs::path file = dir_ / "upload.bin";
+  const std::string data = Pattern(3u << 20);
+  std::ofstream(file, std::ios::binary) << data;
+  EXPECT_EQ(Shell("curl -s --socks5-hostname " + ProxyHostPort() + " --data-binary @" +
+                  file.string() + " " + FarNameUrl("/upload")),
+            "len=" + std::to_string(data.size()) + " sum=" + std::to_string(Checksum(data)));
+  EXPECT_TRUE(WaitForOutput("Converted to SOCKS5 connect")) << output_;
+  // A name nobody knows: curl hears reply 4, host unreachable.
+  const std::string verbose = Shell("curl -s -v --socks5-hostname " + ProxyHostPort() +
+                                    " http://nowhere.test:81/ 2>&1");
+  EXPECT_NE(verbose.find("SOCKS5 connection to nowhere.test. (4)"), std::string::npos) << verbose;
+}
+
+// The same through a next hop for international "other" traffic, which
+// records the CONNECT requests it gets.
+class HeadlessSocks5ViaHop : public HeadlessSocks5 {
+ protected:
+  void PrepareDataDir() override {
+    std::ofstream(dir_ / "proxy.ini")
+        << "[PROXY]\r\nProxyName1=hop\r\nProxyID1=1\r\nProxyAddress1=127.0.0.1\r\nProxyPort1="
+        << hop_.Port()
+        << "\r\n[CONFIG]\r\nEnableLogging=1\r\nIntConOTHER=1\r\nIntConOTHERProxy=1\r\n";
+  }
+  RecordingHop hop_{{{"far.test", "127.0.0.2"}}};
+};
+
+TEST_F(HeadlessSocks5ViaHop, CurlSocks5GoesThroughTheNextHop) {
+  EXPECT_EQ(Shell("curl -s --socks5 " + ProxyHostPort() + " " + FarUrl("/bytes/5000")),
+            Pattern(5000));
+  EXPECT_EQ(
+      Shell("curl -s --socks5-hostname " + ProxyHostPort() + " " + FarNameUrl("/bytes/5001")),
+      Pattern(5001));
+  const std::string port = std::to_string(far_.Port());
+  EXPECT_EQ(hop_.Requests(), (std::vector<std::string>{"CONNECT 127.0.0.2:" + port + " HTTP/1.0",
+                                                       "CONNECT far.test:" + port + " HTTP/1.0"}));
 }
 
 TEST_F(HeadlessRouting, SigUsr1PrintsTheTrafficTotals) {
@@ -280,12 +339,32 @@ namespace {
 
 // A real browser loads a page whose script and image come from two other
 // loopback origins, all through the proxy.
+std::string FindBrowser() {
+  std::string browser = Shell("command -v chromium chromium-browser 2>/dev/null | head -n 1");
+  while (!browser.empty() && (browser.back() == '\n' || browser.back() == ' ')) browser.pop_back();
+  return browser;
+}
+
+// Headless, quiet, and with none of the browser's own services.
+std::string BrowserFlags(const fs::path& profile) {
+  return " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run"
+         " --disable-background-networking --disable-component-update --disable-sync"
+         " --disable-default-apps --disable-extensions --metrics-recording-only"
+         " --no-default-browser-check --disable-domain-reliability "
+         "--disable-client-side-phishing-detection"
+         " --disable-features=OptimizationHints,MediaRouter,Translate,DialMediaRouteProvider,"
+         "NetworkTimeServiceQuerying,CertificateTransparencyComponentUpdater,"
+         "AutofillServerCommunication"
+         " --disable-field-trial-config --disable-breakpad --no-pings "
+         "--google-base-url=http://127.0.0.1:9"
+         " --user-data-dir=" +
+         profile.string();
+}
+
 class BrowserThroughProxy : public HeadlessRouting {
  protected:
   void SetUp() override {
-    browser_ = Shell("command -v chromium chromium-browser 2>/dev/null | head -n 1");
-    while (!browser_.empty() && (browser_.back() == '\n' || browser_.back() == ' '))
-      browser_.pop_back();
+    browser_ = FindBrowser();
     if (browser_.empty()) GTEST_SKIP() << "no chromium here: the browser test is skipped";
     // Any name the browser might still ask for goes to a loopback port
     // where nobody answers, never to the system's resolver.
@@ -320,19 +399,8 @@ TEST_F(BrowserThroughProxy, PageScriptsAndImagesArriveFromThreeOrigins) {
                       third + "/c.js\"></script></body></html>");
   const fs::path profile = dir_ / "browser-profile";
   const std::string dom =
-      Shell("timeout 60 " + browser_ +
-            " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run"
-            " --disable-background-networking --disable-component-update --disable-sync"
-            " --disable-default-apps --disable-extensions --metrics-recording-only"
-            " --no-default-browser-check --disable-domain-reliability "
-            "--disable-client-side-phishing-detection"
-            " --disable-features=OptimizationHints,MediaRouter,Translate,DialMediaRouteProvider,"
-            "NetworkTimeServiceQuerying,CertificateTransparencyComponentUpdater,"
-            "AutofillServerCommunication"
-            " --disable-field-trial-config --disable-breakpad --no-pings "
-            "--google-base-url=http://127.0.0.1:9"
-            " --user-data-dir=" +
-            profile.string() + " --proxy-server=" + ProxyHostPort() +
+      Shell("timeout 60 " + browser_ + BrowserFlags(profile) +
+            " --proxy-server=" + ProxyHostPort() +
             " '--proxy-bypass-list=<-loopback>' --virtual-time-budget=10000 --dump-dom " +
             Url("/page.html") + " 2>/dev/null");
   EXPECT_NE(dom.find("<div id=\"r\">a,c,img</div>"), std::string::npos) << dom;
@@ -358,6 +426,60 @@ TEST_F(BrowserThroughProxy, PageScriptsAndImagesArriveFromThreeOrigins) {
       EXPECT_NE(output_.find(" " + host + "]"), std::string::npos) << host << " was looked up";
     }
   }
+}
+
+}  // namespace
+}  // namespace vantrel::e2e
+
+namespace vantrel::e2e {
+namespace {
+
+// A browser set up only by the proxy's auto-config file: a page whose name
+// only the proxy can resolve comes through it; a script from a dotless host
+// (mapped by the browser itself) comes directly.
+class BrowserWithAutoConfig : public HeadlessRouting {
+ protected:
+  void SetUp() override {
+    browser_ = FindBrowser();
+    if (browser_.empty()) GTEST_SKIP() << "no chromium here: the browser test is skipped";
+    extraArgs_ = {"--dns-server", names_.Server()};
+    HeadlessRouting::SetUp();
+  }
+  std::string browser_;
+  OriginServer third_{"127.0.0.3"};
+  NameServerThread names_{{{"page.test", "127.0.0.2"}}};
+};
+
+TEST_F(BrowserWithAutoConfig, PageComesThroughTheProxyAndDotlessHostsDirectly) {
+  const std::string page = "http://page.test:" + std::to_string(far_.Port());
+  const std::string scripts = "http://scripts:" + std::to_string(third_.Port());
+  far_.AddPage("/a.js", "text/javascript", "done('a');");
+  third_.AddPage("/c.js", "text/javascript", "done('c');");
+  far_.AddPage("/pac.html", "text/html",
+               "<!DOCTYPE html><html><body><div id=\"r\">waiting</div><script>var got={};"
+               "function done(k){got[k]=1;document.getElementById('r').textContent="
+               "Object.keys(got).sort().join(',');}</script>"
+               "<script src=\"" +
+                   page + "/a.js\"></script><script src=\"" + scripts +
+                   "/c.js\"></script></body></html>");
+  // The browser's own lookups go to a loopback address where nobody
+  // answers: its resolver file is replaced in a mount namespace of its own.
+  const fs::path resolv = dir_ / "resolv.conf";
+  std::ofstream(resolv) << "nameserver 127.0.0.1\n";
+  const fs::path script = dir_ / "browser.sh";
+  std::ofstream(script) << "mount --bind " << resolv.string() << " /etc/resolv.conf || exit 1\n"
+                        << "exec timeout 60 " << browser_ << BrowserFlags(dir_ / "browser-profile")
+                        << " --proxy-pac-url=" << Proxy() << "/proxy.pac"
+                        << " '--host-resolver-rules=MAP scripts 127.0.0.3'"
+                        << " --virtual-time-budget=10000 --dump-dom " << page << "/pac.html\n";
+  const std::string dom = Shell("unshare -m sh " + script.string() + " 2>/dev/null");
+  EXPECT_NE(dom.find("<div id=\"r\">a,c</div>"), std::string::npos) << dom;
+  EXPECT_TRUE(WaitForOutput("gets the proxy auto-config file /proxy.pac]")) << output_;
+  EXPECT_TRUE(WaitForOutput("requests " + page + "/pac.html]")) << output_;
+  EXPECT_TRUE(WaitForOutput("requests " + page + "/a.js]")) << output_;
+  EXPECT_EQ(output_.find("requests http://scripts"), std::string::npos) << output_;
+  EXPECT_EQ(third_.LastRequestHeader().rfind("GET /c.js HTTP/1.1\r\n", 0), 0u)
+      << third_.LastRequestHeader();
 }
 
 }  // namespace

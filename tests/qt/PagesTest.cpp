@@ -224,6 +224,7 @@ TEST_F(PagesTest, AboutShowsTheDataFolderLinksAndLinuxBrowserSettings) {
   // The guide names the port the proxy is set to.
   window.controls.edProxyPort.SetText("8118");
   EXPECT_TRUE(Find<QLabel>("lblBrowserGuide")->text().contains("port 8118"));
+  EXPECT_TRUE(Find<QLabel>("lblBrowserGuide")->text().contains("http://127.0.0.1:8118/proxy.pac"));
   EXPECT_FALSE(Find<QLabel>("lblBrowserGuide")->text().contains("1080"));
 
   for (const char* name :

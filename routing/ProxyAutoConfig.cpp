@@ -1,0 +1,128 @@
+#include "routing/ProxyAutoConfig.h"
+
+#include "hosts/Addresses.h"
+#include "hosts/CidrBlocks.h"
+
+namespace vantrel {
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Dotted decimal without padding, appended in one piece: a long bypass list
+// writes tens of thousands of these.
+void AppendAddress(std::string& out, uint32_t address) {
+  char text[16];
+  char* at = text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const unsigned part = (address >> shift) & 0xFF;
+    if (part >= 100) *at++ = static_cast<char>('0' + part / 100);
+    if (part >= 10) *at++ = static_cast<char>('0' + part / 10 % 10);
+    *at++ = static_cast<char>('0' + part % 10);
+    if (shift) *at++ = '.';
+  }
+  out.append(text, static_cast<size_t>(at - text));
+}
+
+constexpr std::string_view kScriptStart =
+    "function FindProxyForURL(url, host) {\n"
+    "  if (isPlainHostName(host) || host == \"localhost\")\n"
+    "    return \"DIRECT\";\n";
+
+// The bypass test of the script: the list's ranges as address and mask
+// pairs, tried for address literals only (a name would make the browser
+// look it up; the proxy applies the bypass list to names itself). Empty
+// when no range holds an address.
+std::string BypassTest(const std::vector<std::string>& bypassList) {
+  std::string text;
+  text.reserve(bypassList.size() * 48);
+  for (const std::string& entry : bypassList) {
+    uint32_t first = 0, last = 0;
+    const std::string_view e = entry;
+    const size_t dash = e.find('-');
+    if (dash == std::string_view::npos || !ParseAddress(e.substr(0, dash), first) ||
+        !ParseAddress(e.substr(dash + 1), last))
+      continue;
+    for (const TCidrBlock& block : CidrBlocks(first, last)) {
+      text += text.empty() ? "  var bypass = [\n    \"" : ",\n    \"";
+      AppendAddress(text, block.address);
+      text += "\", \"";
+      AppendAddress(text, PrefixMask(block.prefix));
+      text += '"';
+    }
+  }
+  if (!text.empty()) {
+    text +=
+        "\n  ];\n"
+        "  if (/^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$/.test(host))\n"
+        "    for (var i = 0; i < bypass.length; i += 2)\n"
+        "      if (isInNet(host, bypass[i], bypass[i + 1]))\n"
+        "        return \"DIRECT\";\n";
+  }
+  return text;
+}
+
+std::string Script(std::string_view bypassTest, const TLocalEnd& proxy) {
+  std::string text;
+  text.reserve(kScriptStart.size() + bypassTest.size() + 64);
+  text.append(kScriptStart).append(bypassTest);
+  text += "  return \"PROXY " + proxy.address + ":" + std::to_string(proxy.port) + "\";\n}\n";
+  return text;
+}
+
+}  // namespace
+
+bool IsAutoConfigPath(std::string_view path) {
+  const std::string_view file = path.substr(0, path.find('?'));
+  return file == "/proxy.pac" || file == "/wpad.dat";
+}
+
+bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::string_view port,
+                         std::string_view path, const TLocalEnd& proxy,
+                         std::string_view machineName) {
+  if (!IsAutoConfigPath(path)) return false;
+  if (!url.empty() && url.front() == '/') return host.empty();  // origin form
+  if (port != std::to_string(proxy.port)) return false;
+  if (SameText(host, proxy.address)) return true;
+  if (!machineName.empty() && SameText(host, machineName)) return true;
+  return SameText(host, "localhost") && proxy.address.starts_with("127.");
+}
+
+std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
+                             const TLocalEnd& proxy) {
+  return Script(bypassOn ? BypassTest(bypassList) : std::string(), proxy);
+}
+
+std::string TAutoConfigFile::Script(const std::vector<std::string>& bypassList, bool bypassOn,
+                                    const TLocalEnd& proxy) {
+  if (!bypassOn) return vantrel::Script({}, proxy);
+  // Compared with the live list every time, so never stale.
+  if (!built_ || bypassList != list_) {
+    bypassTest_ = BypassTest(bypassList);
+    list_ = bypassList;
+    built_ = true;
+  }
+  return vantrel::Script(bypassTest_, proxy);
+}
+
+std::string AutoConfigResponse(const std::string& script, bool head) {
+  std::string answer =
+      "HTTP/1.1 200 OK\r\n"
+      "Content-Type: application/x-ns-proxy-autoconfig\r\n"
+      "Cache-Control: max-age=300\r\n"
+      "Content-Length: " +
+      std::to_string(script.size()) + "\r\nConnection: close\r\n\r\n";
+  if (!head) answer += script;
+  return answer;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,48 @@
+#pragma once
+// The proxy auto-config file the proxy port serves itself, so that the
+// machines of a LAN can be set up with one address: which requests ask for
+// it, and its text, built from the live bypass list at each request.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "routing/LocalEnd.h"
+
+namespace vantrel {
+
+// "/proxy.pac" or "/wpad.dat", any query ignored.
+bool IsAutoConfigPath(std::string_view path);
+
+// A request for the file: its path, in origin form or in
+// absolute form naming this machine (the address the client connected to,
+// its name, or localhost over loopback) and the port it connected to.
+// host, port and path are the request's URL split up.
+bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::string_view port,
+                         std::string_view path, const TLocalEnd& proxy,
+                         std::string_view machineName);
+
+// FindProxyForURL: DIRECT for dotless names, localhost and, when bypassOn,
+// address literals inside the bypass list's ranges (address-range list
+// entries, each range as its fewest CIDR blocks); the proxy otherwise.
+std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
+                             const TLocalEnd& proxy);
+
+// The same script, its bypass test kept for the list it was built from: a
+// long list is compared with the live one in a fraction of what building
+// its test again costs.
+class TAutoConfigFile {
+ public:
+  std::string Script(const std::vector<std::string>& bypassList, bool bypassOn,
+                     const TLocalEnd& proxy);
+
+ private:
+  bool built_ = false;
+  std::vector<std::string> list_;
+  std::string bypassTest_;
+};
+
+// The whole answer; without the script for a HEAD request.
+std::string AutoConfigResponse(const std::string& script, bool head);
+
+}  // namespace vantrel
