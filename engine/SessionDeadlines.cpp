@@ -1,5 +1,7 @@
 #include "engine/SessionDeadlines.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -56,6 +58,7 @@ void TSessionDeadlines::ClientAccepted(TKwProxyClient* c) {
   c->Watch.kind = TWaitKind::Silent;
   c->Watch.request = c->Requests;
   c->Watch.since = net::EventLoop::Default().Now();
+  peakClients_ = std::max(peakClients_, server_.ClientCount());
   Arm();
 }
 
@@ -143,6 +146,17 @@ void TSessionDeadlines::Sweep() {
   for (const Due& d : due) {
     if (*d.alive && Connected(*d.client)) Expire(*d.client, d.what);
   }
+  GiveBackMemory();
+}
+
+void TSessionDeadlines::GiveBackMemory() {
+  // After a crowd has gone (a flood of slow clients, say), the allocator
+  // keeps its pages; the idle program should shrink back to its size.
+  const int n = server_.ClientCount();
+  if (peakClients_ - n >= kTrimAfter && n < peakClients_ / 2) {
+    malloc_trim(0);
+    peakClients_ = n;
+  }
 }
 
 void TSessionDeadlines::Expire(TKwProxyClient& c, TExpiry what) {
@@ -212,10 +226,15 @@ void TSessionDeadlines::ReportShortage(size_t closed, TimePoint now) {
   if (lastShortageReport_ != TimePoint{} && now - lastShortageReport_ < std::chrono::seconds(1))
     return;
   lastShortageReport_ = now;
-  if (notice_)
-    notice_("Out of descriptors: " + std::to_string(closedSinceReport_) +
-            " idle client connections closed");
+  const size_t n = closedSinceReport_;
   closedSinceReport_ = 0;
+  if (!notice_) return;
+  if (n == 0) {
+    notice_("Out of descriptors: no idle client connection to close");
+  } else {
+    notice_("Out of descriptors: closed " + std::to_string(n) + " idle client connection" +
+            (n == 1 ? "" : "s"));
+  }
 }
 
 }  // namespace vantrel::engine

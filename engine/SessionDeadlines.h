@@ -47,6 +47,9 @@ class TSessionDeadlines {
 
   static constexpr std::chrono::seconds kSweepInterval{1};
   static constexpr size_t kMaxBatch = 32;
+  // Once this many sessions have gone since the peak, and at least half of
+  // them, the freed memory goes back to the system.
+  static constexpr int kTrimAfter = 1000;
 
  private:
   enum class TExpiry : uint8_t { None, Close, Stall, GiveUpConnect };
@@ -59,6 +62,7 @@ class TSessionDeadlines {
   int LimitOf(TWaitKind kind) const;
   void Expire(TKwProxyClient& client, TExpiry what);
   void ReportShortage(size_t closed, TimePoint now);
+  void GiveBackMemory();
 
   net::TWSocketServer& server_;
   TLog log_;
@@ -66,6 +70,7 @@ class TSessionDeadlines {
   TSessionTimeouts timeouts_;
   net::EventLoop::TimerId timer_ = 0;
   uint64_t relief_ = 0;
+  int peakClients_ = 0;
   // Shortage reports: at most one line a second, counting what it summarises.
   TimePoint lastShortageReport_{};
   size_t closedSinceReport_ = 0;

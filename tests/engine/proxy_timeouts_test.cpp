@@ -3,7 +3,11 @@
 // tunnel and a timeout of 0 are left alone. Timeouts are one second here;
 // the tests only ask "closed" or "still open" once a deadline has passed.
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+
+#include <cerrno>
 
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/TestPattern.h"
@@ -174,6 +178,104 @@ TEST_P(ProxyTimeouts, Case) {
 
 INSTANTIATE_TEST_SUITE_P(Table, ProxyTimeouts, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A descriptor limit that leaves exactly one number free: a new descriptor
+// takes the lowest free number, and the limit is the second one.
+rlim_t LimitWithOneFree() {
+  int freeSeen = 0;
+  for (int fd = 0;; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && ++freeSeen == 2)
+      return static_cast<rlim_t>(fd);
+  }
+}
+
+// Lowers the soft descriptor limit for one test and gives it back after.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(rlim_t soft) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    ok_ = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  }
+  ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+  DescriptorLimit(const DescriptorLimit&) = delete;
+  DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  bool ok_ = false;
+};
+
+// Out of descriptors, an arriving client is still accepted and answered:
+// by closing the oldest idle session when there is one, by the spare
+// descriptor when every session is busy. The sessions are made first, then
+// the limit leaves one descriptor: the new client's own socket here.
+class ProxyDescriptors : public ProxyTest {
+ protected:
+  void SetUp() override {
+    ProxyTest::SetUp();
+    proxy.SetTimeouts(kNone);
+    proxy.OnNotice = [this](TKwGenericProxy*, const std::string& m) { notices.push_back(m); };
+    // Requests for /local are answered by the proxy itself: no descriptor.
+    onHeader = [](TKwGenericProxy*, TKwProxyClient*, const std::string& url, std::string&,
+                  std::string&, std::string&, std::string&, std::string&, std::string&,
+                  std::string&, std::string&, bool&, std::string& returnContent) {
+      if (url.ends_with("/local")) returnContent = kLocalAnswer;
+    };
+  }
+
+  // With the table full, a new client connects and asks; true when answered.
+  bool NewClientIsAnswered(size_t sessions) {
+    EXPECT_TRUE(LoopGoesIdle());
+    DescriptorLimit limit(LimitWithOneFree());
+    EXPECT_TRUE(limit.Ok());
+    auto late = ConnectTo(proxy.Server().BoundPort());
+    EXPECT_TRUE(WaitFor([&] { return Count("ClientConnect") == static_cast<int>(sessions) + 1; }));
+    late->Send("GET http://127.0.0.1:" + origin.PortText() + "/local HTTP/1.1\r\nHost: h\r\n\r\n");
+    return WaitFor([&] { return late->In() == kLocalAnswer; });
+  }
+
+  static constexpr const char* kLocalAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+  std::vector<std::string> notices;
+  PeerServer origin;
+};
+
+TEST_F(ProxyDescriptors, TheOldestIdleSessionMakesRoomForANewClient) {
+  std::vector<std::unique_ptr<Peer>> idle;
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi";
+  for (size_t i = 0; i < 3; ++i) {
+    idle.push_back(NewClient());
+    idle.back()->Send("GET " + std::string("http://127.0.0.1:") + origin.PortText() +
+                      "/a HTTP/1.1\r\nHost: h\r\n\r\n");
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() == i + 1; }));
+    origin.At(i).Send(answer);
+    ASSERT_TRUE(WaitFor([&] { return idle.back()->In() == answer; }));
+  }
+  ASSERT_TRUE(NewClientIsAnswered(3));
+  EXPECT_TRUE(WaitFor([&] { return idle[0]->Eof(); }));
+  EXPECT_FALSE(idle[1]->Eof());
+  EXPECT_FALSE(idle[2]->Eof());
+  EXPECT_EQ(notices,
+            std::vector<std::string>{"Out of descriptors: closed 1 idle client connection"});
+}
+
+TEST_F(ProxyDescriptors, WithNothingIdleTheSpareDescriptorTakesTheNewClient) {
+  std::vector<std::unique_ptr<Peer>> tunnels;
+  for (size_t i = 0; i < 2; ++i) {
+    tunnels.push_back(NewClient());
+    tunnels.back()->Send("CONNECT 127.0.0.1:" + origin.PortText() + " HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() == i + 1 && !tunnels.back()->In().empty(); }));
+  }
+  ASSERT_TRUE(NewClientIsAnswered(2));
+  // The tunnels were not touched.
+  tunnels[1]->Send("ping");
+  EXPECT_TRUE(WaitFor([&] { return origin.At(1).In() == "ping"; }));
+  EXPECT_FALSE(tunnels[0]->Eof());
+  EXPECT_EQ(notices,
+            std::vector<std::string>{"Out of descriptors: no idle client connection to close"});
+}
 
 }  // namespace
 }  // namespace vantrel::engine::proxytest
