@@ -13,13 +13,13 @@ struct TEntry {
   TDescriptorReliever reliever;
 };
 
-// One thread runs every socket, so one list serves the process.
+// Per thread, as the event loop is: the sockets of one loop relieve each other.
 std::vector<TEntry>& Relievers() {
-  static std::vector<TEntry> list;
+  static thread_local std::vector<TEntry> list;
   return list;
 }
 
-uint64_t nextId = 1;
+thread_local uint64_t nextId = 1;
 
 }  // namespace
 
