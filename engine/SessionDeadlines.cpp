@@ -189,6 +189,7 @@ bool TSessionDeadlines::CloseIdleClients() {
   const TimePoint now = net::EventLoop::Default().Now();
   struct Idle {
     TimePoint since;
+    int order;  // in the order of arrival: ties go to the older connection
     TKwProxyClient* client;
     std::shared_ptr<bool> alive;
   };
@@ -201,7 +202,7 @@ bool TSessionDeadlines::CloseIdleClients() {
     if (kind != TWaitKind::Idle && kind != TWaitKind::Silent) continue;
     // Not seen in this state by a sweep yet: it has only just begun waiting.
     const bool seen = c->Watch.kind == kind && c->Watch.request == c->Requests;
-    idle.push_back({seen ? c->Watch.since : now, c, c->Liveness()});
+    idle.push_back({seen ? c->Watch.since : now, i, c, c->Liveness()});
   }
   if (idle.empty()) {
     ReportShortage(0, now);
@@ -210,7 +211,9 @@ bool TSessionDeadlines::CloseIdleClients() {
   // A small batch, oldest first: enough to go on, not a purge.
   const size_t batch = std::clamp<size_t>(idle.size() / 8, 1, kMaxBatch);
   std::partial_sort(idle.begin(), idle.begin() + static_cast<std::ptrdiff_t>(batch), idle.end(),
-                    [](const Idle& a, const Idle& b) { return a.since < b.since; });
+                    [](const Idle& a, const Idle& b) {
+                      return a.since != b.since ? a.since < b.since : a.order < b.order;
+                    });
   size_t closed = 0;
   for (size_t i = 0; i < batch; ++i) {
     if (!*idle[i].alive || !Connected(*idle[i].client)) continue;
