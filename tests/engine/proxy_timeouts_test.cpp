@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <memory>
 
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/TestPattern.h"
@@ -229,10 +230,20 @@ class ProxyDescriptors : public ProxyTest {
   // With the table full, a new client connects and asks; true when answered.
   bool NewClientIsAnswered(size_t sessions) {
     EXPECT_TRUE(LoopGoesIdle());
-    DescriptorLimit limit(LimitWithOneFree());
-    EXPECT_TRUE(limit.Ok());
+    auto limit = std::make_unique<DescriptorLimit>(LimitWithOneFree());
+    EXPECT_TRUE(limit->Ok());
+    // The limit goes as soon as the client is taken: what follows needs
+    // descriptors of its own (the sanitizers' checks among them).
+    proxy.OnClientConnect = [&](TKwGenericProxy*, TKwProxyClient*) {
+      events.emplace_back("ClientConnect");
+      limit.reset();
+    };
     auto late = ConnectTo(proxy.Server().BoundPort());
     EXPECT_TRUE(WaitFor([&] { return Count("ClientConnect") == static_cast<int>(sessions) + 1; }));
+    limit.reset();
+    proxy.OnClientConnect = [this](TKwGenericProxy*, TKwProxyClient*) {
+      events.emplace_back("ClientConnect");
+    };
     late->Send("GET http://127.0.0.1:" + origin.PortText() + "/local HTTP/1.1\r\nHost: h\r\n\r\n");
     return WaitFor([&] { return late->In() == kLocalAnswer; });
   }
