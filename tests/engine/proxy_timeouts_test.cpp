@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "tests/engine/proxy_harness.h"
-#include "tests/support/TestPattern.h"
 
 namespace vantrel::engine::proxytest {
 namespace {
