@@ -139,6 +139,10 @@ void TfrmVantrelMain::WireTraffic() {
     routing.Proxy1RequestRefused(sender, client, reason);
   };
   nextHops.OnLoaded = [this] { routing.CheckNextHops(); };
+  // Rare and rate-limited, and the operator needs them: shown with logging off too.
+  Proxy1.OnNotice = [this](TKwGenericProxy*, const std::string& message) {
+    log.DoComment(message, false);
+  };
   totals.ClearTotals1.OnClick = [this](TControl& sender) { totals.ClearTotals1Click(sender); };
   totals.ClearLocalHosts1.OnClick = [this](TControl& sender) {
     // Hosts still waiting to be written keep their place in the file.

@@ -1,5 +1,7 @@
 #include "app/ProxyLifecycle.h"
 
+#include "config/TimeoutSettings.h"
+
 namespace vantrel {
 
 namespace {
@@ -39,6 +41,7 @@ void TProxyLifecycle::StartProxy() {
   proxy_.SetPort(PortFromText(controls_.edProxyPort.Text()));
   controls_.edProxyPort.SetText(std::to_string(proxy_.Port()));
   nextHops_.LoadNextHopRecords();
+  proxy_.SetTimeouts(TimeoutsFromControls(controls_));
   std::string error;
   proxy_.Open(error);
   lastError_ = error;

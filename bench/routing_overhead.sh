@@ -6,12 +6,20 @@
 #   bench/routing_overhead.sh                 # stages rate bulk tunnel, REPS=5
 #   BASE=<commit> REPS=3 bench/routing_overhead.sh rate
 #
+# Any change can be put beside the commit before it the same way:
+#   BASE=<commit> BASE_NAME=vantrel-before PEER_TARGETS=direct \
+#     bench/routing_overhead.sh rate bulk
+# (PEER_TARGETS: the peers run beside the two, default "direct squid";
+# BENCH_CMAKE_ARGS: more options for both builds, such as a compiler launcher.)
+#
 # peers.sh takes one proxy under test; a copy of it in a scratch folder gets a
 # second one (EXTRA2_*). Loopback only; every load run of peers.sh is bounded.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BASE=${BASE:-be7dd19}
+BASE_NAME=${BASE_NAME:-vantrel-norouting}
+PEER_TARGETS=${PEER_TARGETS:-direct squid}
 PEERS=${PEERS:-$root/../shared/bench}
 export REPS=${REPS:-5}
 stages=("${@:-rate bulk tunnel}")
@@ -25,7 +33,7 @@ trap cleanup EXIT
 
 build() { # build SOURCE DIR: the program alone, without the window
   cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TESTS=OFF \
-    -DVANTREL_GUI=OFF >/dev/null
+    -DVANTREL_GUI=OFF ${BENCH_CMAKE_ARGS:-} >/dev/null
   cmake --build "$2" --target vantrel >/dev/null
 }
 git -C "$root" worktree add --detach "$work/base" "$BASE" >/dev/null
@@ -66,9 +74,9 @@ open(path, 'w').write(s)
 EOF
 
 mkdir -p "$work/d1" "$work/d2"
-RESULTS_DIR="$work/results" TARGETS="direct squid" \
+RESULTS_DIR="$work/results" TARGETS="$PEER_TARGETS" \
   EXTRA_NAME=vantrel EXTRA_PORT=18890 EXTRA_VERSION="$(git -C "$root" rev-parse --short HEAD)" \
   EXTRA_CMD="$work/build/app/vantrel --headless --port 18890 --data-dir $work/d1" \
-  EXTRA2_NAME=vantrel-norouting EXTRA2_PORT=18891 EXTRA2_VERSION="$BASE" \
+  EXTRA2_NAME="$BASE_NAME" EXTRA2_PORT=18891 EXTRA2_VERSION="$BASE" \
   EXTRA2_CMD="$work/base-build/app/vantrel --headless --port 18891 --data-dir $work/d2" \
   bash "$work/peers/peers.sh" ${stages[@]}

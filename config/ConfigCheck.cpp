@@ -6,6 +6,7 @@
 #include "files/DataFolder.h"
 #include "files/FileIO.h"
 #include "config/ListFiles.h"
+#include "config/TimeoutSettings.h"
 #include "hosts/Addresses.h"
 
 namespace vantrel {
@@ -92,6 +93,15 @@ void CheckIni(std::vector<std::string>& out) {
     }
   };
   for (const char* key : kIntegerConfigKeys) notNumber("CONFIG", key);
+  for (const TTimeoutKey& entry : kTimeoutKeys) {
+    const auto value = ini.Find("CONFIG", entry.key);
+    if (value && !ParseTimeout(*value)) {
+      out.push_back(path + ":" + std::to_string(ini.LineOf("CONFIG", entry.key)) + ": " +
+                    entry.key + " is not a whole number from 0 to " +
+                    std::to_string(engine::TSessionTimeouts::kMaxSeconds) +
+                    "; the default is used");
+    }
+  }
   for (const TGroup& group : kGroups) {
     // The loader stops at the first group whose end key reads as its default.
     int end = 1;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "config/BlockedHosts.h"
+#include "config/TimeoutSettings.h"
 #include "files/DataFolder.h"
 #include "model/DecryptText.h"
 #include "files/FileIO.h"
@@ -176,6 +177,7 @@ void TConfigurationFile::LoadSettings(const TIniFile& ini) {
   for (const TSwitchKey& entry : kLoadedSwitches) {
     (c.*entry.box).SetChecked(ini.ReadBool(kConfig, entry.key, entry.fallback));
   }
+  LoadTimeouts(ini, c);
 }
 
 void TConfigurationFile::WriteRecords(TIniFile& ini) const {
@@ -229,6 +231,7 @@ void TConfigurationFile::WriteSettings(TIniFile& ini) const {
   for (const char* key : kWrittenAfterCountry) {
     ini.WriteBool(kConfig, key, (c.*SwitchKey(key).box).Checked());
   }
+  WriteTimeouts(ini, c);
 }
 
 void TConfigurationFile::ReportWriteFailure(const std::string& message) {

@@ -27,6 +27,8 @@ TKwGenericProxy::TKwGenericProxy(net::TComponent* owner)
   s.SetProto("tcp");
   // A burst of browser connections must not be refused by a tiny queue.
   s.ListenBacklog = SOMAXCONN;
+  // Out of descriptors, one more client can still be taken and answered.
+  s.KeepSpareDescriptor = true;
   s.OnBgException = [this](TWSocket* sender, const std::exception& e, bool& canClose) {
     SocketBgException(sender, e, canClose);
   };
@@ -43,6 +45,11 @@ TKwGenericProxy::TKwGenericProxy(net::TComponent* owner)
     ServerSessionClosed(sender, error);
   };
   allowedIP_.OnChange = [this](TStringList*) { AllowedIPChanged(); };
+  deadlines_ = std::make_unique<TSessionDeadlines>(
+      s, [this](const std::string& message) { DoDebugLog(message); },
+      [this](const std::string& message) {
+        if (OnNotice) OnNotice(this, message);
+      });
 }
 
 TKwGenericProxy::~TKwGenericProxy() {
@@ -101,6 +108,7 @@ void TKwGenericProxy::Open(std::string& ErrorText) {
       Close();
     } else {
       active_ = true;
+      deadlines_->Start();
       DoServerListening();
     }
   } catch (const net::ESocketException& e) {
@@ -115,6 +123,7 @@ void TKwGenericProxy::AfterListen(std::string& ErrorText) {
 
 void TKwGenericProxy::Close() {
   DoDebugLog("TKwGenericProxy.Close");
+  deadlines_->Stop();
   CloseSocketServer();
   active_ = false;
 }
@@ -189,6 +198,7 @@ void TKwGenericProxy::ServerClientConnect(TWSocketServer* sender, TWSocketClient
     SocketBgException(s, e, canClose);
   };
   c->LineMode = false;
+  deadlines_->ClientAccepted(c);
   activeClients_ = sender->ClientCount();
   DoClientConnect(c);
 }

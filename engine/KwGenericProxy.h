@@ -12,6 +12,8 @@
 
 #include "engine/KwIPSec.h"
 #include "engine/KwProxyClient.h"
+#include "engine/SessionDeadlines.h"
+#include "engine/SessionTimeouts.h"
 #include "engine/StringList.h"
 #include "net/WSocketServer.h"
 
@@ -56,6 +58,11 @@ class TKwGenericProxy : public net::TComponent {
   const TKwProxyClientClass& ClientClass() const { return clientClass_; }
   virtual void SetClientClass(TKwProxyClientClass value);
 
+  // How long a session may wait in each state; applies to every session,
+  // the ones already there too.
+  const TSessionTimeouts& Timeouts() const { return deadlines_->Timeouts(); }
+  void SetTimeouts(const TSessionTimeouts& timeouts) { deadlines_->SetTimeouts(timeouts); }
+
   virtual void Open(std::string& ErrorText);
   virtual void Close();
   virtual void CloseSocketServer();
@@ -76,6 +83,9 @@ class TKwGenericProxy : public net::TComponent {
   TKwProxyEvent OnRemoteSocketPrepared;
   TKwProxyServerClosedEvent OnServerClosed;
   TKwNotifyEvent OnServerListening;
+  // Lines for the operator's log, rare and rate-limited (descriptors ran
+  // short); the per-session detail goes to OnDebugLog.
+  TKwProxyDebugLogEvent OnNotice;
 
   // Back-pressure: a side stops being read while the other side has more
   // than this many bytes queued, and resumes once that queue has drained.
@@ -133,6 +143,7 @@ class TKwGenericProxy : public net::TComponent {
   bool active_ = false;
   int activeClients_ = 0;
   TKwProxyClientClass clientClass_;
+  std::unique_ptr<TSessionDeadlines> deadlines_;
 };
 
 }  // namespace vantrel::engine

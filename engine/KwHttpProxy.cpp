@@ -282,6 +282,7 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   // now, so that its end cannot end the client while this one is decided.
   c->RetireRemoteSocket();
   c->AwaitingResponse = false;
+  ++c->Requests;
   // Bytes that come while a handler runs the loop wait for the decision.
   struct DecidingScope {
     TKwProxyClient* c;

@@ -11,6 +11,7 @@
 
 #include "engine/RequestBody.h"
 #include "engine/ResponseFraming.h"
+#include "engine/SessionWatch.h"
 #include "net/WSocketServer.h"
 
 namespace vantrel::engine {
@@ -88,6 +89,13 @@ class TKwProxyClient : public net::TWSocketClient {
   // A handler left the current request's decision for later (it waits for a
   // name lookup); the request is asked again when the handler resumes it.
   bool DecisionPending = false;
+
+  // Request headers taken so far: tells one request's wait from the next.
+  uint32_t Requests = 0;
+  // The deadline sweep's own notes (SessionDeadlines).
+  TSessionWatch Watch;
+  // False once this session has been destroyed.
+  std::shared_ptr<bool> Liveness() const { return Alive(); }
 
   // Resumes reading the client unless held for waiting requests.
   void ResumeInput() {

@@ -1,5 +1,8 @@
 #include "model/MainControls.h"
 
+#include <string>
+
+#include "engine/SessionTimeouts.h"
 #include "model/CountryTable.h"
 #include "model/ProxyTables.h"
 
@@ -25,6 +28,11 @@ TMainControls::TMainControls(TRecordTable& mtblProxy, TRecordTable& mtblCountrie
       jvdbLocalConOTHER("jvdbLocalConOTHER", mtblProxy, proxy_fields::ProxyID,
                         proxy_fields::ProxyName, kDirect) {
   edProxyPort.SetText("1080");
+  const engine::TSessionTimeouts timeouts;
+  edHeaderTimeout.SetText(std::to_string(timeouts.HeaderTimeout));
+  edIdleTimeout.SetText(std::to_string(timeouts.IdleTimeout));
+  edStallTimeout.SetText(std::to_string(timeouts.StallTimeout));
+  edConnectTimeout.SetText(std::to_string(timeouts.ConnectTimeout));
   lbLocalLAN.SetVisible(false);
   lbUnclassified.SetVisible(false);
   cbAutoScroll.SetChecked(true);

@@ -104,6 +104,13 @@ struct TMainControls {
   TLabel jvlCountryDatabase{"jvlCountryDatabase", kCountryDatabaseAddress};
   TButton Button3{"Button3", "Donate"};
 
+  // Session deadlines in seconds, 0 for none. Set in proxy.ini only; no
+  // page shows them.
+  TEdit edHeaderTimeout{"edHeaderTimeout", "Header Timeout:"};
+  TEdit edIdleTimeout{"edIdleTimeout", "Idle Timeout:"};
+  TEdit edStallTimeout{"edStallTimeout", "Stall Timeout:"};
+  TEdit edConnectTimeout{"edConnectTimeout", "Connect Timeout:"};
+
   // The tray icon's menu; "Restore" is its default item.
   TButton Restore1{"Restore1", "Restore"};
   TButton Close1{"Close1", "Close"};

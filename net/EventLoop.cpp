@@ -229,6 +229,7 @@ void EventLoop::Dispatch(uint64_t key, uint32_t events) {
 
 void EventLoop::RunTimers() {
   const auto now = Clock::now();
+  now_ = now;
   const TimerId limit = nextTimer_;  // timers added while running wait for the next round
   bool ran = false;
   for (auto o = timerOrder_.begin(); o != timerOrder_.end() && o->first <= now;) {
@@ -296,6 +297,7 @@ bool EventLoop::RunOnce(int timeoutMs) {
     if (errno != EINTR) Fatal("epoll_wait");
     n = 0;
   }
+  now_ = Clock::now();
   bool timersDue = false;
   for (int i = 0; i < n; ++i) {
     const uint64_t key = events[i].data.u64;

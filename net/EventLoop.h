@@ -33,6 +33,7 @@ class EventLoop {
   using IoHandler = std::function<void(uint32_t events)>;
   using Task = std::function<void()>;
   using TimerId = uint64_t;
+  using Clock = std::chrono::steady_clock;
 
   EventLoop();
   ~EventLoop();
@@ -57,6 +58,10 @@ class EventLoop {
 
   TimerId AddTimer(std::chrono::milliseconds delay, Task task);
   void CancelTimer(TimerId id);
+
+  // The time of this round, read once after its wait (and again before its
+  // timers run): handlers that need the time use it instead of a clock read.
+  Clock::time_point Now() const { return now_; }
 
   // Runs until Quit. Returns at once when a Quit is already pending.
   void Run();
@@ -132,7 +137,7 @@ class EventLoop {
   std::deque<Task> tasks_;
   bool wakePending_ = false;
 
-  using Clock = std::chrono::steady_clock;
+  Clock::time_point now_ = Clock::now();
   std::multimap<Clock::time_point, TimerId> timerOrder_;
   struct Timer {
     Clock::time_point due;

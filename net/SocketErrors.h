@@ -33,6 +33,7 @@ constexpr int kWsaEADDRINUSE = 10048;
 constexpr int kWsaECONNABORTED = 10053;
 constexpr int kWsaECONNRESET = 10054;
 constexpr int kWsaENOTCONN = 10057;
+constexpr int kWsaETIMEDOUT = 10060;
 constexpr int kWsaECONNREFUSED = 10061;
 constexpr int kWsaNOTINITIALISED = 10093;
 constexpr int kWsaHOST_NOT_FOUND = 11001;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "net/DescriptorShortage.h"
 #include "net/Resolve.h"
 #include "net/SocketAddress.h"
 
@@ -317,8 +318,20 @@ void TWSocket::Connect() {
 
   sendQueue_.Clear();
   AliveToken alive = alive_;
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) return SocketError("Connect (socket)", TranslateErrno(errno));
+  auto newSocket = [] {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  };
+  int fd = newSocket();
+  if (fd < 0) {
+    int err = errno;
+    // Out of descriptors: idle connections elsewhere may give some back.
+    if (IsDescriptorShortage(err) && RelieveDescriptorShortage()) {
+      if (!*alive) return;
+      fd = newSocket();
+      err = errno;
+    }
+    if (fd < 0) return SocketError("Connect (socket)", TranslateErrno(err));
+  }
   AdoptHandle(fd);
   socklen_t len = sizeof sndBufSize_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
@@ -374,6 +387,11 @@ void TWSocket::Connect() {
   ChangeState(wsClosed);
   if (!*alive) return;
   SocketError("Connect", code);
+}
+
+void TWSocket::GiveUpConnect(uint16_t errCode) {
+  if (fd_ < 0 || state_ != wsConnecting) return;
+  RunFromLoop([&] { ConnectComplete(errCode); });
 }
 
 void TWSocket::ConnectComplete(uint16_t errCode) {
@@ -545,6 +563,7 @@ void TWSocket::TryToSend() {
       return;
     }
     sendQueue_.Consume(static_cast<size_t>(n));
+    sentCount_ += n;
     if (static_cast<size_t>(n) < offered) return;
   }
 }

@@ -68,6 +68,9 @@ class TWSocket : public TComponent {
   int LastError() const { return lastError_; }
   void SetLastError(int code) { lastError_ = code; }
   int64_t ReadCount() const { return readCount_; }
+  // Bytes handed to the system by this socket over its whole life: a queue
+  // whose count stands still while bytes wait is making no progress.
+  int64_t SentCount() const { return sentCount_; }
   int RcvdCount();
   const std::string& DnsResult() const { return dnsResult_; }
   const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
@@ -88,6 +91,9 @@ class TWSocket : public TComponent {
   int BoundPort() const;
 
   void Connect();
+  // A connect still under way ends as a failed one does (OnSessionConnected
+  // with errCode, then the close), for one that took too long.
+  void GiveUpConnect(uint16_t errCode);
   void Listen();
   int Accept();
   // Accept that also gives the peer's address and port, as the accept itself
@@ -165,6 +171,9 @@ class TWSocket : public TComponent {
   // Raises OnSessionClosed at most once per connection.
   virtual void TriggerSessionClosed(uint16_t errCode);
   virtual void TriggerSessionAvailable(uint16_t errCode);
+  // Accept found the descriptor table full: true when something was freed
+  // and the accept may be tried again at once.
+  virtual bool FreeDescriptorsForAccept();
 
   // Reports a failure: to OnError when assigned, else thrown as ESocketException.
   void RaiseException(const std::string& message);
@@ -204,6 +213,7 @@ class TWSocket : public TComponent {
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
   int lastError_ = 0;
   int64_t readCount_ = 0;
+  int64_t sentCount_ = 0;
   std::string dnsResult_;
   std::vector<std::string> dnsResultList_;
   SendQueue sendQueue_;
@@ -221,6 +231,7 @@ class TWSocket : public TComponent {
   int busy_ = 0;
   Resolver::QueryId lookupId_ = 0;
   EventLoop::TimerId acceptRetry_ = 0;
+  EventLoop::Clock::time_point shortageReported_{};
   AliveToken alive_ = std::make_shared<bool>(true);
 };
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include "net/DescriptorShortage.h"
 #include "net/Resolve.h"
 #include "net/SocketAddress.h"
 
@@ -17,6 +18,14 @@ namespace vantrel::net {
 namespace {
 
 constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+// A descriptor shortage that lasts is reported once a second, not per retry.
+constexpr auto kShortageReport = std::chrono::seconds(1);
+
+int AcceptOn(int listenFd, sockaddr_in& peer) {
+  socklen_t peerLen = sizeof peer;
+  return ::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &peerLen,
+                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
 
 }  // namespace
 
@@ -87,6 +96,10 @@ void TWSocket::Listen() {
   Register("WSAASyncSelect");
 }
 
+bool TWSocket::FreeDescriptorsForAccept() {
+  return RelieveDescriptorShortage();
+}
+
 int TWSocket::Accept() {
   std::string peerAddr, peerPort;
   return Accept(peerAddr, peerPort);
@@ -99,9 +112,17 @@ int TWSocket::Accept(std::string& peerAddr, std::string& peerPort) {
     return -1;
   }
   sockaddr_in peer{};
-  socklen_t peerLen = sizeof peer;
-  const int fd =
-      ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peerLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = AcceptOn(fd_, peer);
+  int err = fd < 0 ? errno : 0;
+  if (fd < 0 && IsDescriptorShortage(err)) {
+    AliveToken alive = alive_;
+    const bool freed = FreeDescriptorsForAccept();
+    if (!*alive || state_ != wsListening) return -1;
+    if (freed) {
+      fd = AcceptOn(fd_, peer);
+      err = fd < 0 ? errno : 0;
+    }
+  }
   if (fd >= 0) {
     peerAddr = DottedAddress(ntohl(peer.sin_addr.s_addr));
     peerPort = std::to_string(ntohs(peer.sin_port));
@@ -113,7 +134,6 @@ int TWSocket::Accept(std::string& peerAddr, std::string& peerPort) {
     }
     return fd;
   }
-  const int err = errno;
   if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
     // Out of descriptors: the connection stays queued and would wake us
     // again at once; wait a little instead of spinning.
@@ -125,6 +145,13 @@ int TWSocket::Accept(std::string& peerAddr, std::string& peerPort) {
         if (state_ == wsListening) ArmAccept(true);
       });
     }
+    const auto now = EventLoop::Default().Now();
+    if (shortageReported_ != EventLoop::Clock::time_point{} &&
+        now - shortageReported_ < kShortageReport) {
+      lastError_ = TranslateErrno(err);
+      return -1;
+    }
+    shortageReported_ = now;
   } else {
     ArmAccept(true);
     if (err == EAGAIN || err == ECONNABORTED || err == EINTR) {

@@ -1,6 +1,7 @@
 #include "net/WSocketServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -69,6 +70,21 @@ TWSocketServer::~TWSocketServer() {
     } catch (...) {
     }
   }
+  if (spareFd_ >= 0) ::close(spareFd_);
+}
+
+void TWSocketServer::RefillSpare() {
+  if (!KeepSpareDescriptor || spareFd_ >= 0 || !spareDue_) return;
+  spareDue_ = false;  // a failure waits until a client has gone
+  spareFd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+bool TWSocketServer::FreeDescriptorsForAccept() {
+  if (TWSocket::FreeDescriptorsForAccept()) return true;
+  if (spareFd_ < 0) return false;
+  ::close(spareFd_);
+  spareFd_ = -1;
+  return true;
 }
 
 TWSocketClient* TWSocketServer::Clients(int index) const {
@@ -80,6 +96,7 @@ void TWSocketServer::TriggerSessionAvailable(uint16_t errCode) {
   AliveToken alive = Alive();  // the handler may destroy the server
   TWSocket::TriggerSessionAvailable(errCode);
   if (!*alive || errCode != 0) return;
+  RefillSpare();
   std::string peerAddr, peerPort;
   const int handle = Accept(peerAddr, peerPort);
   if (handle < 0) return;
@@ -170,6 +187,7 @@ void TWSocketServer::DestroyClient(TWSocketClient* client, uint16_t errCode) {
     return;
   }
   AliveToken alive = Alive();
+  spareDue_ = true;  // its descriptor is free again
   if (OnClientDisconnect) {
     try {
       HandlerFrame frame(*this);

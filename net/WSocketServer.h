@@ -53,6 +53,10 @@ class TWSocketServer : public TWSocket {
   std::string Banner = "Welcome to TcpSrv";
   std::string BannerTooBusy = "Sorry, too many clients";
   int MaxClients = 0;
+  // Holds one descriptor back while accepting, and gives it up when the
+  // table is full and nothing idle could be closed: one more client can
+  // still be taken and answered instead of waiting in the queue.
+  bool KeepSpareDescriptor = false;
 
   int ClientCount() const { return static_cast<int>(clients_.size()); }
   TWSocketClient* Clients(int index) const;
@@ -65,6 +69,7 @@ class TWSocketServer : public TWSocket {
 
  protected:
   void TriggerSessionAvailable(uint16_t errCode) override;
+  bool FreeDescriptorsForAccept() override;
 
  private:
   friend class TWSocketClient;
@@ -72,7 +77,12 @@ class TWSocketServer : public TWSocket {
   void DestroyClient(TWSocketClient* client, uint16_t errCode);
   void RemoveClient(TWSocketClient* client);
 
+  void RefillSpare();
+
   std::vector<std::unique_ptr<TWSocketClient>> clients_;
+  int spareFd_ = -1;
+  // Worth trying to take the spare (again): at first, and after a client went.
+  bool spareDue_ = true;
 };
 
 }  // namespace vantrel::net

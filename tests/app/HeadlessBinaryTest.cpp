@@ -394,6 +394,33 @@ TEST_F(HeadlessConfigTest, SighupReloadsTheFilesAndKeepsServing) {
   EXPECT_FALSE(fs::exists(folder / "proxy.ini"));  // nothing changed, nothing saved
 }
 
+// The file's HeaderTimeout reaches the proxy: a client that connects and
+// says nothing is closed by it (the default would wait half a minute).
+TEST_F(HeadlessConfigTest, TheFilesHeaderTimeoutClosesASilentClient) {
+  Write("proxy.ini", "[CONFIG]\nHeaderTimeout=1\n");
+  int port = 0;
+  std::string started;
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  Child child = StartOnFreePort(PortArgs, port, started, deadline);
+  ASSERT_GT(child.pid, 0);
+  ASSERT_NE(started.find("[Proxy Started]"), std::string::npos) << started;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+  pollfd p{fd, POLLIN, 0};
+  const int waitMs = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  ASSERT_EQ(poll(&p, 1, std::max(waitMs, 0)), 1);
+  char byte;
+  EXPECT_EQ(recv(fd, &byte, 1, 0), 0);  // an orderly end from the proxy
+  close(fd);
+  ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForExit(child, deadline), 0);
+}
+
 // Unreadable or too large (a sparse 8 GB file): the program neither runs on
 // defaults nor takes the file into memory, and the file stays as it was.
 TEST_F(HeadlessConfigTest, AnUnreadableConfigurationEndsTheProgram) {

@@ -400,6 +400,71 @@ TEST_F(ConfigurationFileTest, UnreadableFilesAreReportedNotTakenForMissing) {
                                       hosts + ": cannot be read: Is a directory"}));
 }
 
+// The four session deadlines: a whole number of seconds from 0 (never) to a
+// day is read as written, anything else gives the default and is named by
+// --check-config; a save writes each edit, the default for one not valid.
+TEST_F(ConfigurationFileTest, TimeoutKeysAreReadSavedAndChecked) {
+  struct Row {
+    const char* line;
+    const char* key;
+    std::string loaded;
+    bool reported;
+  };
+  const Row rows[] = {
+      {"HeaderTimeout=5", "HeaderTimeout", "5", false},
+      {"IdleTimeout=0", "IdleTimeout", "0", false},
+      {"StallTimeout=86400", "StallTimeout", "86400", false},
+      {"ConnectTimeout=0x1F", "ConnectTimeout", "31", false},
+      {"StallTimeout=86401", "StallTimeout", "120", true},
+      {"ConnectTimeout=-1", "ConnectTimeout", "30", true},
+      {"HeaderTimeout=1.5", "HeaderTimeout", "30", true},
+      {"IdleTimeout=", "IdleTimeout", "120", true},
+  };
+  const std::string path = (folder / "proxy.ini").string();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    Write("proxy.ini", std::string("[CONFIG]\n") + row.line + "\n");
+    TConfigHarness h;
+    ASSERT_TRUE(h.Load());
+    auto& c = h.controls;
+    const std::vector<std::pair<std::string, TEdit*>> edits{
+        {"HeaderTimeout", &c.edHeaderTimeout},
+        {"IdleTimeout", &c.edIdleTimeout},
+        {"StallTimeout", &c.edStallTimeout},
+        {"ConnectTimeout", &c.edConnectTimeout}};
+    const std::vector<std::string> defaults{"30", "120", "120", "30"};
+    for (size_t i = 0; i < edits.size(); ++i) {
+      EXPECT_EQ(edits[i].second->Text(), edits[i].first == row.key ? row.loaded : defaults[i])
+          << edits[i].first;
+    }
+    const std::vector<std::string> reports = CheckConfiguration();
+    if (row.reported) {
+      EXPECT_EQ(reports, std::vector<std::string>{path + ":2: " + row.key +
+                                                  " is not a whole number from 0 to 86400; the "
+                                                  "default is used"});
+    } else {
+      EXPECT_TRUE(reports.empty());
+    }
+  }
+
+  Write("proxy.ini", "");
+  TConfigHarness saved;
+  ASSERT_TRUE(saved.Load());
+  saved.controls.edHeaderTimeout.SetText("7");
+  saved.controls.edIdleTimeout.SetText("0");
+  saved.controls.edStallTimeout.SetText("abc");  // not a number: its default
+  ASSERT_TRUE(saved.file.SaveConfiguration());
+  const std::string text = Read("proxy.ini");
+  for (const char* line :
+       {"HeaderTimeout=7\n", "IdleTimeout=0\n", "StallTimeout=120\n", "ConnectTimeout=30\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  TConfigHarness loaded;
+  ASSERT_TRUE(loaded.Load());
+  EXPECT_EQ(loaded.controls.edHeaderTimeout.Text(), "7");
+  EXPECT_EQ(loaded.controls.edIdleTimeout.Text(), "0");
+}
+
 TEST(DataFolderTest, AProgramUnderUsrKeepsItsFilesInTheUsersConfigFolder) {
   struct Case {
     const char* exe;
