@@ -558,6 +558,7 @@ void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   DoRemoteConnect(c);
   if (errCode != 0) {
     RefuseSocks4(c, errCode == net::kWsaECONNREFUSED ? TTunnelOutcome::ConnectRefused
+                    : errCode == net::kWsaETIMEDOUT  ? TTunnelOutcome::TimedOut
                                                      : TTunnelOutcome::Failed);
     return;
   }

@@ -11,6 +11,7 @@
 #include "app/MainWindow.h"
 #include "files/DataFolder.h"
 #include "net/Resolver.h"
+#include "engine/SessionTimeouts.h"
 #include "routing/ProxyAutoConfig.h"
 #include "tests/engine/proxy_harness.h"
 #include "tests/support/ScriptedUserInterface.h"
@@ -210,6 +211,23 @@ TEST_F(ProxyPort, Socks5RefusalsGetTheirReplyCodeAndClose) {
     EXPECT_EQ(client->In(), k.reply);
   }
   EXPECT_EQ(origin.Count(), 0u);
+
+  // A connect neither accepted nor refused (a listener whose queue is full)
+  // gives up after the connect timeout: TTL expired.
+  {
+    SCOPED_TRACE("connect timed out");
+    engine::TSessionTimeouts timeouts;
+    timeouts.ConnectTimeout = 1;
+    w().Proxy1.SetTimeouts(timeouts);
+    int port = 0;
+    testsupport::Fd listener = testsupport::ListenOnLoopback(port, 0);
+    testsupport::Fd filler = testsupport::ConnectToLoopback(port);
+    auto client = NewClient();
+    client->Send(kGreeting + Request(port));
+    ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
+    EXPECT_EQ(client->In(), kChosen + Failure(6));
+    w().Proxy1.SetTimeouts({});
+  }
 
   // A next hop that refuses the tunnel: refused, and its page is no data.
   c().cbIntConOther.SetChecked(true);
