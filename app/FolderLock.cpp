@@ -61,7 +61,8 @@ bool TFolderLock::Acquire() {
       ::close(fd);
       return false;
     }
-    struct stat held {}, named {};
+    struct stat held {};
+    struct stat named {};
     if (::fstat(fd, &held) != 0 || ::stat(path_.c_str(), &named) != 0 ||
         held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
       ::close(fd);

@@ -38,8 +38,9 @@ TEST(ProgramStepsTest, OnlyTheUsersOwnEditsAreChangesToSave) {
   EXPECT_FALSE(window.changes.IsChanged());
   bool logged = false;
   for (const auto& entry : window.memStatus.Entries()) {
-    logged = logged || entry.text.find("[Port \"99999\" is not a port from 1 to 65535; listening "
-                                       "on port 1080 (not saved)]") != std::string::npos;
+    logged = logged || entry.text.find(
+                           "[Port \"99999\" is not a port from 1 to 65535; listening "
+                           "on port 1080 (not saved)]") != std::string::npos;
   }
   EXPECT_TRUE(logged);
 

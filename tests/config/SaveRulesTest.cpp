@@ -61,8 +61,7 @@ TEST_F(SaveRulesTest, AFailedReloadKeepsWhatRunsAndSavesNothing) {
     EXPECT_TRUE(h.controls.cbBlock.Checked());
     EXPECT_TRUE(h.lists.IsBlockedHost("ads.example"));
     EXPECT_FALSE(h.lists.IsBlockedHost("other.example"));
-    EXPECT_EQ(h.lists.AllowedIPList(),
-              std::vector<std::string>{"010.000.000.001-010.000.000.001"});
+    EXPECT_EQ(h.lists.AllowedIPList(), std::vector<std::string>{"010.000.000.001-010.000.000.001"});
     EXPECT_EQ(h.mtblProxy.RecordCount(), 1);
     EXPECT_FALSE(h.changes.IsChanged());
   }
