@@ -106,8 +106,8 @@ void TActivityLog::WriteFileLine(std::string_view text, const TLocalTime& when) 
   // saved setting stays; it also keeps the report below from trying the
   // file again.
   changes_.ForRunOnly(controls_.cbWriteLog, [this] { controls_.cbWriteLog.SetChecked(false); });
-  Comment("Error writing log (log disabled for this run; the saved setting is kept): \"" +
-              failure + "\"",
+  Comment("Error writing log (log disabled for this run; the saved setting is kept): \"" + failure +
+              "\"",
           true, when);
 }
 

@@ -157,8 +157,7 @@ int RunHeadless(const TCommandLine& line) {
   PrintTrafficPage(window);
   // The end of a session: a configuration the user changed is saved without
   // asking, but never over a file edited since it was loaded.
-  if (window.changes.IsChanged() &&
-      !window.configFile.SaveAndReload(TSaveCause::SessionEnd)) {
+  if (window.changes.IsChanged() && !window.configFile.SaveAndReload(TSaveCause::SessionEnd)) {
     return 1;
   }
   return 0;

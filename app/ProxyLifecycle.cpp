@@ -51,8 +51,8 @@ void TProxyLifecycle::StartProxy() {
   const std::string port = std::to_string(proxy_.Port());
   if (!typed) {
     // The field shows the port in use; the saved setting stays the user's.
-    log_.DoComment("Port \"" + text + "\" is not a port from 1 to 65535; listening on port " + port +
-                       " (not saved)",
+    log_.DoComment("Port \"" + text + "\" is not a port from 1 to 65535; listening on port " +
+                       port + " (not saved)",
                    false);
     changes_.ForRunOnly(controls_.edProxyPort,
                         [this, &port] { controls_.edProxyPort.SetText(port); });

@@ -141,7 +141,8 @@ void CheckIni(std::vector<std::string>& out) {
     }
   }
   if (const auto country = ini.Find("CONFIG", "LocalCountryCode")) {
-    const bool letters = country->size() == 2 && std::isalpha(static_cast<unsigned char>((*country)[0])) &&
+    const bool letters = country->size() == 2 &&
+                         std::isalpha(static_cast<unsigned char>((*country)[0])) &&
                          std::isalpha(static_cast<unsigned char>((*country)[1]));
     if (!letters) {
       report(ini.LineOf("CONFIG", "LocalCountryCode"),
@@ -165,9 +166,8 @@ void CheckIni(std::vector<std::string>& out) {
         const auto value = ini.Find(group.section, name + n);
         const auto number = value ? TIniFile::ParseInteger(*value) : std::nullopt;
         if (number && !IsPort(*number)) {
-          report(ini.LineOf(group.section, name + n), name + n + " " + *value +
-                                                          " is not a port from 1 to 65535; " +
-                                                          group.badPort);
+          report(ini.LineOf(group.section, name + n),
+                 name + n + " " + *value + " is not a port from 1 to 65535; " + group.badPort);
         }
       }
       for (const TTextKey& text : group.textKeys) {
@@ -186,7 +186,8 @@ void CheckIni(std::vector<std::string>& out) {
     for (const auto& [key, line] : ini.Keys(group.section)) {
       const int number = GroupNumber(group, key);
       if (number < 0) {
-        report(line, "ignored: " + key + " has a leading zero in its number; the next save erases it");
+        report(line,
+               "ignored: " + key + " has a leading zero in its number; the next save erases it");
       } else if (number == 0) {
         report(line, "ignored: " + key + " is no key of [" + group.section +
                          "]; the next save erases it");
@@ -194,8 +195,8 @@ void CheckIni(std::vector<std::string>& out) {
         report(line, "ignored: " + key + " stands behind the end of the list (group " +
                          std::to_string(end) + " has no " + group.endKey + ")");
       } else if (number == end && !SameName(key, group.endKey + std::to_string(end))) {
-        report(line, "ignored: " + key + " belongs to group " + std::to_string(end) +
-                         ", whose " + group.endKey + " is missing or empty and ends the list");
+        report(line, "ignored: " + key + " belongs to group " + std::to_string(end) + ", whose " +
+                         group.endKey + " is missing or empty and ends the list");
       }
     }
   }
@@ -221,7 +222,8 @@ bool ReadList(const char* name, std::string& path, std::vector<std::string>& lin
     out.push_back(path + (error == kFileTooLarge ? ": " : ": cannot be read: ") + error);
   }
   if (read != TReadResult::Read) return false;
-  if (CrOnlyLineEnds(data)) out.push_back(path + ": the lines end with CR only; they are read as lines");
+  if (CrOnlyLineEnds(data))
+    out.push_back(path + ": the lines end with CR only; they are read as lines");
   lines = TListFiles::FileLines(data);
   return true;
 }

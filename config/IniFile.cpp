@@ -273,8 +273,9 @@ void TIniFile::ReplaceKeys(std::string_view section,
   const size_t first = FindSection(section);
   std::set<std::string> seen;
   for (size_t i = first + 1; i < SectionEnd(first);) {
-    const bool drop = lines_[i].kind == TKind::Key && (!wanted.count(LowerName(lines_[i].name)) ||
-                                                       !seen.insert(LowerName(lines_[i].name)).second);
+    const bool drop =
+        lines_[i].kind == TKind::Key && (!wanted.count(LowerName(lines_[i].name)) ||
+                                         !seen.insert(LowerName(lines_[i].name)).second);
     if (drop) {
       lines_.erase(lines_.begin() + static_cast<ptrdiff_t>(i));
     } else {

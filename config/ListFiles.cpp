@@ -102,10 +102,10 @@ void TListFiles::Apply(const TTexts& texts) {
     if (text.read == TReadResult::Missing) {
       MemoOf(i).SetLines(i == 2 ? std::vector<std::string>{} : DefaultAddressLines());
     }
-    stamps_[i] = text.read == TReadResult::Failed
-                     ? TFileStamp()
-                     : TFileStamp::Of(DataPath(kFileNames[i]), text.read == TReadResult::Read,
-                                      text.data);
+    stamps_[i] =
+        text.read == TReadResult::Failed
+            ? TFileStamp()
+            : TFileStamp::Of(DataPath(kFileNames[i]), text.read == TReadResult::Read, text.data);
     if (i == 1) RebuildAddressLists();
   }
   // An unreadable file must not be replaced by what little the memo holds.
