@@ -171,8 +171,10 @@ TEST(DesktopBinaryTest, AFolderInUseByAnotherProgramIsNamedWithItsPid) {
   EXPECT_EQ(WaitForExit(child, Clock::now() + std::chrono::seconds(20)), 1);
   const std::string said = ReadAll(err);
   ::close(err);
-  EXPECT_EQ(said, "Another Vantrel is using " + std::filesystem::canonical(data).string() +
-                      " (pid " + std::to_string(::getpid()) + ")\n");
+  EXPECT_NE(said.find("Another Vantrel is using " + std::filesystem::canonical(data).string() +
+                      " (pid " + std::to_string(::getpid()) + ")\n"),
+            std::string::npos)
+      << said;
 }
 
 // On a real display connection Qt runs threads of its own: SIGTERM must
