@@ -57,6 +57,7 @@ class TConfigurationFile {
   // partial save nothing is reloaded, so the unsaved edits stay. Returns
   // whether the save worked.
   bool btnSaveClick(TControl& sender);
+  // The same steps for another cause: a session's end saves this way.
   bool SaveAndReload(TSaveCause cause);
   // "Cancel Changes": everything again from the files. False when a file
   // could not be read; nothing changed then.
