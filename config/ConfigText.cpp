@@ -16,8 +16,8 @@ char LineEnd(std::string_view bytes) {
   return CrOnlyLineEnds(bytes) ? '\r' : '\n';
 }
 
-TReadResult ReadConfigText(const std::filesystem::path& path, std::string& data,
-                           std::string& error, size_t limit) {
+TReadResult ReadConfigText(const std::filesystem::path& path, std::string& data, std::string& error,
+                           size_t limit) {
   const TReadResult read = ReadFileIfPresent(path, data, error, limit);
   if (read == TReadResult::Read && LooksLikeUtf16(data)) {
     data.clear();

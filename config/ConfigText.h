@@ -21,7 +21,7 @@ bool CrOnlyLineEnds(std::string_view bytes);
 char LineEnd(std::string_view bytes);
 
 // As ReadFileIfPresent; a UTF-16 file fails with kUtf16Refused.
-TReadResult ReadConfigText(const std::filesystem::path& path, std::string& data,
-                           std::string& error, size_t limit = kSettingsFileLimit);
+TReadResult ReadConfigText(const std::filesystem::path& path, std::string& data, std::string& error,
+                           size_t limit = kSettingsFileLimit);
 
 }  // namespace vantrel

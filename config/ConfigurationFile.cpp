@@ -134,9 +134,8 @@ bool TConfigurationFile::LoadConfiguration() {
   lists_.Apply(lists);
   // Settings from a file that could not be read are not the user's: a save
   // must not take them for the file's.
-  iniStamp_ = read == TReadResult::Failed
-                  ? TFileStamp()
-                  : TFileStamp::Of(path, read == TReadResult::Read, data);
+  iniStamp_ = read == TReadResult::Failed ? TFileStamp()
+                                          : TFileStamp::Of(path, read == TReadResult::Read, data);
   return failures.empty();
 }
 

@@ -376,7 +376,8 @@ TEST_F(HeadlessConfigTest, ASecondProgramOnTheSameFolderEndsWithTheFirstsPid) {
   // It ends before it would listen: the port does not matter.
   Child second = Start({"--port", std::to_string(Port(false))}, false, true);
   ASSERT_GT(second.pid, 0);
-  const std::string said = ReadUntil(second.out, deadline, [](const std::string&) { return false; });
+  const std::string said =
+      ReadUntil(second.out, deadline, [](const std::string&) { return false; });
   EXPECT_EQ(said, "Another Vantrel is using " + fs::canonical(folder).string() + " (pid " +
                       std::to_string(first.pid) + ")\n");
   EXPECT_EQ(WaitForExit(second, deadline), 1);
