@@ -104,7 +104,8 @@ void TAdapterDiscovery::WriteFile() {
   }
   const auto path = DataPath(kAdaptersFile);
   std::string error;
-  if (!WriteFileAtomically(path, data, error)) {
+  // An existing file keeps its mode; a new one gets the umask's.
+  if (!WriteFileAtomically(path, data, error, kKeepMode)) {
     throw EAdapterFileError("Cannot write " + path.string() + ": " + error);
   }
 }

@@ -23,7 +23,8 @@ class EAdapterFileError : public std::runtime_error {
 
 class TAdapterDiscovery {
  public:
-  // settingsChanged: the settings-changed step run after every refresh.
+  // settingsChanged: run after every refresh (the next hops' refresh; an
+  // adapter is no setting, so it marks nothing changed).
   TAdapterDiscovery(TAdapterSource& source, TRecordTable& mtblAdapters,
                     std::function<void()> settingsChanged);
 

@@ -102,10 +102,13 @@ void TActivityLog::WriteFileLine(std::string_view text, const TLocalTime& when) 
   if (!controls_.cbWriteLog.Checked()) return;
   const std::string failure = AppendToFile(text, when);
   if (failure.empty()) return;
-  // Turning the box off runs its handler, as a user's click would; it also
-  // keeps the report below from trying the file again.
-  controls_.cbWriteLog.SetChecked(false);
-  Comment("Error writing log (log disabled): \"" + failure + "\"", true, when);
+  // Off for this run only: the box's handler runs as for a click, but the
+  // saved setting stays; it also keeps the report below from trying the
+  // file again.
+  changes_.ForRunOnly(controls_.cbWriteLog, [this] { controls_.cbWriteLog.SetChecked(false); });
+  Comment("Error writing log (log disabled for this run; the saved setting is kept): \"" + failure +
+              "\"",
+          true, when);
 }
 
 std::string TActivityLog::AppendToFile(std::string_view text, const TLocalTime& when) {

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/FolderLock.h"
 #include "app/MainWindow.h"
 #include "config/ConfigurationFile.h"
 #include "files/DataFolder.h"
@@ -91,6 +92,17 @@ int RunCheckConfig(const TCommandLine& line) {
 
 int RunHeadless(const TCommandLine& line) {
   if (!PrepareDataFolder(line)) return 1;
+  // The desktop program takes the same lock: two programs on one folder
+  // would overwrite each other's saves.
+  TFolderLock lock(DataFolder());
+  if (!lock.Acquire()) {
+    if (lock.Error().empty()) {
+      std::fprintf(stderr, "%s\n", lock.InUseMessage().c_str());
+      return 1;
+    }
+    // A folder where no lock can be made (read-only) still runs, as before.
+    std::fprintf(stderr, "vantrel: cannot lock the data folder: %s\n", lock.Error().c_str());
+  }
   if (line.sendBlocks) net::TWSocket::SendBlocksPerCall = *line.sendBlocks;
   auto& loop = net::EventLoop::Default();
   THeadlessUserInterface ui;
@@ -107,12 +119,11 @@ int RunHeadless(const TCommandLine& line) {
     }
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them;
-      // local hosts found meanwhile are on disk first.
+      // all or nothing; local hosts found meanwhile are on disk first. After
+      // a rotation the day's file is opened afresh by name.
       window.countries.FlushLocalHostsFile();
-      window.configFile.btnCancelClick(window.controls.btnCancel);
-      // After a rotation the day's file is opened afresh by name.
       window.log.ReopenLogFile();
-      window.log.DoComment("Configuration reloaded", false);
+      window.configFile.Reload();
       return;
     }
     loop.Quit();
@@ -145,8 +156,9 @@ int RunHeadless(const TCommandLine& line) {
   loop.OnUnhandledException = nullptr;
   window.log.FlushRepeats();
   PrintTrafficPage(window);
-  // The end of a session: a changed configuration is saved without asking.
-  if (window.changes.IsChanged() && !window.configFile.btnSaveClick(window.controls.btnSave)) {
+  // The end of a session: a configuration the user changed is saved without
+  // asking, but never over a file edited since it was loaded.
+  if (window.changes.IsChanged() && !window.configFile.SaveAndReload(TSaveCause::SessionEnd)) {
     return 1;
   }
   return 0;

@@ -51,8 +51,9 @@ bool PrepareDataFolder(const TCommandLine& line);
 
 // Runs the program without a window until SIGINT or SIGTERM, which save a
 // changed configuration first; SIGHUP reloads the configuration files.
-// Returns the process's exit code: 1 when the configuration could not be
-// read, the proxy could not listen or the final save failed.
+// Returns the process's exit code: 1 when another program uses the data
+// folder, the configuration could not be read, the proxy could not listen
+// or the final save failed.
 int RunHeadless(const TCommandLine& line);
 
 // Prints the configuration lines that are ignored or blanked; 0 when there

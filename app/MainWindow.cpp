@@ -20,7 +20,10 @@ TfrmVantrelMain::TfrmVantrelMain(TUserInterface& userInterface, TClock clock)
 void TfrmVantrelMain::WireEvents() {
   auto& c = controls;
   auto settingsChanged = [this](TControl& sender) { nextHops.cbIntConClick(sender); };
-  c.edProxyPort.OnChange = settingsChanged;
+  c.edProxyPort.OnChange = [this](TControl& sender) {
+    changes.Edited(sender);
+    nextHops.cbIntConClick(sender);
+  };
   c.cbStartAutomatically.OnClick = settingsChanged;
   c.cbMinimize.OnClick = settingsChanged;
   c.cbUnknownHosts.OnClick = settingsChanged;
@@ -28,7 +31,10 @@ void TfrmVantrelMain::WireEvents() {
   for (TCheckBox* box : c.NextHopSwitches()) box->OnClick = settingsChanged;
   for (TLookupCombo* combo : c.NextHopSelectors()) combo->OnChange = settingsChanged;
 
-  auto loggingChanged = [this](TControl& sender) { log.cbLoggingClick(sender); };
+  auto loggingChanged = [this](TControl& sender) {
+    changes.Edited(sender);
+    log.cbLoggingClick(sender);
+  };
   c.cbLogging.OnClick = loggingChanged;
   c.cbDebug.OnClick = loggingChanged;
   c.cbWriteLog.OnClick = loggingChanged;

@@ -70,7 +70,7 @@ class TfrmVantrelMain {
   TProxyRecords proxyRecords{controls, mtblProxy, changes, ui};
   TActivityLog log;
   engine::TKwHttpProxy Proxy1;
-  TProxyLifecycle lifecycle{controls, nextHops, log, ui, Proxy1};
+  TProxyLifecycle lifecycle{controls, nextHops, log, ui, Proxy1, changes};
   TLocalRanges localRanges;
   TCountryData countries{controls, mtblCountries, localRanges, nextHops,
                          [this](const std::string& message) { log.DoComment(message, false); }};
@@ -120,13 +120,16 @@ class TfrmVantrelMain {
        }},
       [this] { totals.ShowTotals(); }};
 
-  // The machine's adapters, recorded in adapters.dat; a change is a
-  // settings change. Timer1 watches for changes once start-up is done.
+  // The machine's adapters, recorded in adapters.dat; a change refreshes
+  // the next hops but is no settings change: nothing of it is in proxy.ini.
+  // Timer1 watches for changes once start-up is done.
   TRecordTable mtblAdapters = CreateAdapterTable();
   TDataSource dsAdapters{mtblAdapters};
   TLinuxAdapterSource adapterSource;
-  TAdapterDiscovery adapters{adapterSource, mtblAdapters,
-                             [this] { nextHops.cbIntConClick(controls.cbIntCon); }};
+  TAdapterDiscovery adapters{adapterSource, mtblAdapters, [this] {
+                               nextHops.EnableSelectors();
+                               nextHops.LoadNextHopRecords();
+                             }};
   TAdapterWatcher Timer1{net::EventLoop::Default(), [this] { return adapters.Timer1Timer(); }};
 
  private:

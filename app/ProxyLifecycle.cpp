@@ -1,29 +1,38 @@
 #include "app/ProxyLifecycle.h"
 
+#include <optional>
+
 #include "config/TimeoutSettings.h"
 
 namespace vantrel {
 
 namespace {
 
-// The number in the port field, or 1080 when it is not a whole number from
-// 1 to 65535: port 0 would listen on a port of the system's choosing, and
-// larger numbers would wrap to some other port.
-int PortFromText(const std::string& text) {
-  if (text.empty() || text.size() > 9) return 1080;
+// The number in the port field when it is a whole number from 1 to 65535:
+// port 0 would listen on a port of the system's choosing, and larger
+// numbers would wrap to some other port.
+std::optional<int> PortOf(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
   int value = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return 1080;
+    if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
   }
-  return value >= 1 && value <= 65535 ? value : 1080;
+  if (value < 1 || value > 65535) return std::nullopt;
+  return value;
 }
 
 }  // namespace
 
 TProxyLifecycle::TProxyLifecycle(TMainControls& controls, TNextHopRecords& nextHops,
-                                 TActivityLog& log, TUserInterface& ui, engine::TKwHttpProxy& proxy)
-    : controls_(controls), nextHops_(nextHops), log_(log), ui_(ui), proxy_(proxy) {}
+                                 TActivityLog& log, TUserInterface& ui, engine::TKwHttpProxy& proxy,
+                                 TChangeTracker& changes)
+    : controls_(controls),
+      nextHops_(nextHops),
+      log_(log),
+      ui_(ui),
+      proxy_(proxy),
+      changes_(changes) {}
 
 bool TProxyLifecycle::Running() const {
   return controls_.btnStart.Tag() != 0;
@@ -38,8 +47,20 @@ void TProxyLifecycle::btnStartClick(TControl&) {
 }
 
 void TProxyLifecycle::StartProxy() {
-  proxy_.SetPort(PortFromText(controls_.edProxyPort.Text()));
-  controls_.edProxyPort.SetText(std::to_string(proxy_.Port()));
+  const std::string text = controls_.edProxyPort.Text();
+  const std::optional<int> typed = PortOf(text);
+  proxy_.SetPort(typed.value_or(1080));
+  const std::string port = std::to_string(proxy_.Port());
+  if (!typed) {
+    // The field shows the port in use; the saved setting stays the user's.
+    log_.DoComment("Port \"" + text + "\" is not a port from 1 to 65535; listening on port " +
+                       port + " (not saved)",
+                   false);
+    changes_.ForRunOnly(controls_.edProxyPort,
+                        [this, &port] { controls_.edProxyPort.SetText(port); });
+  } else {
+    controls_.edProxyPort.SetText(port);
+  }
   nextHops_.LoadNextHopRecords();
   proxy_.SetTimeouts(TimeoutsFromControls(controls_));
   std::string error;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/ActivityLog.h"
+#include "model/ChangeTracker.h"
 #include "model/MainControls.h"
 #include "model/NextHopRecords.h"
 #include "model/UserInterface.h"
@@ -17,7 +18,7 @@ namespace vantrel {
 class TProxyLifecycle {
  public:
   TProxyLifecycle(TMainControls& controls, TNextHopRecords& nextHops, TActivityLog& log,
-                  TUserInterface& ui, engine::TKwHttpProxy& proxy);
+                  TUserInterface& ui, engine::TKwHttpProxy& proxy, TChangeTracker& changes);
 
   bool Running() const;
   void btnStartClick(TControl& sender);
@@ -43,6 +44,7 @@ class TProxyLifecycle {
   TActivityLog& log_;
   TUserInterface& ui_;
   engine::TKwHttpProxy& proxy_;
+  TChangeTracker& changes_;
   std::string lastError_;
 };
 

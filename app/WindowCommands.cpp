@@ -42,7 +42,7 @@ void TWindowCommands::Close1Click(TControl& /*sender*/) {
   if (changes_.IsChanged() &&
       ui_.Confirm("Configuration has changed - save it before closing?") == TAnswer::Yes) {
     // The failure is already shown; ending now would lose the edits.
-    if (!configFile_.SaveConfiguration()) return;
+    if (!configFile_.SaveConfiguration(TSaveCause::Closing)) return;
   }
   if (ending_) return;
   if (!FormCloseQuery()) return;
@@ -61,7 +61,7 @@ void TWindowCommands::SessionEnd() {
   if (changes_.IsChanged()) {
     std::string failure;
     configFile_.reportFailure = [&failure](const std::string& message) { failure = message; };
-    const bool saved = configFile_.btnSaveClick(controls_.btnSave);
+    const bool saved = configFile_.SaveAndReload(TSaveCause::SessionEnd);
     configFile_.reportFailure = nullptr;
     if (!saved) {
       std::fprintf(errorStream, "vantrel: the configuration was not saved at session end: %s\n",

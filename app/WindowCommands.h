@@ -34,8 +34,9 @@ class TWindowCommands {
   // changed, the answer was No, or the save worked.
   bool FormCloseQuery();
   // The session ends (log-off, shutdown, SIGTERM): a changed configuration
-  // is saved without a question, a failure goes to the error stream and the
-  // log, and the program ends whatever happened.
+  // is saved without a question, except over a file edited on disk since
+  // the load; a failure goes to the error stream and the log, and the
+  // program ends whatever happened.
   void SessionEnd();
 
   // Links: the label's caption is the address.

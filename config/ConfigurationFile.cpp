@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "config/BlockedHosts.h"
+#include "config/ConfigText.h"
 #include "config/TimeoutSettings.h"
 #include "files/DataFolder.h"
 #include "model/DecryptText.h"
@@ -67,6 +68,21 @@ const TSwitchKey& SwitchKey(const char* key) {
   throw std::logic_error(std::string("no switch key ") + key);
 }
 
+const char* CauseText(TSaveCause cause) {
+  switch (cause) {
+    case TSaveCause::SaveChanges: return "Save Changes";
+    case TSaveCause::Closing: return "on closing";
+    case TSaveCause::SessionEnd: return "on exit";
+  }
+  return "";
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
 // The port field's number, 1080 when it is not one.
 int32_t PortFromEdit(const std::string& text) {
   const auto number = ParseInt32(text);
@@ -94,25 +110,37 @@ TConfigurationFile::TConfigurationFile(TMainControls& controls, TRecordTable& mt
 bool TConfigurationFile::LoadConfiguration() {
   const auto path = DataPath(kFileName);
   std::string data, error;
-  bool ok = true;
-  if (ReadFileIfPresent(path, data, error) == TReadResult::Failed) {
-    comment_(ReadFailureText(path, error));
-    ui_.ShowError(ReadFailureText(path, error));
+  std::vector<std::string> failures;
+  const TReadResult read = ReadConfigText(path, data, error);
+  if (read == TReadResult::Failed) failures.push_back(ReadFailureText(path, error));
+  const TListFiles::TTexts lists = lists_.Read(failures);
+  if (!failures.empty()) {
+    for (const std::string& failure : failures) comment_(failure);
+    ui_.ShowError(Joined(failures, "\n"));
+    // Half a reload would run new switches with old lists, or defaults: what
+    // runs stays as it was.
+    if (loadedOnce_) return false;
     data.clear();
-    ok = false;
   }
+  loadedOnce_ = true;
   const TIniFile ini(data);
+  for (const auto& [key, line] : ini.RefusedKeys()) {
+    comment_(path.string() + ":" + std::to_string(line) + ": the value of " + key +
+             " holds a CR; " + key + " is ignored");
+  }
+  changes_.ForgetRunOnly();
   LoadProxies(ini);
   LoadTunnels(ini);
   LoadSettings(ini);
   if (loggingClick_) loggingClick_();
   nextHops_.cbIntConClick(controls_.cbIntCon);
   if (loggingClick_) loggingClick_();
-  if (!lists_.Load()) {
-    ui_.ShowError("Some list files could not be read; see the log.");
-    ok = false;
-  }
-  return ok;
+  lists_.Apply(lists);
+  // Settings from a file that could not be read are not the user's: a save
+  // must not take them for the file's.
+  iniStamp_ = read == TReadResult::Failed ? TFileStamp()
+                                          : TFileStamp::Of(path, read == TReadResult::Read, data);
+  return failures.empty();
 }
 
 void TConfigurationFile::LoadProxies(const TIniFile& ini) {
@@ -162,6 +190,7 @@ void TConfigurationFile::LoadTunnels(const TIniFile& ini) {
 void TConfigurationFile::LoadSettings(const TIniFile& ini) {
   auto& c = controls_;
   filePort_ = ini.ReadInteger(kConfig, "ProxyPort", 1080);
+  fileWriteLog_ = ini.ReadBool(kConfig, "WriteLog", false);
   c.edProxyPort.SetText(std::to_string(portOverride_ ? *portOverride_ : filePort_));
   auto selectors = c.NextHopSelectors();
   for (size_t i = 0; i < selectors.size(); ++i) {
@@ -181,39 +210,47 @@ void TConfigurationFile::LoadSettings(const TIniFile& ini) {
 }
 
 void TConfigurationFile::WriteRecords(TIniFile& ini) const {
-  ini.EraseSection(kProxy);
+  // The sections are rewritten in place, so the user's comments in them
+  // keep their lines.
+  std::vector<std::pair<std::string, std::string>> keys;
   for (int row = 0; row < mtblProxy_.RecordCount(); ++row) {
     using namespace proxy_fields;
     const int n = row + 1;
-    ini.WriteInteger(kProxy, Key("ProxyID", n), mtblProxy_.IntegerAt(row, ProxyID));
-    ini.WriteString(kProxy, Key("ProxyName", n), mtblProxy_.StringAt(row, ProxyName));
-    ini.WriteString(kProxy, Key("ProxyAddress", n), mtblProxy_.StringAt(row, ProxyAddress));
-    ini.WriteInteger(kProxy, Key("ProxyPort", n), mtblProxy_.IntegerAt(row, ProxyPort));
-    ini.WriteBool(kProxy, Key("AuthenticationRequired", n),
-                  mtblProxy_.BooleanAt(row, NeedsAuthentication));
-    ini.WriteString(kProxy, Key("ProxyUserName", n), mtblProxy_.StringAt(row, ProxyUserName));
-    ini.WriteString(kProxy, Key("ProxyUserPassword", n),
-                    DecryptText(mtblProxy_.StringAt(row, ProxyPassword)));
+    keys.emplace_back(Key("ProxyID", n), std::to_string(mtblProxy_.IntegerAt(row, ProxyID)));
+    keys.emplace_back(Key("ProxyName", n), mtblProxy_.StringAt(row, ProxyName));
+    keys.emplace_back(Key("ProxyAddress", n), mtblProxy_.StringAt(row, ProxyAddress));
+    keys.emplace_back(Key("ProxyPort", n), std::to_string(mtblProxy_.IntegerAt(row, ProxyPort)));
+    keys.emplace_back(Key("AuthenticationRequired", n),
+                      mtblProxy_.BooleanAt(row, NeedsAuthentication) ? "1" : "0");
+    keys.emplace_back(Key("ProxyUserName", n), mtblProxy_.StringAt(row, ProxyUserName));
+    keys.emplace_back(Key("ProxyUserPassword", n),
+                      DecryptText(mtblProxy_.StringAt(row, ProxyPassword)));
   }
-  ini.EraseSection(kTunnel);
+  ini.ReplaceKeys(kProxy, keys);
+  keys.clear();
   for (int row = 0; row < mtblTunnels_.RecordCount(); ++row) {
     using namespace tunnel_fields;
     const int n = row + 1;
-    ini.WriteInteger(kTunnel, Key("TunnelID", n), mtblTunnels_.IntegerAt(row, TunnelID));
-    ini.WriteString(kTunnel, Key("TunnelName", n), mtblTunnels_.StringAt(row, TunnelName));
-    ini.WriteInteger(kTunnel, Key("TunnelLocalPort", n), mtblTunnels_.IntegerAt(row, LocalPortNo));
-    ini.WriteString(kTunnel, Key("TunnelRemoteHost", n), mtblTunnels_.StringAt(row, RemoteHost));
-    ini.WriteInteger(kTunnel, Key("TunnelRemotePort", n),
-                     mtblTunnels_.IntegerAt(row, RemotePortNo));
-    ini.WriteBool(kTunnel, Key("TunnelEnabled", n), mtblTunnels_.BooleanAt(row, Enabled));
+    keys.emplace_back(Key("TunnelID", n), std::to_string(mtblTunnels_.IntegerAt(row, TunnelID)));
+    keys.emplace_back(Key("TunnelName", n), mtblTunnels_.StringAt(row, TunnelName));
+    keys.emplace_back(Key("TunnelLocalPort", n),
+                      std::to_string(mtblTunnels_.IntegerAt(row, LocalPortNo)));
+    keys.emplace_back(Key("TunnelRemoteHost", n), mtblTunnels_.StringAt(row, RemoteHost));
+    keys.emplace_back(Key("TunnelRemotePort", n),
+                      std::to_string(mtblTunnels_.IntegerAt(row, RemotePortNo)));
+    keys.emplace_back(Key("TunnelEnabled", n), mtblTunnels_.BooleanAt(row, Enabled) ? "1" : "0");
   }
+  ini.ReplaceKeys(kTunnel, keys);
 }
 
 void TConfigurationFile::WriteSettings(TIniFile& ini) const {
   auto& c = controls_;
   // The override is for this run only: the file keeps its own port unless
   // the field was changed to something else since.
-  const bool overridden = portOverride_ && c.edProxyPort.Text() == std::to_string(*portOverride_);
+  // A port that fell back to 1080 at a start is not the user's either.
+  const bool overridden =
+      (portOverride_ && c.edProxyPort.Text() == std::to_string(*portOverride_)) ||
+      changes_.HoldsRunOnly(c.edProxyPort);
   ini.WriteInteger(kConfig, "ProxyPort",
                    overridden ? filePort_ : PortFromEdit(c.edProxyPort.Text()));
   auto selectors = c.NextHopSelectors();
@@ -229,7 +266,10 @@ void TConfigurationFile::WriteSettings(TIniFile& ini) const {
   }
   ini.WriteString(kConfig, "LocalCountryCode", c.jvdbCountry.Value());
   for (const char* key : kWrittenAfterCountry) {
-    ini.WriteBool(kConfig, key, (c.*SwitchKey(key).box).Checked());
+    const TCheckBox& box = c.*SwitchKey(key).box;
+    // Off for this run after a failed log write; the user's choice stays.
+    const bool runOnly = &box == &c.cbWriteLog && changes_.HoldsRunOnly(box);
+    ini.WriteBool(kConfig, key, runOnly ? fileWriteLog_ : box.Checked());
   }
   WriteTimeouts(ini, c);
 }
@@ -243,57 +283,100 @@ void TConfigurationFile::ReportWriteFailure(const std::string& message) {
   }
 }
 
-bool TConfigurationFile::SaveConfiguration() {
+bool TConfigurationFile::MayOverwrite(const std::string& name, TSaveCause cause) {
+  if (cause == TSaveCause::SessionEnd) {
+    comment_(name +
+             " changed on disk since it was loaded; your edits were kept and this session's "
+             "changes were not saved");
+    return false;
+  }
+  return ui_.Confirm(name +
+                     " was changed by another program. Overwrite it with the settings shown "
+                     "here?") == TAnswer::Yes;
+}
+
+bool TConfigurationFile::SaveConfiguration(TSaveCause cause) {
   const auto path = DataPath(kFileName);
   const std::string unable = "Unable to write to " + path.string() + ": ";
   // Lines the program does not own (comments, other sections) are kept, so
   // the file is read first; one that cannot be read is not overwritten.
   std::string data, error;
-  if (ReadFileIfPresent(path, data, error) == TReadResult::Failed) {
+  if (ReadConfigText(path, data, error) == TReadResult::Failed) {
     ReportWriteFailure(unable + error);
     return false;
   }
-  TIniFile ini(data);
-  try {
-    WriteRecords(ini);
-    WriteSettings(ini);
-  } catch (const EIniValueError& bad) {
-    ReportWriteFailure(unable + bad.what());
-    return false;
-  }
-  // It holds the next hops' passwords: readable by the user alone.
-  if (!WriteFileAtomically(path, ini.Bytes(), error, 0600)) {
-    ReportWriteFailure(unable + error);
-    return false;
+  std::vector<std::string> kept;
+  if (iniStamp_.ChangedOnDisk(path) && !MayOverwrite(kFileName, cause)) {
+    kept.push_back(kFileName);
+  } else {
+    TIniFile ini(data);
+    try {
+      WriteRecords(ini);
+      WriteSettings(ini);
+    } catch (const EIniValueError& bad) {
+      ReportWriteFailure(unable + bad.what());
+      return false;
+    }
+    const std::string bytes = ini.Bytes();
+    // It holds the next hops' passwords: readable by the user alone.
+    if (bytes != data && !WriteFileAtomically(path, bytes, error, 0600)) {
+      ReportWriteFailure(unable + error);
+      return false;
+    }
+    iniStamp_ = TFileStamp::Of(path, true, bytes);
   }
   nextHops_.EnableSelectors();
   nextHops_.LoadNextHopRecords();
-  if (!lists_.Save(error)) {
-    ReportWriteFailure(error);
-    return false;
+  for (const char* name : TListFiles::kFileNames) {
+    if (lists_.ChangedOnDisk(name) && !MayOverwrite(name, cause)) {
+      kept.push_back(name);
+    } else if (!lists_.SaveFile(name, error)) {
+      ReportWriteFailure(error);
+      return false;
+    }
+  }
+  if (!kept.empty()) {
+    // The kept files still differ from this session's settings.
+    comment_("Configuration saved except " + Joined(kept, ", ") + " (" + CauseText(cause) + ")");
+    return true;
   }
   // Only now is everything on disk; before, leaving must still ask.
   changes_.SetChanged(false);
+  comment_(std::string("Configuration saved (") + CauseText(cause) + ")");
   return true;
 }
 
 bool TConfigurationFile::btnSaveClick(TControl& /*sender*/) {
+  return SaveAndReload(TSaveCause::SaveChanges);
+}
+
+bool TConfigurationFile::SaveAndReload(TSaveCause cause) {
   lists_.RebuildAddressLists();
-  if (!SaveConfiguration()) return false;
+  if (!SaveConfiguration(cause)) return false;
+  // A file left alone: the reload would drop the edits shown.
+  if (changes_.IsChanged()) return true;
   LoadConfiguration();
   changes_.SetChanged(false);
   return true;
 }
 
-void TConfigurationFile::btnCancelClick(TControl& /*sender*/) {
-  LoadConfiguration();
+bool TConfigurationFile::btnCancelClick(TControl& /*sender*/) {
+  if (!LoadConfiguration()) return false;
   changes_.SetChanged(false);
+  return true;
+}
+
+bool TConfigurationFile::Reload() {
+  const bool reloaded = btnCancelClick(controls_.btnCancel);
+  comment_(reloaded ? "Configuration reloaded"
+                    : "Configuration not reloaded; the settings in use are kept");
+  return reloaded;
 }
 
 bool TConfigurationFile::FormCloseQuery() {
   if (!changes_.IsChanged()) return true;
   if (ui_.Confirm("Configuration was changed - save before closing?") != TAnswer::Yes) return true;
-  return SaveConfiguration();
+  return SaveConfiguration(TSaveCause::Closing);
 }
 
 }  // namespace vantrel

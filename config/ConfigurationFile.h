@@ -3,7 +3,9 @@
 // tunnel records. Loaded at start, by "Save Changes" and "Cancel Changes";
 // saved by "Save Changes" and on leaving when the user agrees. A save builds
 // the whole file in memory and replaces it atomically, and the changed flag
-// is cleared only when every file is written.
+// is cleared only when every file is written. A reload is all or nothing,
+// and no save overwrites a file that changed on disk since it was loaded
+// unless the user says so.
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +15,7 @@
 
 #include "model/ChangeTracker.h"
 #include "model/Controls.h"
+#include "config/FileStamp.h"
 #include "config/IniFile.h"
 #include "config/ListFiles.h"
 #include "model/MainControls.h"
@@ -22,6 +25,10 @@
 #include "hosts/CountryData.h"
 
 namespace vantrel {
+
+// Why a save runs; each save logs "Configuration saved (<cause>)". Only a
+// session's end saves unattended: nobody is there to ask.
+enum class TSaveCause { SaveChanges, Closing, SessionEnd };
 
 class TConfigurationFile {
  public:
@@ -33,20 +40,31 @@ class TConfigurationFile {
                      std::function<void()> loggingClick);
 
   // Reads everything into the controls and tables. False when a file was
-  // there but could not be read (reported with its path and reason); its
-  // settings are then the defaults.
+  // there but could not be read (reported with its path and reason). At the
+  // first load its settings are then the defaults; any later load changes
+  // nothing at all, so what runs stays as it was.
   bool LoadConfiguration();
-  // Writes proxy.ini and the list files. False, reported as "Unable to
-  // write to <path>: <reason>", when any could not be written; the changed
-  // flag then stays set and each file is either old or new.
-  bool SaveConfiguration();
+  // Writes proxy.ini and the list files. A file changed on disk since the
+  // load is overwritten only when the user answers Yes, and never at a
+  // session's end (logged per file); the changed flag then stays set. False,
+  // reported as "Unable to write to <path>: <reason>", when any could not
+  // be written; the changed flag then stays set and each file is either old
+  // or new.
+  bool SaveConfiguration(TSaveCause cause = TSaveCause::SaveChanges);
 
-  // "Save Changes": the address lists, the save, and on success the reload
-  // that puts every edit into force. After a failed save nothing is
-  // reloaded, so the unsaved edits stay. Returns whether the save worked.
+  // "Save Changes": the address lists, the save, and when every file was
+  // written the reload that puts every edit into force. After a failed or
+  // partial save nothing is reloaded, so the unsaved edits stay. Returns
+  // whether the save worked.
   bool btnSaveClick(TControl& sender);
-  // "Cancel Changes": everything again from the files.
-  void btnCancelClick(TControl& sender);
+  // The same steps for another cause: a session's end saves this way.
+  bool SaveAndReload(TSaveCause cause);
+  // "Cancel Changes": everything again from the files. False when a file
+  // could not be read; nothing changed then.
+  bool btnCancelClick(TControl& sender);
+  // SIGHUP: "Cancel Changes", logged as "Configuration reloaded" or, when a
+  // file could not be read, as kept.
+  bool Reload();
   // The window's last question when the configuration is still changed,
   // asked before the event loop ends. True when the program may end: nothing
   // to save, the answer No, or a save that worked.
@@ -67,6 +85,8 @@ class TConfigurationFile {
   void WriteRecords(TIniFile& ini) const;
   void WriteSettings(TIniFile& ini) const;
   void ReportWriteFailure(const std::string& message);
+  // Whether a file that changed on disk since the load may be overwritten.
+  bool MayOverwrite(const std::string& name, TSaveCause cause);
 
   TMainControls& controls_;
   TRecordTable& mtblProxy_;
@@ -80,6 +100,9 @@ class TConfigurationFile {
   std::function<void()> loggingClick_;
   std::optional<int> portOverride_;
   int32_t filePort_ = 1080;  // ProxyPort as the file last held it
+  bool fileWriteLog_ = false;  // WriteLog as the file last held it
+  bool loadedOnce_ = false;
+  TFileStamp iniStamp_;
 };
 
 // Every line that the reader or the list cleaning of the data folder's

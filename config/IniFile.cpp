@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "config/ConfigText.h"
 #include "model/TextNumbers.h"
 
 namespace vantrel {
@@ -47,9 +48,13 @@ bool IsQuote(char c) {
 TIniFile::TIniFile(std::string_view bytes) {
   // Editors add a byte-order mark; one that was saved twice is no text either.
   while (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  // Old editors end lines with CR alone; read as LF, such a file would be
+  // one line and every setting but the first lost.
+  const char lineEnd = LineEnd(bytes);
+  crOnly_ = lineEnd == '\r';
   size_t number = 0;
   while (!bytes.empty()) {
-    const size_t end = bytes.find('\n');
+    const size_t end = bytes.find(lineEnd);
     std::string_view line = bytes.substr(0, end);
     // CR LF, and CR CR LF from a file converted twice: the writer's LF
     // must not leave a line that reads differently next time.
@@ -75,6 +80,8 @@ TIniFile::TLine TIniFile::Classify(std::string text, size_t number) {
   } else if (const size_t equals = trimmed.find('='); equals != npos) {
     line.name = Trim(trimmed.substr(0, equals));
     line.kind = line.name.empty() ? TKind::Other : TKind::Key;
+    // No save could write such a value back, so it is not taken at all.
+    line.refused = line.kind == TKind::Key && trimmed.find('\r') != npos;
   }
   line.text = std::move(text);
   return line;
@@ -154,7 +161,7 @@ std::optional<std::string> TIniFile::Find(std::string_view section, std::string_
   const size_t header = FindSection(section);
   if (header == npos) return std::nullopt;
   const size_t at = FindKey(header, key);
-  if (at == npos) return std::nullopt;
+  if (at == npos || lines_[at].refused) return std::nullopt;
   const std::string& text = lines_[at].text;
   return Decode(std::string_view(text).substr(text.find('=') + 1));
 }
@@ -198,7 +205,12 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   line.name = std::string(key);
   line.text = key;
   line.text += '=';
-  line.text += Encode(value);
+  try {
+    line.text += Encode(value);
+  } catch (const EIniValueError&) {
+    throw EIniValueError("the value of " + std::string(key) +
+                         " cannot hold a line break or a NUL byte");
+  }
   size_t header = FindSection(section);
   if (header == npos) {
     TLine head;
@@ -238,6 +250,48 @@ void TIniFile::EraseSection(std::string_view section) {
   }
 }
 
+void TIniFile::ReplaceKeys(std::string_view section,
+                           const std::vector<std::pair<std::string, std::string>>& keys) {
+  const size_t header = FindSection(section);
+  if (header == npos && keys.empty()) return;
+  if (header != npos) {
+    // Hidden duplicates behind the first section go, as the erase did.
+    for (size_t next = SectionEnd(header); next < lines_.size();) {
+      if (lines_[next].kind == TKind::Section && SameName(lines_[next].name, section)) {
+        lines_.erase(lines_.begin() + static_cast<ptrdiff_t>(next),
+                     lines_.begin() + static_cast<ptrdiff_t>(SectionEnd(next)));
+      } else {
+        ++next;
+      }
+    }
+  }
+  std::set<std::string> wanted;
+  for (const auto& [key, value] : keys) {
+    WriteString(section, key, value);
+    wanted.insert(LowerName(key));
+  }
+  const size_t first = FindSection(section);
+  std::set<std::string> seen;
+  for (size_t i = first + 1; i < SectionEnd(first);) {
+    const bool drop =
+        lines_[i].kind == TKind::Key && (!wanted.count(LowerName(lines_[i].name)) ||
+                                         !seen.insert(LowerName(lines_[i].name)).second);
+    if (drop) {
+      lines_.erase(lines_.begin() + static_cast<ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+std::vector<std::pair<std::string, size_t>> TIniFile::RefusedKeys() const {
+  std::vector<std::pair<std::string, size_t>> refused;
+  for (const TLine& line : lines_) {
+    if (line.refused) refused.emplace_back(line.name, line.number);
+  }
+  return refused;
+}
+
 std::string TIniFile::Bytes() const {
   std::string bytes;
   for (const TLine& line : lines_) {
@@ -253,6 +307,7 @@ std::vector<TIniProblem> TIniFile::Problems() const {
   std::set<std::string> keys;      // keys of the current section
   bool inSection = false;
   bool hidden = false;  // inside a section that an earlier one hides
+  if (crOnly_) problems.push_back({0, "the lines end with CR only; they are read as lines"});
   for (const TLine& line : lines_) {
     auto report = [&](std::string reason) { problems.push_back({line.number, std::move(reason)}); };
     switch (line.kind) {
@@ -273,6 +328,8 @@ std::vector<TIniProblem> TIniFile::Problems() const {
           report("ignored: the key " + line.name + " stands before any section");
         } else if (!hidden && !keys.insert(LowerName(line.name)).second) {
           report("ignored: an earlier " + line.name + " in the same section is read instead");
+        } else if (!hidden && line.refused) {
+          report("the value of " + line.name + " holds a CR; " + line.name + " is ignored");
         } else if (!hidden && line.text.find('\0') != npos) {
           report("the value of " + line.name + " holds a NUL byte and is read up to it");
         }

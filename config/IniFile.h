@@ -4,9 +4,11 @@
 // pair of matching quotes around a value is removed; the first matching
 // section and key win; ";" and "#" start comment lines (there are no inline
 // comments); a line without "=" is ignored; integers may be 0x hexadecimal.
-// A UTF-8 byte-order mark is skipped, CR LF and LF both end lines, lines
-// have no length limit. Writing keeps every line the program does not own
-// and writes LF line ends without a byte-order mark.
+// A UTF-8 byte-order mark is skipped, CR LF and LF both end lines, and so
+// does CR in a file without any LF; lines have no length limit. A key whose
+// value holds a CR elsewhere is refused: it reads as missing. Writing keeps
+// every line the program does not own, comments in place, and writes LF
+// line ends without a byte-order mark.
 
 #include <cstddef>
 #include <cstdint>
@@ -47,21 +49,31 @@ class TIniFile {
 
   // Replaces the first matching key's line, or adds the key to the end of
   // the first matching section, creating the section at the end of the
-  // file when needed. A value with a CR, LF or NUL throws EIniValueError.
+  // file when needed. A value with a CR, LF or NUL throws EIniValueError,
+  // whose message names the key.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, int32_t value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
   // Removes every section of that name with all its lines, so a hidden
   // duplicate cannot come forward.
   void EraseSection(std::string_view section);
+  // Makes the keys of the section exactly these, in place: keys already
+  // there keep their line, new ones go to the section's end, every other
+  // key line of it goes, and so do hidden duplicates of the section.
+  // Comments and blank lines stay where they are.
+  void ReplaceKeys(std::string_view section,
+                   const std::vector<std::pair<std::string, std::string>>& keys);
 
   // The file as it is to be written.
   std::string Bytes() const;
 
   // Lines the reader ignores: no "=", no key, keys before any section,
   // sections and keys hidden behind an earlier one of the same name, an
-  // unclosed section header, a NUL in a value.
+  // unclosed section header, a NUL or a CR in a value; and CR-only line
+  // ends (line 0: the whole file).
   std::vector<TIniProblem> Problems() const;
+  // The keys refused for a CR in their value, with their line numbers.
+  std::vector<std::pair<std::string, size_t>> RefusedKeys() const;
   // The keys of the section as read (first section of the name), with their
   // line numbers, in file order.
   std::vector<std::pair<std::string, size_t>> Keys(std::string_view section) const;
@@ -81,6 +93,7 @@ class TIniFile {
     TKind kind = TKind::Other;
     std::string name;   // section or key name, trimmed
     size_t number = 0;  // 1-based line in the file read; 0 for lines added
+    bool refused = false;  // a key whose value holds a CR
   };
 
   static TLine Classify(std::string text, size_t number);
@@ -91,6 +104,7 @@ class TIniFile {
   size_t FindKey(size_t header, std::string_view key) const;
 
   std::vector<TLine> lines_;
+  bool crOnly_ = false;
 };
 
 }  // namespace vantrel

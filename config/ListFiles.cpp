@@ -1,8 +1,12 @@
 #include "config/ListFiles.h"
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <utility>
 
 #include "config/BlockedHosts.h"
+#include "config/ConfigText.h"
 #include "files/DataFolder.h"
 #include "files/FileIO.h"
 #include "hosts/Addresses.h"
@@ -38,8 +42,9 @@ std::string TListFiles::FileText(const std::vector<std::string>& lines) {
 
 std::vector<std::string> TListFiles::FileLines(std::string_view text) {
   std::vector<std::string> lines;
+  const char lineEnd = LineEnd(text);
   while (!text.empty()) {
-    const size_t end = text.find('\n');
+    const size_t end = text.find(lineEnd);
     std::string_view line = text.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.emplace_back(line);
@@ -49,50 +54,103 @@ std::vector<std::string> TListFiles::FileLines(std::string_view text) {
   return lines;
 }
 
-int TListFiles::ReadMemo(const char* name, TMemo& memo) {
-  const auto path = DataPath(name);
-  std::string data, error;
-  switch (ReadFileIfPresent(path, data, error, kListFileLimit)) {
-    case TReadResult::Read: memo.SetLines(FileLines(data)); return 1;
-    case TReadResult::Missing: return 0;
-    case TReadResult::Failed: break;
+namespace {
+
+bool IsLink(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+}  // namespace
+
+size_t TListFiles::Index(const char* name) {
+  for (size_t i = 0; i < kFileNames.size(); ++i) {
+    if (std::strcmp(kFileNames[i], name) == 0) return i;
   }
-  comment_(ReadFailureText(path, error));
-  if (error != kFileTooLarge) return -1;
-  tooLarge_.insert(name);
-  return -2;
+  return kFileNames.size() - 1;
+}
+
+TMemo& TListFiles::MemoOf(size_t index) {
+  TMemo* memos[] = {&controls_.memIncoming, &controls_.memBypass, &controls_.memBlockedHosts};
+  return *memos[index];
+}
+
+TListFiles::TTexts TListFiles::Read(std::vector<std::string>& failures) const {
+  TTexts texts;
+  for (size_t i = 0; i < kFileNames.size(); ++i) {
+    const auto path = DataPath(kFileNames[i]);
+    std::string error;
+    texts[i].read = ReadConfigText(path, texts[i].data, error, kListFileLimit);
+    if (texts[i].read != TReadResult::Failed) continue;
+    if (error == kFileTooLarge) {
+      comment_(ReadFailureText(path, error));
+      texts[i].read = TReadResult::Missing;
+      texts[i].tooLarge = true;
+    } else {
+      failures.push_back(ReadFailureText(path, error));
+    }
+  }
+  return texts;
+}
+
+void TListFiles::Apply(const TTexts& texts) {
+  tooLarge_.clear();
+  for (size_t i = 0; i < kFileNames.size(); ++i) {
+    const TListText& text = texts[i];
+    if (text.tooLarge) tooLarge_.insert(kFileNames[i]);
+    if (text.read == TReadResult::Read) MemoOf(i).SetLines(FileLines(text.data));
+    if (text.read == TReadResult::Missing) {
+      MemoOf(i).SetLines(i == 2 ? std::vector<std::string>{} : DefaultAddressLines());
+    }
+    stamps_[i] =
+        text.read == TReadResult::Failed
+            ? TFileStamp()
+            : TFileStamp::Of(DataPath(kFileNames[i]), text.read == TReadResult::Read, text.data);
+    if (i == 1) RebuildAddressLists();
+  }
+  // An unreadable file must not be replaced by what little the memo holds.
+  if (texts[2].read != TReadResult::Failed) RebuildBlockedHosts();
 }
 
 bool TListFiles::Load() {
-  tooLarge_.clear();
-  const int allowed = ReadMemo(kAllowedFile, controls_.memIncoming);
-  if (allowed == 0 || allowed == -2) controls_.memIncoming.SetLines(DefaultAddressLines());
-  const int bypass = ReadMemo(kBypassFile, controls_.memBypass);
-  if (bypass == 0 || bypass == -2) controls_.memBypass.SetLines(DefaultAddressLines());
-  RebuildAddressLists();
-  const int blocked = ReadMemo(kBlockedFile, controls_.memBlockedHosts);
-  if (blocked == 0 || blocked == -2) controls_.memBlockedHosts.SetLines({});
-  // An unreadable file must not be replaced by what little the memo holds.
-  if (blocked != -1) RebuildBlockedHosts();
-  return allowed != -1 && bypass != -1 && blocked != -1;
+  std::vector<std::string> failures;
+  const TTexts texts = Read(failures);
+  for (const std::string& failure : failures) comment_(failure);
+  Apply(texts);
+  return failures.empty();
 }
 
 bool TListFiles::Save(std::string& error) {
-  const std::pair<const char*, const TMemo*> files[] = {
-      {kAllowedFile, &controls_.memIncoming},
-      {kBypassFile, &controls_.memBypass},
-      {kBlockedFile, &controls_.memBlockedHosts},
-  };
-  for (const auto& [name, memo] : files) {
-    if (tooLarge_.count(name) != 0) continue;
-    const auto path = DataPath(name);
-    std::string reason;
-    if (!WriteFileAtomically(path, FileText(memo->Lines()), reason)) {
+  for (const char* name : kFileNames) {
+    if (!SaveFile(name, error)) return false;
+  }
+  return true;
+}
+
+bool TListFiles::SaveFile(const char* name, std::string& error) {
+  const size_t index = Index(name);
+  const auto path = DataPath(name);
+  if (tooLarge_.count(name) != 0) return true;
+  if (IsLink(path)) {
+    comment_(path.string() + " is a symbolic link and is not written; edit the file it points to");
+    return true;
+  }
+  const std::string text = FileText(MemoOf(index).Lines());
+  std::string old, reason;
+  // Unchanged content is not rewritten: its time and inode stay.
+  if (ReadFileIfPresent(path, old, reason, kListFileLimit) != TReadResult::Read || old != text) {
+    if (!WriteFileAtomically(path, text, reason, kKeepMode)) {
       error = "Unable to write to " + path.string() + ": " + reason;
       return false;
     }
   }
+  stamps_[index] = TFileStamp::Of(path, true, text);
   return true;
+}
+
+bool TListFiles::ChangedOnDisk(const char* name) const {
+  if (tooLarge_.count(name) != 0) return false;  // never written anyway
+  return stamps_[Index(name)].ChangedOnDisk(DataPath(name));
 }
 
 void TListFiles::RebuildRangeList(TMemo& memo, std::vector<std::string>& list) {
@@ -116,14 +174,18 @@ void TListFiles::RebuildBlockedHosts() {
   std::string old, error;
   const TReadResult read = ReadFileIfPresent(path, old, error, kListFileLimit);
   // Rewritten only when the cleaning changed something: a load must not
-  // touch a file that is already clean, nor one it could not read.
+  // touch a file that is already clean, nor one it could not read. A link
+  // may lead to a HOSTS file of the system: it is cleaned in memory only.
   if (read == TReadResult::Failed ||
       (read == TReadResult::Read ? old == text : (read == TReadResult::Missing && text.empty()))) {
     return;
   }
-  if (!WriteFileAtomically(path, text, error)) {
+  if (IsLink(path)) return;
+  if (!WriteFileAtomically(path, text, error, kKeepMode)) {
     comment_("Unable to write to " + path.string() + ": " + error);
+    return;
   }
+  stamps_[Index(kBlockedFile)] = TFileStamp::Of(path, true, text);
 }
 
 void TListFiles::cbAllowedConnectionsClick(TControl& /*sender*/) {

@@ -45,6 +45,31 @@ fs::path WriteTarget(fs::path path) {
   return path;
 }
 
+// The process's umask, without changing it: other threads may create files.
+mode_t CurrentUmask() {
+  std::string status, error;
+  if (ReadFileIfPresent("/proc/self/status", status, error) == TReadResult::Read) {
+    const size_t at = status.find("\nUmask:");
+    if (at != std::string::npos) {
+      mode_t mask = 0;
+      for (size_t i = status.find_first_of("01234567", at + 7);
+           i < status.size() && status[i] >= '0' && status[i] <= '7'; ++i) {
+        mask = static_cast<mode_t>(mask * 8 + static_cast<mode_t>(status[i] - '0'));
+      }
+      return mask & 0777;
+    }
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+mode_t ModeToKeep(const fs::path& target) {
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0) return info.st_mode & 07777;
+  return 0666 & ~CurrentUmask();
+}
+
 }  // namespace
 
 bool ReadWholeFile(const fs::path& path, std::string& data, std::string& error, size_t limit) {
@@ -111,6 +136,7 @@ TReadResult ReadFileIfPresent(const fs::path& path, std::string& data, std::stri
 bool WriteFileAtomically(const fs::path& path, std::string_view data, std::string& error,
                          mode_t mode) {
   const fs::path target = WriteTarget(path);
+  if (mode == kKeepMode) mode = ModeToKeep(target);
   std::string temporary = target.string() + ".XXXXXX";
   FileDescriptor fd(::mkstemp(temporary.data()));
   if (fd.Get() < 0) {

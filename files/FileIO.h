@@ -39,6 +39,10 @@ TReadResult ReadFileIfPresent(const std::filesystem::path& path, std::string& da
 // "Cannot read <path>: <error>".
 std::string ReadFailureText(const std::filesystem::path& path, const std::string& error);
 
+// The mode for WriteFileAtomically that keeps an existing file's mode and
+// gives a new file 0666 less the umask, as an editor would.
+inline constexpr mode_t kKeepMode = static_cast<mode_t>(-1);
+
 // Replaces the file atomically: temporary file in the same folder with the
 // given mode, fsync, rename, fsync of the folder. A symbolic link at the
 // path stays a link: its target is replaced. On failure the old file is

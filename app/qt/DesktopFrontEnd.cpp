@@ -123,9 +123,8 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
       std::fwrite(page.data(), 1, page.size(), stdout);
       std::fflush(stdout);
     } else if (signal == SIGHUP) {
-      window.configFile.btnCancelClick(window.controls.btnCancel);
       window.log.ReopenLogFile();  // after a rotation
-      window.log.DoComment("Configuration reloaded", false);
+      window.configFile.Reload();
     } else {
       // Wayland sessions and systemd end us this way: a session end.
       window.commands.SessionEnd();
@@ -148,8 +147,7 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
                    DataFolder().c_str());
       return 0;
     }
-    std::fprintf(stderr, "vantrel: the data folder %s is in use by another vantrel (lock %s)\n",
-                 DataFolder().c_str(), instance.LockPath().toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", instance.InUseMessage().c_str());
     return 1;
   }
 

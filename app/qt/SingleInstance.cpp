@@ -20,7 +20,8 @@ TSingleInstance::TSingleInstance(const std::filesystem::path& dataFolder, QObjec
   std::error_code error;
   std::filesystem::path folder = std::filesystem::weakly_canonical(dataFolder, error);
   if (error) folder = dataFolder;
-  lockPath_ = QString::fromStdString((folder / ".vantrel.lock").string());
+  lock_ = std::make_unique<TFolderLock>(folder);
+  lockPath_ = QString::fromStdString(lock_->Path().string());
   // The socket's name stands for the folder; it lives in the user's runtime
   // folder, where other users cannot reach it.
   const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(folder.string()),
@@ -30,18 +31,17 @@ TSingleInstance::TSingleInstance(const std::filesystem::path& dataFolder, QObjec
   QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (runtime.isEmpty()) runtime = QDir::tempPath();
   serverName_ = QDir(runtime).filePath(QStringLiteral("vantrel-") + QString::fromLatin1(hash));
-  lock_ = std::make_unique<QLockFile>(lockPath_);
 }
 
 TSingleInstance::~TSingleInstance() {
   if (server_ != nullptr) server_->close();
-  if (lock_) lock_->unlock();
+  if (lock_) lock_->Release();
 }
 
 bool TSingleInstance::Acquire() {
-  // A lock left by a process that is gone is stale; QLockFile checks its
-  // process id and takes it over.
-  if (!lock_->tryLock(0)) return false;
+  // A lock left by a process that is gone holds nothing: the system dropped
+  // it with the process.
+  if (!lock_->Acquire()) return false;
   QLocalServer::removeServer(serverName_);
   server_ = new QLocalServer(this);
   server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -61,6 +61,11 @@ void TSingleInstance::Accept() {
       socket->disconnectFromServer();
     });
   }
+}
+
+std::string TSingleInstance::InUseMessage() const {
+  if (!lock_->Error().empty()) return "vantrel: cannot lock the data folder: " + lock_->Error();
+  return lock_->InUseMessage();
 }
 
 bool TSingleInstance::RaiseRunning(int timeoutMs) {

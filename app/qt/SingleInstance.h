@@ -1,14 +1,17 @@
 #pragma once
-// One running program per data folder: a lock file in the folder, and a
-// local socket on which a second launch asks the first to show its window.
-// Two processes on one folder would fight over proxy.ini and the port.
+// One running program per data folder: the folder's lock, shared with the
+// headless program, and a local socket on which a second launch asks the
+// first to show its window. Two processes on one folder would fight over
+// proxy.ini and the port.
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+
+#include "app/FolderLock.h"
 
 class QLocalServer;
 
@@ -28,6 +31,8 @@ class TSingleInstance : public QObject {
 
   QString ServerName() const { return serverName_; }
   QString LockPath() const { return lockPath_; }
+  // "Another Vantrel is using <folder> (pid N)", after a failed Acquire.
+  std::string InUseMessage() const;
 
   // The running instance: a second launch asked for the window.
   std::function<void()> OnRaise;
@@ -37,7 +42,7 @@ class TSingleInstance : public QObject {
 
   QString lockPath_;
   QString serverName_;
-  std::unique_ptr<QLockFile> lock_;
+  std::unique_ptr<TFolderLock> lock_;
   QLocalServer* server_ = nullptr;
 };
 

@@ -207,6 +207,26 @@ TEST_F(AdapterDiscoveryTest, TheFileIsReplacedNeverRewrittenInPlace) {
   EXPECT_EQ(files, 1);
 }
 
+// A new file gets the umask's mode (the user's alone under 077); a file
+// whose mode the user set keeps it.
+TEST_F(AdapterDiscoveryTest, TheFileKeepsItsModeAndANewOneFollowsTheUmask) {
+  auto mode = [this] {
+    struct stat info {};
+    return ::stat(FilePath().c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  };
+  source.records = {Adapter("{eth0}", "Intel")};
+  const mode_t old = ::umask(077);
+  discovery.StartUp();
+  EXPECT_EQ(mode(), 0600u);
+  ASSERT_EQ(::chmod(FilePath().c_str(), 0640), 0);
+  source.records.push_back(Adapter("{wlan0}", "Wi-Fi"));
+  const bool run = discovery.Timer1Timer();
+  ::umask(old);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(ReadFile(), "{eth0},Intel\n{wlan0},Wi-Fi\n");
+  EXPECT_EQ(mode(), 0640u);
+}
+
 TEST_F(AdapterDiscoveryTest, RunsNeverOverlapAndAFileErrorEndsOnlyThatRun) {
   source.records = {Adapter("{eth0}", "Intel")};
   discovery.StartUp();

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/FolderLock.h"
 #include "tests/support/ScratchFolder.h"
 
 namespace vantrel {
@@ -151,6 +152,29 @@ TEST(DesktopBinaryTest, ASecondLaunchShowsTheFirstAndSigtermEndsItCleanly) {
   ::kill(first.pid, SIGTERM);
   EXPECT_EQ(WaitForExit(first, deadline), 0) << "SIGTERM must come through the loop";
   EXPECT_FALSE(std::filesystem::exists(lock)) << "the lock goes with the program";
+}
+
+// The headless program takes the same lock, held here by the test itself:
+// the window does not start on a folder in use and names who uses it.
+TEST(DesktopBinaryTest, AFolderInUseByAnotherProgramIsNamedWithItsPid) {
+  testsupport::ScratchFolder folder("vantrel-held");
+  const auto data = folder.Path() / "data";
+  std::filesystem::create_directory(data);
+  TFolderLock held(data);
+  ASSERT_TRUE(held.Acquire());
+  std::vector<std::string> env = BaseEnvironment(folder.Path());
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  TChild child = Spawn({VANTREL_BINARY, "--data-dir", data.string()}, env);
+  ASSERT_GT(child.pid, 0);
+  const int err = child.err;
+  child.err = ::dup(err);
+  EXPECT_EQ(WaitForExit(child, Clock::now() + std::chrono::seconds(20)), 1);
+  const std::string said = ReadAll(err);
+  ::close(err);
+  EXPECT_NE(said.find("Another Vantrel is using " + std::filesystem::canonical(data).string() +
+                      " (pid " + std::to_string(::getpid()) + ")\n"),
+            std::string::npos)
+      << said;
 }
 
 // On a real display connection Qt runs threads of its own: SIGTERM must
