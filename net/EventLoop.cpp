@@ -109,6 +109,16 @@ void EventLoop::RemoveWatch(int fd) {
   watches_.erase(it);  // a handler on the stack keeps its own reference
 }
 
+void EventLoop::RemoveWatchBeforeClose(int fd) {
+  auto it = watches_.find(fd);
+  if (it == watches_.end()) return;
+  Watch& w = *it->second;
+  w.removed = true;
+  // Events still queued for it carry its generation and are dropped.
+  w.inEpoll = false;
+  watches_.erase(it);
+}
+
 bool EventLoop::IsWatched(int fd) const {
   return watches_.count(fd) != 0;
 }

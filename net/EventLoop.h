@@ -51,6 +51,10 @@ class EventLoop {
   void AddWatch(int fd, uint32_t events, IoHandler handler);
   void ModifyWatch(int fd, uint32_t events);
   void RemoveWatch(int fd);
+  // As RemoveWatch, for an fd its owner closes next: closing takes it out of
+  // epoll, so no system call is spent on that here. Only for descriptors
+  // that are never duplicated (ours are close-on-exec).
+  void RemoveWatchBeforeClose(int fd);
   bool IsWatched(int fd) const;
 
   // Runs a task on a later turn of the loop, never inside Post.

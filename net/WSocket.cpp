@@ -214,7 +214,7 @@ void TWSocket::ResetSettings() {
 
 void TWSocket::ForgetHandle() {
   if (fd_ < 0) return;
-  EventLoop::Default().RemoveWatch(fd_);
+  EventLoop::Default().RemoveWatchBeforeClose(fd_);
   ::close(fd_);
   fd_ = -1;
   writablePosted_ = false;
@@ -283,7 +283,7 @@ bool TWSocket::SetOption(int level, int name, int value, const char* label) {
   return false;
 }
 
-void TWSocket::ApplyLinger() {
+void TWSocket::ApplyLinger(bool freshSocket) {
   if (LingerOnOff == wsLingerNoSet || fd_ < 0) return;
   linger l{};
   l.l_onoff = LingerOnOff == wsLingerOn ? 1 : 0;
@@ -292,6 +292,8 @@ void TWSocket::ApplyLinger() {
   // system has not sent yet; an orderly close must deliver it, so zero seconds
   // lets the system finish in the background instead.
   if (l.l_linger == 0) l.l_onoff = 0;
+  // A socket of our own making lingers off already: no call needed.
+  if (freshSocket && l.l_onoff == 0) return;
   if (setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l) < 0)
     SocketError("setsockopt(SO_LINGER)", TranslateErrno(errno));
 }
@@ -333,20 +335,20 @@ void TWSocket::Connect() {
     if (fd < 0) return SocketError("Connect (socket)", TranslateErrno(err));
   }
   AdoptHandle(fd);
-  socklen_t len = sizeof sndBufSize_;
-  if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len) < 0)
-    return SocketError("getsockopt(SO_SNDBUF)", TranslateErrno(errno));
   ChangeState(wsOpened);
   if (!*alive) return;
 
-  if (!SetOption(SOL_SOCKET, SO_REUSEADDR, 1, "setsockopt(SO_REUSEADDR)")) return;
+  // Options cost a system call each on every outgoing connection: only
+  // those that change something are set.
   if ((ComponentOptions & wsoTcpNoDelay) &&
       !SetOption(IPPROTO_TCP, TCP_NODELAY, 1, "setsockopt(IPPROTO_TCP, TCP_NODELAY)"))
     return;
-  ApplyLinger();
+  ApplyLinger(true);
   if (!SetOption(SOL_SOCKET, SO_KEEPALIVE, 1, "setsockopt(SO_KEEPALIVE)")) return;
 
   if (localPort != 0 || localAddr != 0) {
+    // Only a chosen local address can collide with a recent connection's.
+    if (!SetOption(SOL_SOCKET, SO_REUSEADDR, 1, "setsockopt(SO_REUSEADDR)")) return;
     sockaddr_in local = MakeAddr(localAddr, localPort);
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
       char msg[64];

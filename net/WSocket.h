@@ -202,7 +202,8 @@ class TWSocket : public TComponent {
   uint32_t Interest() const;
   void UpdateInterest();
   bool Register(const char* label);
-  void ApplyLinger();
+  // freshSocket: made here, so the system's defaults still hold.
+  void ApplyLinger(bool freshSocket);
   bool SetOption(int level, int name, int value, const char* label);
   void ArmAccept(bool on);
 
@@ -217,7 +218,6 @@ class TWSocket : public TComponent {
   std::string dnsResult_;
   std::vector<std::string> dnsResultList_;
   SendQueue sendQueue_;
-  int sndBufSize_ = 0;
   bool closeReported_ = false;
   uint16_t peerError_ = 0;     // a reset seen by a read or by the loop
   uint16_t connectError_ = 0;  // a connect refused inside connect() itself

@@ -1,9 +1,9 @@
 #include "net/WSocket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -176,10 +176,9 @@ void TWSocket::Dup(int handle) {
   }
   AdoptHandle(handle);
   sendQueue_.Clear();
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-  socklen_t len = sizeof sndBufSize_;
-  getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sndBufSize_, &len);
-  ApplyLinger();
+  int nonBlocking = 1;
+  ioctl(fd_, FIONBIO, &nonBlocking);  // one call, where F_GETFL and F_SETFL take two
+  ApplyLinger(false);
   if (ComponentOptions & wsoTcpNoDelay) {
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
