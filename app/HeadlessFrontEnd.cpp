@@ -61,7 +61,7 @@ namespace {
 
 void PrintTrafficPage(TfrmVantrelMain& window) {
   if (std::ferror(stdout)) return;
-  const std::string page = window.totals.TrafficPage();
+  const std::string page = window.totals.TrafficPage() + window.totals.TopHosts();
   std::fwrite(page.data(), 1, page.size(), stdout);
   std::fflush(stdout);
 }
@@ -107,10 +107,7 @@ int RunHeadless(const TCommandLine& line) {
     }
     if (signal == SIGHUP) {
       // "Cancel Changes": the files again, the --port override with them.
-      window.configFile.btnCancelClick(window.controls.btnCancel);
-      // After a rotation the day's file is opened afresh by name.
-      window.log.ReopenLogFile();
-      window.log.DoComment("Configuration reloaded", false);
+      window.ReloadConfiguration();
       return;
     }
     loop.Quit();

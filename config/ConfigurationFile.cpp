@@ -91,7 +91,9 @@ bool TConfigurationFile::LoadConfiguration() {
   const auto path = DataPath(kFileName);
   std::string data, error;
   bool ok = true;
+  readProblem_.clear();
   if (ReadFileIfPresent(path, data, error) == TReadResult::Failed) {
+    readProblem_ = error;
     comment_(ReadFailureText(path, error));
     ui_.ShowError(ReadFailureText(path, error));
     data.clear();

@@ -36,6 +36,8 @@ class TConfigurationFile {
   // there but could not be read (reported with its path and reason); its
   // settings are then the defaults.
   bool LoadConfiguration();
+  // Why proxy.ini could not be read at the last load; empty when it could.
+  const std::string& ReadProblem() const { return readProblem_; }
   // Writes proxy.ini and the list files. False, reported as "Unable to
   // write to <path>: <reason>", when any could not be written; the changed
   // flag then stays set and each file is either old or new.
@@ -80,6 +82,7 @@ class TConfigurationFile {
   std::function<void()> loggingClick_;
   std::optional<int> portOverride_;
   int32_t filePort_ = 1080;  // ProxyPort as the file last held it
+  std::string readProblem_;
 };
 
 // Every line that the reader or the list cleaning of the data folder's

@@ -137,7 +137,13 @@ void TConnectionRouting::CountHeader(TKwProxyClient* c, size_t length, const std
   TClientState& state = State(c);
   const int64_t amount = std::min<int64_t>(static_cast<int64_t>(length), state.uncounted);
   state.uncounted -= amount;
-  counters_.CountBytes(-amount, PortNumber(port), c->Tag() == rtInternational);
+  Count(c, -amount, PortNumber(port));
+}
+
+void TConnectionRouting::Count(TKwProxyClient* c, int64_t count, int port) {
+  const bool international = c->Tag() == rtInternational;
+  counters_.CountBytes(count, port, international);
+  counters_.CountHostBytes(State(c).host, count, international);
 }
 
 // ---- routing ----
@@ -180,6 +186,7 @@ void TConnectionRouting::Decide(TKwProxyClient* c, const std::string& host,
     ApplyNextHop(boxes[locality][trafficClass]->Checked(), *info, ignoreNextHopProxy);
   }
   State(c).lastPort = !ignoreNextHopProxy && !info->Address.empty() ? info->Port : PortNumber(port);
+  State(c).host = host;
 }
 
 void TConnectionRouting::ApplyNextHop(bool useNextHop, const TProxyInfo& info,
@@ -324,7 +331,7 @@ void TConnectionRouting::Proxy1ClientDataAvailable(TKwGenericProxy*, TKwProxyCli
   if (Counted(c)) {
     const TWSocket* remote = c->RemoteSocket();
     const int port = remote ? PortNumber(remote->Port()) : state.lastPort;
-    counters_.CountBytes(-static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
+    Count(c, -static_cast<int64_t>(data.size()), port);
   } else {
     state.uncounted += static_cast<int64_t>(data.size());
   }
@@ -343,7 +350,7 @@ void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyCli
   if (Counted(c)) {
     int port = State(c).lastPort;
     if (remote) port = PortNumber(remote->Port());
-    counters_.CountBytes(static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
+    Count(c, static_cast<int64_t>(data.size()), port);
   }
   showTotals_();
 }

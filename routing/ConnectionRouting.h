@@ -109,6 +109,8 @@ class TConnectionRouting {
     int lastPort = 0;
     // The engine asks again for a decision left pending.
     bool resumed = false;
+    // The host of the last decision, whose bytes these are.
+    std::string host;
     // A SOCKS request is being collected from the connection's first bytes.
     bool socksOpen = false;
     std::string socks;
@@ -121,6 +123,8 @@ class TConnectionRouting {
   // off the stack, the waiting request asked again.
   void EndLookup(net::TWSocket* sender, int errCode, bool answered);
   void CountHeader(engine::TKwProxyClient* client, size_t length, const std::string& port);
+  // One count of a routed client: its locality and class, and its host.
+  void Count(engine::TKwProxyClient* client, int64_t count, int port);
   // A connection's first bytes as a SOCKS request: converted, held until
   // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);

@@ -34,6 +34,7 @@ QTabWidget* SubPages(QWidget* page) {
 }
 
 QString FileName(QString text) {
+  text.remove(QLatin1Char('&'));  // a mnemonic's mark
   text = text.toLower();
   text.replace(QLatin1Char('/'), QLatin1Char('-'));
   text.replace(QLatin1Char(' '), QLatin1Char('-'));
