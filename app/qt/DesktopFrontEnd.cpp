@@ -11,8 +11,8 @@
 #include <QSessionManager>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/HeadlessFrontEnd.h"

@@ -65,12 +65,16 @@ class THostTableModel : public QAbstractTableModel {
       endResetModel();
       return;
     }
+    // One signal for the rows that changed, not one per row.
+    int first = -1;
+    int last = -1;
     for (size_t i = 0; i < fresh.size(); ++i) {
       if (fresh[i].bytes == rows_[i].bytes) continue;
       rows_[i].bytes = fresh[i].bytes;
-      const QModelIndex at = index(static_cast<int>(i), 1);
-      Q_EMIT dataChanged(at, at, {Qt::DisplayRole});
+      if (first < 0) first = static_cast<int>(i);
+      last = static_cast<int>(i);
     }
+    if (first >= 0) Q_EMIT dataChanged(index(first, 1), index(last, 1), {Qt::DisplayRole});
   }
 
  private:

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
@@ -29,6 +30,16 @@ class KeyboardTest : public testing::Test {
     int port = 0;
     { testsupport::Fd fd = testsupport::BindWithoutListening(port); }
     folder.Write("proxy.ini", "[CONFIG]\nProxyPort=" + std::to_string(port) + "\n");
+    // No box is expected here; one that opens anyway fails the test instead
+    // of waiting for an answer.
+    boxGuard.setInterval(20);
+    QObject::connect(&boxGuard, &QTimer::timeout, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ADD_FAILURE() << "unexpected box: " << box->text().toStdString();
+        box->reject();
+      }
+    });
+    boxGuard.start();
     desktop = std::make_unique<TDesktop>(net::EventLoop::Default());
     desktop->ui.Tray().HostAvailable = [] { return false; };
     desktop->Start(std::nullopt);
@@ -55,6 +66,7 @@ class KeyboardTest : public testing::Test {
   }
 
   testsupport::ScratchFolder folder{"vantrel-keyboard"};
+  QTimer boxGuard;
   std::unique_ptr<TDesktop> desktop;
 };
 
