@@ -62,7 +62,7 @@ namespace {
 
 void PrintTrafficPage(TfrmVantrelMain& window) {
   if (std::ferror(stdout)) return;
-  const std::string page = window.totals.TrafficPage();
+  const std::string page = window.totals.TrafficPage() + window.totals.TopHosts();
   std::fwrite(page.data(), 1, page.size(), stdout);
   std::fflush(stdout);
 }
@@ -118,12 +118,8 @@ int RunHeadless(const TCommandLine& line) {
       return;
     }
     if (signal == SIGHUP) {
-      // "Cancel Changes": the files again, the --port override with them;
-      // all or nothing; local hosts found meanwhile are on disk first. After
-      // a rotation the day's file is opened afresh by name.
-      window.countries.FlushLocalHostsFile();
-      window.log.ReopenLogFile();
-      window.configFile.Reload();
+      // "Cancel Changes": the files again, the --port override with them.
+      window.ReloadConfiguration();
       return;
     }
     loop.Quit();

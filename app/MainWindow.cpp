@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -11,6 +12,11 @@
 #include "model/Version.h"
 
 namespace vantrel {
+
+std::string CurrentDesktop() {
+  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+  return desktop != nullptr ? desktop : "";
+}
 
 TfrmVantrelMain::TfrmVantrelMain(TUserInterface& userInterface, TClock clock)
     : ui(userInterface), log(controls, memStatus, changes, std::move(clock)) {
@@ -81,8 +87,15 @@ void TfrmVantrelMain::WireEvents() {
   c.cbShowIntHosts.OnClick = hostListSwitch;
   WireTraffic();
 
-  c.btnSave.OnClick = [this](TControl& sender) { configFile.btnSaveClick(sender); };
-  c.btnCancel.OnClick = [this](TControl& sender) { configFile.btnCancelClick(sender); };
+  c.btnSave.OnClick = [this](TControl& sender) {
+    configFile.btnSaveClick(sender);
+    ShowLoadResult();
+  };
+  c.btnCancel.OnClick = [this](TControl& sender) {
+    configFile.btnCancelClick(sender);
+    ShowLoadResult();
+  };
+  StatusBarProblem.SetVisible(false);
 
   auto close = [this](TControl& sender) { commands.Close1Click(sender); };
   c.Button1.OnClick = close;
@@ -164,6 +177,7 @@ bool TfrmVantrelMain::FormCreate() {
   controls.frmVantrelMain.SetCaption(kProgramTitle);
   controls.lblName.SetCaption(kProgramTitle);
   autostart.Refresh();
+  desktopProxy.Refresh();
   std::error_code error;
   const auto logFolder = DataPath("log");
   std::filesystem::create_directories(logFolder, error);
@@ -194,6 +208,7 @@ bool TfrmVantrelMain::FormCreate() {
     }
     configurationUnreadable = !configFile.LoadConfiguration();
   }
+  ShowLoadResult();
   totals.cbShowLocalHostsClick(controls.cbShowLocalHosts);
   changes.SetChanged(false);
   // After the change flag is reset: a failed write turns "Log to Disk" off,
@@ -217,6 +232,25 @@ TfrmVantrelMain::~TfrmVantrelMain() {
   lifecycle.destroying = true;
   log.FlushRepeats();
   tunnels.StopTunnels();
+}
+
+void TfrmVantrelMain::ShowLoadResult() {
+  const std::string& problem = configFile.ReadProblem();
+  StatusBarProblem.SetCaption(problem.empty() ? std::string()
+                                              : std::string(TConfigurationFile::kFileName) +
+                                                    " could not be read: " + problem +
+                                                    ". Showing defaults; they will not be saved "
+                                                    "over it.");
+  StatusBarProblem.SetVisible(!problem.empty());
+}
+
+void TfrmVantrelMain::ReloadConfiguration() {
+  // Local hosts found meanwhile are on disk first; after a rotation the
+  // day's file is opened afresh by name. The reload is all or nothing.
+  countries.FlushLocalHostsFile();
+  log.ReopenLogFile();
+  configFile.Reload();
+  ShowLoadResult();
 }
 
 void TfrmVantrelMain::StartProxy() {

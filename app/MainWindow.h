@@ -10,9 +10,11 @@
 #include "adapters/AdapterTable.h"
 #include "adapters/AdapterWatcher.h"
 #include "app/ActivityLog.h"
+#include "app/DesktopProxySettings.h"
 #include "app/LogFormat.h"
 #include "app/ProxyLifecycle.h"
 #include "app/ScreenLog.h"
+#include "app/TrafficHistory.h"
 #include "app/TrafficTotals.h"
 #include "app/WindowCommands.h"
 #include "config/Autostart.h"
@@ -36,6 +38,9 @@
 #include "tunnels/Tunnels.h"
 
 namespace vantrel {
+
+// XDG_CURRENT_DESKTOP, or empty.
+std::string CurrentDesktop();
 
 class TfrmVantrelMain {
  public:
@@ -91,10 +96,26 @@ class TfrmVantrelMain {
       [this](const std::string& message) { log.DoComment(message, false); },
       [this] { log.cbLoggingClick(controls.cbLogging); }};
   bool configurationUnreadable = false;
+  // A lasting line in the status bar while proxy.ini could not be read,
+  // until a load or save works; hidden otherwise.
+  TLabel StatusBarProblem{"StatusBarProblem", ""};
+  // "Cancel Changes" from outside the window (SIGHUP): the files again, the
+  // day's log file reopened, and the log line.
+  void ReloadConfiguration();
 
   // Closing, ending, the tray menu and the links.
   TWindowCommands commands{controls, lifecycle, changes, configFile, ui};
   TAutostart autostart{controls.cbAutostart, ui};
+  // The About page's button that points this desktop's proxy settings here.
+  TDesktopProxySettings desktopProxy{
+      DesktopKindOf(CurrentDesktop()),
+      [](const std::vector<std::string>& argv) { return RunCommand(argv); },
+      {[this] { return lifecycle.CurrentPort(); },
+       [this] {
+         return controls.cbBypass.Checked() ? listFiles.BypassIPList()
+                                            : std::vector<std::string>{};
+       }},
+      ui};
 
   // Tunnel listeners run while the proxy does; their records are edited on
   // the Tunnels page.
@@ -107,6 +128,8 @@ class TfrmVantrelMain {
   // Traffic: the counters, the Traffic page, and the engine's handlers.
   TTrafficCounters counters;
   TTrafficTotals totals{controls, counters, changes};
+  // The graph's last ten minutes, sampled by the window that shows it.
+  TTrafficHistory history{counters};
   TConnectionRouting routing{
       controls,
       hosts,
@@ -135,6 +158,8 @@ class TfrmVantrelMain {
  private:
   void WireEvents();
   void WireTraffic();
+  // Shows or hides StatusBarProblem after a load.
+  void ShowLoadResult();
 };
 
 }  // namespace vantrel

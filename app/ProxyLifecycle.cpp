@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "config/TimeoutSettings.h"
+#include "net/SocketErrors.h"
 
 namespace vantrel {
 
@@ -70,7 +71,14 @@ void TProxyLifecycle::StartProxy() {
     controls_.lblProxyStatus.SetCaption("ERROR");
     log_.DoComment("Error: " + error, false);
     ui_.SetTrayHint("ERROR: " + error);
-    ui_.ShowError("Error: " + error);
+    // The engine's text names the failed call; say what to do about it.
+    const bool inUse = error.rfind("Error " + std::to_string(net::kWsaEADDRINUSE) + " ", 0) == 0;
+    ui_.ShowError("Error: " + error +
+                  (inUse ? "\n\nPort " + std::to_string(proxy_.Port()) +
+                               " is used by another program. Choose another port on the Proxy "
+                               "page."
+                         : std::string()));
+    if (inUse) controls_.edProxyPort.SetFocus();
     return;
   }
   log_.DoComment("Proxy Started", false);
@@ -87,6 +95,15 @@ void TProxyLifecycle::StopProxy() {
   log_.DoComment("Proxy Stopped", false);
   ui_.SetTrayHint("Vantrel Stopped");
   controls_.lblProxyStatus.SetCaption("INACTIVE");
+}
+
+int TProxyLifecycle::CurrentPort() const {
+  return Running() ? proxy_.Port() : PortFromText(controls_.edProxyPort.Text());
+}
+
+std::string TProxyLifecycle::StatusLine() const {
+  return "Vantrel: " + controls_.lblProxyStatus.Caption() + " on port " +
+         std::to_string(CurrentPort());
 }
 
 void TProxyLifecycle::Proxy1ServerClosed(engine::TKwGenericProxy*, uint16_t) {

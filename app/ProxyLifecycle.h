@@ -32,6 +32,12 @@ class TProxyLifecycle {
   // Set while the window is being destroyed: the button then stays as it is.
   bool destroying = false;
 
+  // The status and the port, for the tray menu: "Vantrel: ACTIVE on port
+  // 1080". The port is the one listened on, or the one a start would use.
+  std::string StatusLine() const;
+  // The port listened on, or the one a start would use.
+  int CurrentPort() const;
+
   // The engine's error of the last start; empty after a start that worked.
   const std::string& LastError() const { return lastError_; }
 

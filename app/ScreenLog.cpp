@@ -55,6 +55,17 @@ std::vector<TLogEntry> TScreenLog::EntriesSince(uint64_t id) const {
   return {first, entries_.end()};
 }
 
+std::string TScreenLog::Text() const {
+  std::string text;
+  for (const TLogEntry& entry : entries_) {
+    for (const std::string& line : ScreenLines(entry.text)) {
+      text += line;
+      text += '\n';
+    }
+  }
+  return text;
+}
+
 int TScreenLog::Subscribe(Listener listener) {
   return listeners_.Subscribe(std::move(listener));
 }

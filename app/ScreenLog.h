@@ -53,6 +53,9 @@ class TScreenLog {
   // Entries newer than the given id (0: all).
   std::vector<TLogEntry> EntriesSince(uint64_t id) const;
   uint64_t LastId() const { return nextId_ - 1; }
+  // Every screen line, each ended by a line feed, bytes as held: what
+  // "Save Log As..." writes.
+  std::string Text() const;
 
   int Subscribe(Listener listener);
   void Unsubscribe(int token);

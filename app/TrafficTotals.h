@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/ChangeTracker.h"
 #include "model/Controls.h"
@@ -12,6 +13,11 @@
 #include "routing/TrafficCounters.h"
 
 namespace vantrel {
+
+struct THostRow {
+  std::string host;
+  int64_t bytes = 0;  // received plus sent
+};
 
 class TTrafficTotals {
  public:
@@ -53,6 +59,16 @@ class TTrafficTotals {
   // The page as text, three lines: the two groups' figures, then the twelve
   // counters as plain numbers.
   std::string TrafficPage() const;
+  // Two lines, "Top local hosts: a.example 12,345,678; b.example 1,234" and
+  // the same for international hosts: the ten with the most bytes, or
+  // "none".
+  std::string TopHosts() const;
+  // A host list (lbLocal or lbInternational) with each host's bytes, the
+  // largest first; equal figures keep the list's order, so rows do not
+  // trade places while nothing changes between them.
+  std::vector<THostRow> HostRows(bool international) const;
+  // A figure as the page shows it: "1,234,567".
+  std::string FormatBytes(int64_t bytes) const { return FormatThousands(bytes, separator_); }
 
  private:
   TMainControls& controls_;

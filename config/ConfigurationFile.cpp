@@ -123,6 +123,8 @@ bool TConfigurationFile::LoadConfiguration() {
     data.clear();
   }
   loadedOnce_ = true;
+  // What the window shows from here on are defaults, until a load works.
+  readProblem_ = read == TReadResult::Failed ? error : std::string();
   const TIniFile ini(data);
   for (const auto& [key, line] : ini.RefusedKeys()) {
     comment_(path.string() + ":" + std::to_string(line) + ": the value of " + key +

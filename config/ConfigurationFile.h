@@ -51,6 +51,9 @@ class TConfigurationFile {
   // be written; the changed flag then stays set and each file is either old
   // or new.
   bool SaveConfiguration(TSaveCause cause = TSaveCause::SaveChanges);
+  // Why proxy.ini could not be read at the last load that took effect;
+  // empty when it could.
+  const std::string& ReadProblem() const { return readProblem_; }
 
   // "Save Changes": the address lists, the save, and when every file was
   // written the reload that puts every edit into force. After a failed or
@@ -103,6 +106,7 @@ class TConfigurationFile {
   bool fileWriteLog_ = false;  // WriteLog as the file last held it
   bool loadedOnce_ = false;
   TFileStamp iniStamp_;
+  std::string readProblem_;
 };
 
 // Every line that the reader or the list cleaning of the data folder's

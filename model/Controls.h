@@ -45,6 +45,15 @@ class TControl {
   const std::string& Hint() const { return hint_; }
   void SetHint(const std::string& hint);
 
+  // Asks the views to give this control the keyboard focus, bringing its
+  // page to the front. Views compare the count with the last one they
+  // served.
+  void SetFocus() {
+    ++focusRequests_;
+    Changed();
+  }
+  uint64_t FocusRequests() const { return focusRequests_; }
+
   TNotifier& Views() { return views_; }
 
  protected:
@@ -57,6 +66,7 @@ class TControl {
   bool visible_ = true;
   intptr_t tag_ = 0;
   std::string hint_;
+  uint64_t focusRequests_ = 0;
   TNotifier views_;
 };
 

@@ -52,7 +52,11 @@ void TRecordDialog::BindText(TEdit& edit, const char* field) {
 }
 
 void TRecordDialog::BindInteger(TEdit& edit, const char* field) {
-  edit.SetText(std::to_string(table_.AsInteger(field)));
+  // A new record's number is not there yet: an empty field, not a "0" the
+  // user would type behind.
+  const int32_t value = table_.AsInteger(field);
+  const bool unset = table_.State() == TDataSetState::Insert && value == 0;
+  edit.SetText(unset ? std::string() : std::to_string(value));
   edit.OnChange = [this, field](TControl& sender) {
     if (auto number = ParseInt32(static_cast<TEdit&>(sender).Text())) {
       table_.SetInteger(field, *number);
@@ -70,7 +74,8 @@ void TRecordDialog::BindBoolean(TCheckBox& box, const char* field) {
 
 std::string TRecordDialog::Validate() const {
   for (const TEdit* edit : integerEdits_) {
-    if (!ParseInt32(edit->Text())) return "'" + edit->Text() + "' is not a valid integer value";
+    // Left empty: the field's own check names what is missing.
+    if (!edit->Text().empty() && !ParseInt32(edit->Text())) return "'" + edit->Text() + "' is not a valid integer value";
   }
   for (const auto& [edit, field] : textEdits_) {
     for (char c : edit->Text()) {

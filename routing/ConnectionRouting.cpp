@@ -162,9 +162,13 @@ void TConnectionRouting::Proxy1TunnelRequest(TKwGenericProxy*, TKwProxyClient* c
 void TConnectionRouting::CountHeader(TKwProxyClient* c, size_t length, const std::string& port) {
   // The rest of the request is counted as the engine hands it on, so bytes
   // that arrived with an earlier request still count under this one.
-  if (Counted(c))
-    counters_.CountBytes(-static_cast<int64_t>(length), PortNumber(port),
-                         c->Tag() == rtInternational);
+  if (Counted(c)) Count(c, -static_cast<int64_t>(length), PortNumber(port));
+}
+
+void TConnectionRouting::Count(TKwProxyClient* c, int64_t count, int port) {
+  const bool international = c->Tag() == rtInternational;
+  counters_.CountBytes(count, port, international);
+  counters_.CountHostBytes(State(c).host, count, international);
 }
 
 bool TConnectionRouting::IsBlockedTunnel(const TKwProxyClient* c, const std::string& host) const {
@@ -213,6 +217,7 @@ void TConnectionRouting::Decide(TKwProxyClient* c, const std::string& host,
     ApplyNextHop(boxes[locality][trafficClass]->Checked(), *info, ignoreNextHopProxy);
   }
   State(c).lastPort = !ignoreNextHopProxy && !info->Address.empty() ? info->Port : PortNumber(port);
+  State(c).host = host;
 }
 
 void TConnectionRouting::UseLookupAnswer(TKwProxyClient* c, std::string& host,
@@ -409,7 +414,7 @@ void TConnectionRouting::Proxy1ClientDataForwarded(TKwGenericProxy*, TKwProxyCli
   if (!Counted(c)) return;
   const TWSocket* remote = c->RemoteSocket();
   const int port = remote ? PortNumber(remote->Port()) : State(c).lastPort;
-  counters_.CountBytes(-static_cast<int64_t>(length), port, c->Tag() == rtInternational);
+  Count(c, -static_cast<int64_t>(length), port);
   showTotals_();
 }
 
@@ -425,7 +430,7 @@ void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyCli
   if (Counted(c)) {
     int port = State(c).lastPort;
     if (remote) port = PortNumber(remote->Port());
-    counters_.CountBytes(static_cast<int64_t>(data.size()), port, c->Tag() == rtInternational);
+    Count(c, static_cast<int64_t>(data.size()), port);
   }
   showTotals_();
 }

@@ -123,6 +123,8 @@ class TConnectionRouting {
     bool resumed = false;
     // The address the lookup this request waited for found.
     std::string answer;
+    // The host of the last decision, whose bytes these are.
+    std::string host;
     // A SOCKS request is being collected from the connection's first bytes.
     bool socksOpen = false;
     std::string socks;
@@ -140,6 +142,8 @@ class TConnectionRouting {
   // A CONNECT or SOCKS4a request for a blocked host, with both switches on.
   // A SOCKS4 request names an address, which is not checked.
   bool IsBlockedTunnel(const engine::TKwProxyClient* client, const std::string& host) const;
+  // One count of a routed client: its locality and class, and its host.
+  void Count(engine::TKwProxyClient* client, int64_t count, int port);
   // A connection's first bytes as a SOCKS request: converted, held until
   // complete, or refused.
   void ConvertSocks(engine::TKwProxyClient* client, TClientState& state, std::string& data);

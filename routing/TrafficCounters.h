@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace vantrel {
 
@@ -27,10 +28,19 @@ std::string FormatThousands(int64_t value, std::string_view separator);
 // locale cannot be loaded. Never throws.
 std::string LocaleThousandsSeparator();
 
+// What one host name cost: bytes from it and bytes towards it.
+struct THostBytes {
+  int64_t received = 0;
+  int64_t sent = 0;
+  int64_t Total() const { return received + sent; }
+};
+
 struct TTrafficCounters {
   // [0] local, [1] international; then the class.
   std::array<std::array<int64_t, 3>, 2> ReceivedBytes{};
   std::array<std::array<int64_t, 3>, 2> SentBytes{};
+  // Per host name, [0] local, [1] international.
+  std::array<std::unordered_map<std::string, THostBytes>, 2> HostBytes;
 
   // A positive count was received, a negative one sent; 0 changes nothing.
   void CountBytes(int64_t count, int port, bool international) {
@@ -42,9 +52,23 @@ struct TTrafficCounters {
       SentBytes[row][cls] -= count;
     }
   }
+  // The same count for the host the bytes went to or came from, by
+  // locality like the totals. Hosts come from the classified host sets, so
+  // there are no more entries than names kept there.
+  void CountHostBytes(const std::string& host, int64_t count, bool international) {
+    if (count == 0 || host.empty()) return;
+    THostBytes& bytes = HostBytes[international ? 1 : 0][host];
+    if (count > 0) {
+      bytes.received += count;
+    } else {
+      bytes.sent -= count;
+    }
+  }
   void Clear() {
     ReceivedBytes = {};
     SentBytes = {};
+    HostBytes[0].clear();
+    HostBytes[1].clear();
   }
   int64_t Received(bool international) const;
   int64_t Sent(bool international) const;

@@ -12,9 +12,9 @@ cmake --build "$root/build" -j2 --target vantrel_screenshots
 
 work="$(mktemp -d)"
 runtime="$(fresh_runtime_dir)"
-origin_pid=""
+origin_pids=()
 cleanup() {
-  [ -n "$origin_pid" ] && kill "$origin_pid" 2>/dev/null || true
+  for pid in "${origin_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work" "$runtime"
 }
 trap cleanup EXIT
@@ -31,8 +31,11 @@ mkdir -p "$work/site" "$work/data"
 for i in $(seq 0 11); do
   head -c $((2000 + i * 700)) /dev/zero | tr '\0' 'v' >"$work/site/page$i.html"
 done
-python3 -m http.server --bind 127.0.0.1 "$origin_port" --directory "$work/site" >/dev/null 2>&1 &
-origin_pid=$!
+# The same site on three loopback addresses: three hosts on the Traffic page.
+for address in 127.0.0.1 127.0.0.2 127.0.0.3; do
+  python3 -m http.server --bind "$address" "$origin_port" --directory "$work/site" >/dev/null 2>&1 &
+  origin_pids+=($!)
+done
 
 # Sample configuration: two next-hop proxies, a tunnel, the three lists.
 cat >"$work/data/proxy.ini" <<INI
@@ -74,6 +77,8 @@ printf '127.0.0.1\n192.168.0.1-192.168.0.255\n' >"$work/data/allowedip.dat"
 # Traffic page instead of counting as the local network's.
 printf '10.0.0.0-10.255.255.255\n192.168.0.0-192.168.255.255\n' >"$work/data/bypassip.dat"
 printf 'ads.example.com\ntracker.example.net\n' >"$work/data/blockedhosts.dat"
+# Hosts found local before, for the local list.
+printf 'intranet.example.co.za\nmirror.example.ac.za\n' >"$work/data/localhosts_ZA.dat"
 
 # Wait for the web server before sending traffic.
 for _ in $(seq 50); do

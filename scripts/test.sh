@@ -3,7 +3,8 @@
 # and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
 source "$(dirname "$0")/common.sh"
 
-need_packages "${build_packages[@]}" "${gui_packages[@]}" "${xvfb_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2
+need_packages "${build_packages[@]}" "${gui_packages[@]}" "${xvfb_packages[@]}" libgtest-dev libgmock-dev curl clang libclang-rt-14-dev iproute2 \
+  gsettings-desktop-schemas libglib2.0-bin
 
 jobs=$(nproc)
 # Twice as many tests as cores in the first suite: a test that races with

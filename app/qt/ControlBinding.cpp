@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -31,9 +32,11 @@ QString FromModel(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-// Button and box captions treat '&' as a mnemonic; ours are plain text.
-QString Caption(const TControl& control) {
-  return FromModel(control.Caption()).replace(QLatin1Char('&'), QLatin1String("&&"));
+const char* const kMnemonicProperty = "vantrelMnemonic";
+
+// A button's or a box's caption, with its mnemonic where it has one.
+QString Caption(const QWidget* widget, const TControl& control) {
+  return WithMnemonic(FromModel(control.Caption()), widget->property(kMnemonicProperty).toChar());
 }
 
 // Lives as the widget's child, so the subscription ends with the widget.
@@ -61,15 +64,35 @@ void SyncState(QWidget* widget, const TControl& control) {
   if (widget->toolTip() != hint) widget->setToolTip(hint);
 }
 
+// Brings the pages that hold the widget to the front, then focuses it; an
+// edit's text is selected, so typing replaces it.
+void RevealAndFocus(QWidget* widget) {
+  for (QWidget* at = widget; at != nullptr; at = at->parentWidget()) {
+    QWidget* stack = at->parentWidget();
+    auto* tabs = stack != nullptr ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
+    if (tabs != nullptr && tabs->indexOf(at) >= 0) tabs->setCurrentWidget(at);
+  }
+  widget->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
+}
+
 // Runs sync now and whenever the control changes, for as long as the widget
 // lives.
 template <class Widget, class Control>
 void Track(Widget* widget, Control& control, std::function<void(Widget*, Control&)> sync) {
   widget->setObjectName(QString::fromStdString(control.Name()));
-  auto update = [widget, &control, sync] {
-    const QSignalBlocker blocker(widget);
-    SyncState(widget, control);
-    sync(widget, control);
+  // Requests made before the widget existed are not its to serve.
+  auto focusServed = std::make_shared<uint64_t>(control.FocusRequests());
+  auto update = [widget, &control, sync, focusServed] {
+    {
+      const QSignalBlocker blocker(widget);
+      SyncState(widget, control);
+      sync(widget, control);
+    }
+    if (control.FocusRequests() != *focusServed) {
+      *focusServed = control.FocusRequests();
+      RevealAndFocus(widget);
+    }
   };
   update();
   new TBindingLifetime(widget, control.Views().Watch(update));
@@ -191,7 +214,7 @@ void SyncComboItems(QComboBox* widget, const TLookupCombo& control) {
 
 void Bind(QCheckBox* widget, TCheckBox& control) {
   auto sync = [](QCheckBox* box, TCheckBox& model) {
-    const QString text = Caption(model);
+    const QString text = Caption(box, model);
     if (box->text() != text) box->setText(text);
     if (box->isChecked() != model.Checked()) box->setChecked(model.Checked());
   };
@@ -253,6 +276,36 @@ void BindCaption(QLabel* widget, TControl& control) {
   new TBindingLifetime(widget, control.Views().Watch(update));
 }
 
+QString WithMnemonic(const QString& caption, QChar letter) {
+  // Captions are plain text: a '&' of their own is doubled.
+  QString text = caption;
+  text.replace(QLatin1Char('&'), QLatin1String("&&"));
+  if (letter.isNull()) return text;
+  for (qsizetype at = 0; at < text.size(); ++at) {
+    if (text[at] == QLatin1Char('&')) {
+      ++at;  // a doubled '&'
+      continue;
+    }
+    if (text[at].toLower() == letter.toLower()) {
+      text.insert(at, QLatin1Char('&'));
+      break;
+    }
+  }
+  return text;
+}
+
+void SetMnemonic(QAbstractButton* widget, QChar letter) {
+  widget->setProperty(kMnemonicProperty, letter);
+  // The shown text back to the caption: "&&" is a '&', a single one marks.
+  const QString shown = widget->text();
+  QString plain;
+  for (qsizetype at = 0; at < shown.size(); ++at) {
+    if (shown[at] == QLatin1Char('&') && ++at >= shown.size()) break;
+    plain += shown[at];
+  }
+  widget->setText(WithMnemonic(plain, letter));
+}
+
 void Follow(QObject* owner, TControl& control, std::function<void()> update) {
   update();
   new TBindingLifetime(owner, control.Views().Watch(std::move(update)));
@@ -260,7 +313,7 @@ void Follow(QObject* owner, TControl& control, std::function<void()> update) {
 
 void Bind(QPushButton* widget, TButton& control) {
   auto sync = [](QPushButton* button, TButton& model) {
-    const QString text = Caption(model);
+    const QString text = Caption(button, model);
     if (button->text() != text) button->setText(text);
   };
   Track<QPushButton, TButton>(widget, control, sync);

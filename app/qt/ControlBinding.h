@@ -6,7 +6,10 @@
 
 #include <functional>
 
+class QAbstractButton;
+class QChar;
 class QCheckBox;
+class QString;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -42,6 +45,13 @@ void Bind(QComboBox* widget, TLookupCombo& control);
 // Runs update now and after every change of the control, for as long as
 // owner lives: for widgets that follow a control without showing it.
 void Follow(QObject* owner, TControl& control, std::function<void()> update);
+
+// The caption with the first occurrence of letter (in either case) marked
+// as its Alt-key mnemonic: only underlined, the text stays the caption's.
+QString WithMnemonic(const QString& caption, QChar letter);
+// Gives a bound button or box its mnemonic letter; it holds through every
+// later caption (Start Proxy, Stop Proxy).
+void SetMnemonic(QAbstractButton* widget, QChar letter);
 
 // A label that shows a control's caption (an edit's or a combo's), following
 // its enabled and visible state.

@@ -1,16 +1,23 @@
 #include "app/qt/DesktopFrontEnd.h"
 
-#include <sys/stat.h>
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <QAction>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QSessionManager>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/HeadlessFrontEnd.h"
 #include "app/qt/Application.h"
+#include "app/qt/ControlBinding.h"
 #include "app/qt/SingleInstance.h"
 #include "app/qt/TrayIcon.h"
 #include "files/DataFolder.h"
@@ -26,14 +33,54 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-// ":N" and ":N.S" are local X servers with a socket in /tmp/.X11-unix; any
-// other form (ssh's "localhost:10") is trusted.
-bool LocalXServerGone(const std::string& display) {
-  if (display.empty() || display[0] != ':') return false;
-  const std::string number = display.substr(1, display.find('.') - 1);
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return false;
-  struct stat info {};
-  return ::stat(("/tmp/.X11-unix/X" + number).c_str(), &info) != 0;
+// Qt aborts when its display cannot be opened, so the display is opened
+// here first, with the library Qt's own X11 plugin uses (loaded only for
+// this, so the program needs it only where X11 is used at all): a stale
+// socket in /tmp/.X11-unix, a server gone from "localhost:N", a refused
+// authorisation all fail here.
+bool XDisplayReachable(const std::string& display) {
+  if (display.empty()) return false;
+  void* library = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return false;
+  using Connect = void* (*)(const char*, int*);
+  using HasError = int (*)(void*);
+  using Disconnect = void (*)(void*);
+  auto connect = reinterpret_cast<Connect>(::dlsym(library, "xcb_connect"));
+  auto hasError = reinterpret_cast<HasError>(::dlsym(library, "xcb_connection_has_error"));
+  auto disconnect = reinterpret_cast<Disconnect>(::dlsym(library, "xcb_disconnect"));
+  bool reachable = false;
+  if (connect != nullptr && hasError != nullptr && disconnect != nullptr) {
+    void* connection = connect(display.c_str(), nullptr);
+    // Even a failed connection is an object that must be given back.
+    if (connection != nullptr) {
+      reachable = hasError(connection) == 0;
+      disconnect(connection);
+    }
+  }
+  ::dlclose(library);
+  return reachable;
+}
+
+// A Wayland compositor listens on a socket named by WAYLAND_DISPLAY, in
+// XDG_RUNTIME_DIR unless the name is a path.
+bool WaylandDisplayReachable(const std::string& name) {
+  if (name.empty()) return false;
+  std::string path = name;
+  if (name[0] != '/') {
+    const std::string runtime = Environment("XDG_RUNTIME_DIR");
+    if (runtime.empty()) return false;
+    path = runtime + "/" + name;
+  }
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool reachable =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return reachable;
 }
 
 TApplication* Application() {
@@ -50,9 +97,9 @@ bool HasDisplay() {
   if (!platform.empty() && platform.rfind("xcb", 0) != 0 && platform.rfind("wayland", 0) != 0) {
     return true;
   }
-  if (platform.rfind("wayland", 0) == 0) return !wayland.empty();
-  if (platform.rfind("xcb", 0) == 0) return !x11.empty() && !LocalXServerGone(x11);
-  return !wayland.empty() || (!x11.empty() && !LocalXServerGone(x11));
+  if (platform.rfind("wayland", 0) == 0) return WaylandDisplayReachable(wayland);
+  if (platform.rfind("xcb", 0) == 0) return XDisplayReachable(x11);
+  return WaylandDisplayReachable(wayland) || XDisplayReachable(x11);
 }
 
 TDesktop::TDesktop(net::EventLoop& eventLoop) : loop(eventLoop) {
@@ -60,6 +107,20 @@ TDesktop::TDesktop(net::EventLoop& eventLoop) : loop(eventLoop) {
   auto& commands = window.commands;
   ui.Tray().OnRestore = [this] { window.controls.Restore1.Click(); };
   ui.Tray().OnClose = [this] { window.controls.Close1.Click(); };
+  // The tray menu's status line and Start/Stop follow the main window;
+  // bound through the form, which goes before the window's controls do.
+  TTrayIcon& tray = ui.Tray();
+  auto refreshMenu = [this, &tray] {
+    tray.StatusAction()->setText(QString::fromStdString(window.lifecycle.StatusLine()));
+    tray.StartAction()->setText(QString::fromStdString(window.controls.btnStart.Caption()));
+    tray.StartAction()->setEnabled(window.controls.btnStart.Enabled());
+  };
+  Follow(&form, window.controls.btnStart, refreshMenu);
+  Follow(&form, window.controls.lblProxyStatus, refreshMenu);
+  Follow(&form, window.controls.edProxyPort, refreshMenu);
+  QObject::connect(tray.Menu(), &QMenu::aboutToShow, &form, refreshMenu);
+  QObject::connect(tray.StartAction(), &QAction::triggered, &form,
+                   [this] { window.controls.btnStart.Click(); });
   form.OnFormClose = [&commands] { commands.FormClose(); };
   ui.OnTerminate = [this] { form.SaveGeometry(); };
   loop.OnUnhandledException = [this](const std::string& message) {
@@ -119,12 +180,11 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
     }
     TfrmVantrelMain& window = desktop->window;
     if (signal == SIGUSR1) {
-      const std::string page = window.totals.TrafficPage();
+      const std::string page = window.totals.TrafficPage() + window.totals.TopHosts();
       std::fwrite(page.data(), 1, page.size(), stdout);
       std::fflush(stdout);
     } else if (signal == SIGHUP) {
-      window.log.ReopenLogFile();  // after a rotation
-      window.configFile.Reload();
+      window.ReloadConfiguration();
     } else {
       // Wayland sessions and systemd end us this way: a session end.
       window.commands.SessionEnd();

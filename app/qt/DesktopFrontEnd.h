@@ -12,7 +12,8 @@
 
 namespace vantrel {
 
-// Whether Qt can reach a screen; without one QApplication would abort.
+// Whether Qt can reach a screen: the display is opened and closed again,
+// since QApplication aborts on one it cannot open.
 bool HasDisplay();
 
 // The window and what joins it to the program, for a QApplication that

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
@@ -70,7 +71,23 @@ class TLogView::Model : public QAbstractListModel {
     if (role == Qt::ForegroundRole) {
       return QColor(entry->colour.r, entry->colour.g, entry->colour.b);
     }
+    if (role == Qt::BackgroundRole && Matches(index.row())) return QColor(0xff, 0xee, 0x80);
     return {};
+  }
+
+  // Painting asks only for the rows on screen, so testing there costs
+  // nothing while the log grows.
+  void SetFindText(const QString& text) {
+    if (findText_ == text) return;
+    findText_ = text;
+    if (!rows_.empty()) {
+      Q_EMIT dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1),
+                         {Qt::BackgroundRole});
+    }
+  }
+
+  bool Matches(int row) const {
+    return !findText_.isEmpty() && LineText(row).contains(findText_, Qt::CaseInsensitive);
   }
 
   QString LineText(int row) const {
@@ -149,6 +166,7 @@ class TLogView::Model : public QAbstractListModel {
   }
 
   TScreenLog& log_;
+  QString findText_;
   std::deque<TRow> rows_;
   size_t evicted_ = 0;
   uint64_t shownThrough_ = 0;
@@ -181,6 +199,10 @@ TLogView::TLogView(TScreenLog& log, TCheckBox& autoScroll, QWidget* parent)
   timer_->setSingleShot(true);
   timer_->setInterval(kFlushMs);
   connect(timer_, &QTimer::timeout, this, &TLogView::Flush);
+  // The user's own scrolling: away from the end pauses, back at it resumes.
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (!scrolling_) paused_ = value < verticalScrollBar()->maximum();
+  });
 
   logWatch_ = log.Watch([this](TScreenLogEvent event, const TLogEntry& entry) {
     switch (event) {
@@ -191,8 +213,12 @@ TLogView::TLogView(TScreenLog& log, TCheckBox& autoScroll, QWidget* parent)
     }
     if (!timer_->isActive()) timer_->start();
   });
+  // Checking Auto Scroll is a request for the end, also after a pause.
   autoScrollWatch_ = autoScroll.Views().Watch([this] {
-    if (autoScroll_.Checked()) scrollPending_ = true;
+    if (autoScroll_.Checked()) {
+      scrollPending_ = true;
+      paused_ = false;
+    }
     if (!timer_->isActive()) timer_->start();
   });
 }
@@ -214,10 +240,12 @@ void TLogView::Flush() {
   QScrollBar* bar = verticalScrollBar();
   const bool atEnd = bar->value() >= bar->maximum();
   const int before = bar->value();
+  const QScopedValueRollback<bool> ours(scrolling_, true);
   const int removed = model_->RemoveEvicted();
   model_->AppendNew();
   executeDelayedItemsLayout();
-  const bool follow = autoScroll_.Checked() && (scrollPending_ || atEnd);
+  // A log line asks for the end; a user reading further up is not moved.
+  const bool follow = autoScroll_.Checked() && !paused_ && (scrollPending_ || atEnd);
   scrollPending_ = false;
   if (follow) {
     scrollToBottom();
@@ -225,6 +253,33 @@ void TLogView::Flush() {
     // Lines leaving the top must not move the lines the user is reading.
     bar->setValue(std::max(0, before - removed));
   }
+}
+
+void TLogView::SetFindText(const QString& text) {
+  findText_ = text;
+  model_->SetFindText(text);
+}
+
+int TLogView::MatchCount() const {
+  int count = 0;
+  for (int row = 0; row < model_->rowCount({}); ++row) count += model_->Matches(row) ? 1 : 0;
+  return count;
+}
+
+int TLogView::FindNext(bool backwards) {
+  const int rows = model_->rowCount({});
+  if (findText_.isEmpty() || rows == 0) return -1;
+  const int from = currentIndex().isValid() ? currentIndex().row() : (backwards ? rows : -1);
+  for (int step = 1; step <= rows; ++step) {
+    const int row = ((backwards ? from - step : from + step) % rows + rows) % rows;
+    if (!model_->Matches(row)) continue;
+    const QModelIndex at = model_->index(row);
+    setCurrentIndex(at);
+    // Showing a line further up is the user's move: Auto Scroll waits.
+    scrollTo(at, QAbstractItemView::PositionAtCenter);
+    return row;
+  }
+  return -1;
 }
 
 QString TLogView::SelectedText() const {

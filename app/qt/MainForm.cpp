@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCryptographicHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -18,12 +20,22 @@
 #include "app/qt/Pages.h"
 #include "app/qt/QtUserInterface.h"
 #include "app/qt/TrayIcon.h"
+#include "files/DataFolder.h"
 
 namespace vantrel {
 
 namespace {
 
-const QString kGeometryKey = QStringLiteral("MainWindow/geometry");
+// Kept per data folder, so two programs on two folders each open where
+// they were left; the key of one folder is a digest of its path.
+QString GeometryKey() {
+  const QByteArray folder = QByteArray::fromStdString(DataFolder().string());
+  const QByteArray digest = QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex();
+  return QStringLiteral("MainWindow/geometry-") + QString::fromLatin1(digest.left(16));
+}
+
+// Where one key served every folder, before.
+const QString kSharedGeometryKey = QStringLiteral("MainWindow/geometry");
 
 }  // namespace
 
@@ -48,10 +60,11 @@ TMainForm::TMainForm(TfrmVantrelMain& window, TQtUserInterface& ui, QWidget* par
   status->setMinimumWidth(status->fontMetrics().horizontalAdvance(QStringLiteral("INACTIVE")) + 8);
   bar->addWidget(status);
   bar->addStretch(1);
-  bar->addWidget(Button(window_.controls.btnStart));
-  bar->addWidget(Button(window_.controls.Button1));
-  bar->addWidget(Button(window_.controls.btnSave));
-  bar->addWidget(Button(window_.controls.btnCancel));
+  // Alt-key letters: Start/Stop, Close, Save, Cancel.
+  bar->addWidget(Button(window_.controls.btnStart, QLatin1Char('s')));
+  bar->addWidget(Button(window_.controls.Button1, QLatin1Char('o')));
+  bar->addWidget(Button(window_.controls.btnSave, QLatin1Char('v')));
+  bar->addWidget(Button(window_.controls.btnCancel, QLatin1Char('n')));
   layout->addLayout(bar);
 
   pages_ = BuildPages(window_, central);
@@ -66,7 +79,14 @@ TMainForm::TMainForm(TfrmVantrelMain& window, TQtUserInterface& ui, QWidget* par
   connections->setMinimumWidth(
       connections->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
   statusBar()->addWidget(connections);
+  auto* problem = new QLabel(this);
+  Bind(problem, window_.StatusBarProblem);
+  statusBar()->addWidget(problem, 1);
   statusBar()->setSizeGripEnabled(true);
+
+  // Ctrl+S is "Save Changes", while it is enabled.
+  auto* save = new QShortcut(QKeySequence::Save, this);
+  QObject::connect(save, &QShortcut::activated, this, [this] { window_.controls.btnSave.Click(); });
 
   popup_ = new QMenu(this);
   popup_->setObjectName(QStringLiteral("PopupMenu1"));
@@ -85,9 +105,10 @@ TMainForm::~TMainForm() {
   ui_.Tray().OnTrayModeStarted = nullptr;
 }
 
-QPushButton* TMainForm::Button(TButton& control) {
+QPushButton* TMainForm::Button(TButton& control, QChar mnemonic) {
   auto* button = new QPushButton(this);
   Bind(button, control);
+  SetMnemonic(button, mnemonic);
   return button;
 }
 
@@ -104,12 +125,13 @@ void TMainForm::AddMenuItem(TButton& control) {
 
 void TMainForm::SaveGeometry() const {
   QSettings settings;
-  settings.setValue(kGeometryKey, saveGeometry());
+  settings.setValue(GeometryKey(), saveGeometry());
 }
 
 void TMainForm::RestoreGeometry() {
   QSettings settings;
-  const QByteArray geometry = settings.value(kGeometryKey).toByteArray();
+  const QByteArray geometry =
+      settings.value(GeometryKey(), settings.value(kSharedGeometryKey)).toByteArray();
   if (geometry.isEmpty() || !restoreGeometry(geometry)) resize(780, 580);
 }
 

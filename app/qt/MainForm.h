@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <functional>
 
+class QChar;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -40,7 +41,7 @@ class TMainForm : public QMainWindow {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  QPushButton* Button(TButton& control);
+  QPushButton* Button(TButton& control, QChar mnemonic);
   void AddMenuItem(TButton& control);
 
   TfrmVantrelMain& window_;

@@ -23,7 +23,9 @@
 
 #include "app/MainWindow.h"
 #include "app/qt/ControlBinding.h"
-#include "app/qt/LogView.h"
+#include "app/qt/LogPage.h"
+#include "app/qt/PageWidgets.h"
+#include "app/qt/TrafficPage.h"
 #include "app/qt/RecordTableModel.h"
 #include "files/DataFolder.h"
 #include "model/ProxyTables.h"
@@ -32,18 +34,6 @@
 namespace vantrel {
 
 namespace {
-
-QLabel* Text(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setTextFormat(Qt::PlainText);
-  return label;
-}
-
-QLabel* Note(const QString& text, QWidget* parent) {
-  QLabel* label = Text(text, parent);
-  label->setWordWrap(true);
-  return label;
-}
 
 // A label whose text is a web or mail address and that opens it when
 // clicked or activated with the keyboard.
@@ -81,13 +71,6 @@ class TLinkLabel : public QLabel {
   std::function<void()> open_;
 };
 
-template <class Widget, class Control>
-Widget* Bound(Control& control, QWidget* parent) {
-  auto* widget = new Widget(parent);
-  Bind(widget, control);
-  return widget;
-}
-
 QLabel* CaptionOf(TControl& control, QWidget* buddy, QWidget* parent) {
   auto* label = new QLabel(parent);
   BindCaption(label, control);
@@ -112,11 +95,13 @@ QWidget* GridWithButtons(QTableView* grid, TButton& add, TButton& edit, TButton&
 }
 
 QGroupBox* NextHopGroup(const QString& title, std::array<TCheckBox*, 3> switches,
-                        std::array<TLookupCombo*, 3> selectors, QWidget* parent) {
+                        std::array<TLookupCombo*, 3> selectors, std::array<char, 3> mnemonics,
+                        QWidget* parent) {
   auto* group = new QGroupBox(title, parent);
   auto* grid = new QGridLayout(group);
   for (int i = 0; i < 3; ++i) {
-    auto* box = Bound<QCheckBox>(*switches[static_cast<size_t>(i)], group);
+    auto* box = Box(*switches[static_cast<size_t>(i)],
+                    QLatin1Char(mnemonics[static_cast<size_t>(i)]), group);
     auto* combo = Bound<QComboBox>(*selectors[static_cast<size_t>(i)], group);
     combo->setMinimumContentsLength(20);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -145,9 +130,9 @@ QWidget* ProxyPage(TfrmVantrelMain& window, QWidget* parent) {
   countryLabel->setBuddy(country);
   top->addWidget(countryLabel, 0, 2);
   top->addWidget(country, 0, 3);
-  top->addWidget(Bound<QCheckBox>(c.cbStartAutomatically, page), 1, 0, 1, 2);
-  top->addWidget(Bound<QCheckBox>(c.cbMinimize, page), 1, 2, 1, 2);
-  top->addWidget(Bound<QCheckBox>(c.cbAutostart, page), 2, 0, 1, 4);
+  top->addWidget(Box(c.cbStartAutomatically, QLatin1Char('m'), page), 1, 0, 1, 2);
+  top->addWidget(Box(c.cbMinimize, QLatin1Char('z'), page), 1, 2, 1, 2);
+  top->addWidget(Box(c.cbAutostart, QLatin1Char('w'), page), 2, 0, 1, 4);
   top->setColumnStretch(1, 1);
   top->setColumnStretch(3, 2);
   layout->addLayout(top);
@@ -168,13 +153,15 @@ QWidget* ProxyPage(TfrmVantrelMain& window, QWidget* parent) {
   auto* groups = new QHBoxLayout;
   groups->addWidget(NextHopGroup(QStringLiteral("International Internet Next Hop Proxies"),
                                  {switches[0], switches[1], switches[2]},
-                                 {selectors[0], selectors[1], selectors[2]}, page));
+                                 {selectors[0], selectors[1], selectors[2]}, {'8', '4', 'h'},
+                                 page));
   groups->addWidget(NextHopGroup(QStringLiteral("Local Internet Next Hop Proxies"),
                                  {switches[3], switches[4], switches[5]},
-                                 {selectors[3], selectors[4], selectors[5]}, page));
+                                 {selectors[3], selectors[4], selectors[5]}, {'0', '3', 'r'},
+                                 page));
   layout->addLayout(groups);
 
-  layout->addWidget(Bound<QCheckBox>(c.cbUnknownHosts, page));
+  layout->addWidget(Box(c.cbUnknownHosts, QLatin1Char('d'), page));
   layout->addWidget(Note(QStringLiteral("(Recommended if Vantrel locks up or hangs while it waits "
                                         "for the DNS results of unknown hosts)"),
                          page));
@@ -182,12 +169,12 @@ QWidget* ProxyPage(TfrmVantrelMain& window, QWidget* parent) {
 }
 
 // A list page: its switch, its memo and the help texts beside it.
-QWidget* ListPage(const char* name, TCheckBox& box, TMemo& memo, const QStringList& help,
-                  QWidget* parent) {
+QWidget* ListPage(const char* name, TCheckBox& box, char mnemonic, TMemo& memo,
+                  const QStringList& help, QWidget* parent) {
   auto* page = new QWidget(parent);
   page->setObjectName(QLatin1String(name));
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(Bound<QCheckBox>(box, page));
+  layout->addWidget(Box(box, QLatin1Char(mnemonic), page));
   auto* row = new QHBoxLayout;
   auto* editor = Bound<QPlainTextEdit>(memo, page);
   editor->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -307,6 +294,20 @@ QWidget* AboutPage(TfrmVantrelMain& window, QWidget* parent) {
   guideLayout->addWidget(guide);
   layout->addWidget(guideBox);
 
+  auto* desktop = new QHBoxLayout;
+  auto* useDesktop = Bound<QPushButton>(window.desktopProxy.btnUseForDesktop, page);
+  desktop->addWidget(useDesktop);
+  auto* desktopNote = Note(QStringLiteral("Sets this desktop's own proxy settings (for GNOME or "
+                                          "KDE Plasma and the programs that follow them) to "
+                                          "Vantrel; a second click puts the earlier ones back."),
+                           page);
+  // Note and button come and go together.
+  Follow(desktopNote, window.desktopProxy.btnUseForDesktop, [desktopNote, &window] {
+    desktopNote->setHidden(!window.desktopProxy.btnUseForDesktop.Visible());
+  });
+  desktop->addWidget(desktopNote, 1);
+  guideLayout->addLayout(desktop);
+
   auto* donate = new QHBoxLayout;
   donate->addWidget(Note(QStringLiteral("Vantrel is free. If it is useful to you, please "
                                         "consider a donation towards its development."),
@@ -346,14 +347,14 @@ QWidget* ConfigurationPage(TfrmVantrelMain& window, QWidget* parent) {
   TMainControls& c = window.controls;
   auto* pages = new QTabWidget(parent);
   pages->setObjectName(QStringLiteral("pgConfiguration"));
-  pages->addTab(ProxyPage(window, pages), QStringLiteral("Proxy"));
-  pages->addTab(
-      ListPage("tsClientConnections", c.cbAllowedConnections, c.memIncoming, AddressHelp(), pages),
-      QStringLiteral("Proxy Client Connections"));
-  pages->addTab(ListPage("tsBypass", c.cbBypass, c.memBypass, AddressHelp(), pages),
-                QStringLiteral("Local LAN/Proxy Bypass"));
+  pages->addTab(ProxyPage(window, pages), WithMnemonic(QStringLiteral("Proxy"), QLatin1Char('p')));
+  pages->addTab(ListPage("tsClientConnections", c.cbAllowedConnections, 'w', c.memIncoming,
+                         AddressHelp(), pages),
+                WithMnemonic(QStringLiteral("Proxy Client Connections"), QLatin1Char('i')));
+  pages->addTab(ListPage("tsBypass", c.cbBypass, 'y', c.memBypass, AddressHelp(), pages),
+                WithMnemonic(QStringLiteral("Local LAN/Proxy Bypass"), QLatin1Char('b')));
   QWidget* blocked = ListPage(
-      "tsBlockedHosts", c.cbBlock, c.memBlockedHosts,
+      "tsBlockedHosts", c.cbBlock, 'h', c.memBlockedHosts,
       {QStringLiteral("Type each host name on a new line, or cut and paste from a 'HOSTS' file"),
        kSaveNote},
       pages);
@@ -361,95 +362,10 @@ QWidget* ConfigurationPage(TfrmVantrelMain& window, QWidget* parent) {
   static_cast<QVBoxLayout*>(blocked->layout())
       ->insertWidget(1, Bound<QCheckBox>(c.cbBlockTunnels, blocked));
   AddBlockedHostsLink(window, blocked);
-  pages->addTab(blocked, QStringLiteral("Blocked Hosts"));
-  pages->addTab(TunnelsPage(window, pages), QStringLiteral("Tunnels"));
+  pages->addTab(blocked, WithMnemonic(QStringLiteral("Blocked Hosts"), QLatin1Char('k')));
+  pages->addTab(TunnelsPage(window, pages),
+                WithMnemonic(QStringLiteral("Tunnels"), QLatin1Char('u')));
   return pages;
-}
-
-// One locality of the Traffic page: the three totals, the hidden per-class
-// figures, then the host list and its switch.
-QGroupBox* TrafficGroup(const QString& title, std::array<TLabel*, 3> totals,
-                        std::array<TLabel*, 6> perClass, TCheckBox& show, TListBox& hosts,
-                        QWidget* parent) {
-  auto* group = new QGroupBox(title, parent);
-  auto* layout = new QVBoxLayout(group);
-  auto* figures = new QGridLayout;
-  const QString captions[] = {QStringLiteral("Bytes Received"), QStringLiteral("Bytes Sent"),
-                              QStringLiteral("Total Bytes")};
-  for (int i = 0; i < 3; ++i) {
-    figures->addWidget(Text(captions[i], group), i, 0);
-    auto* value = Bound<QLabel>(*totals[static_cast<size_t>(i)], group);
-    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Room for a large figure, so a growing number does not move the page.
-    value->setMinimumWidth(
-        value->fontMetrics().horizontalAdvance(QStringLiteral("0,000,000,000,000")));
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    figures->addWidget(value, i, 1);
-  }
-  // Per class: received then sent, for HTTP, SSL and the others. The model
-  // keeps them hidden; their headings go with them.
-  const QString classes[] = {QStringLiteral("HTTP (80)"), QStringLiteral("SSL (443)"),
-                             QStringLiteral("All Others")};
-  for (int i = 0; i < 3; ++i) {
-    QLabel* heading = Text(classes[i], group);
-    heading->setObjectName(QStringLiteral("lblClass%1").arg(i));
-    TLabel& received = *perClass[static_cast<size_t>(i)];
-    TLabel& sent = *perClass[static_cast<size_t>(i) + 3];
-    Follow(heading, received, [heading, &received] { heading->setHidden(!received.Visible()); });
-    figures->addWidget(heading, 3 + i, 0);
-    figures->addWidget(Bound<QLabel>(received, group), 3 + i, 1);
-    figures->addWidget(Bound<QLabel>(sent, group), 3 + i, 2);
-  }
-  figures->setColumnStretch(2, 1);
-  layout->addLayout(figures);
-
-  layout->addWidget(Bound<QCheckBox>(show, group));
-  auto* listBox = new QGroupBox(QString::fromStdString(hosts.Caption()), group);
-  listBox->setObjectName(QStringLiteral("gb_") + QString::fromStdString(hosts.Name()));
-  auto* listLayout = new QVBoxLayout(listBox);
-  listLayout->addWidget(Bound<QListWidget>(hosts, listBox));
-  // The list's box goes with the list when the switch hides it.
-  Follow(listBox, hosts, [listBox, &hosts] { listBox->setHidden(!hosts.Visible()); });
-  layout->addWidget(listBox, 1);
-  return group;
-}
-
-QWidget* TrafficPage(TfrmVantrelMain& window, QWidget* parent) {
-  TTrafficTotals& t = window.totals;
-  TMainControls& c = window.controls;
-  auto* page = new QWidget(parent);
-  page->setObjectName(QStringLiteral("tsTraffic"));
-  auto* layout = new QHBoxLayout(page);
-  layout->addWidget(
-      TrafficGroup(QStringLiteral("Local Internet"),
-                   {&t.lblLocalBytesRTotal, &t.lblLocalBytesSTotal, &t.lblLocalBytesAllTotal},
-                   {&t.lblLocalBytesRHTTP, &t.lblLocalBytesRSSL, &t.lblLocalBytesROTHER,
-                    &t.lblLocalBytesSHTTP, &t.lblLocalBytesSSSL, &t.lblLocalBytesSOTHER},
-                   c.cbShowLocalHosts, c.lbLocal, page));
-  layout->addWidget(
-      TrafficGroup(QStringLiteral("International Internet"),
-                   {&t.lblIntBytesRTotal, &t.lblIntBytesSTotal, &t.lblIntBytesAllTotal},
-                   {&t.lblIntBytesRHTTP, &t.lblIntBytesRSSL, &t.lblIntBytesROTHER,
-                    &t.lblIntBytesSHTTP, &t.lblIntBytesSSSL, &t.lblIntBytesSOTHER},
-                   c.cbShowIntHosts, c.lbInternational, page));
-  return page;
-}
-
-QWidget* LoggingPage(TfrmVantrelMain& window, QWidget* parent) {
-  TMainControls& c = window.controls;
-  auto* page = new QWidget(parent);
-  page->setObjectName(QStringLiteral("tsLogging"));
-  auto* layout = new QVBoxLayout(page);
-  auto* switches = new QHBoxLayout;
-  for (TCheckBox* box :
-       {&c.cbLogging, &c.cbDebug, &c.cbWriteLog, &c.cbDetailedLog, &c.cbAutoScroll}) {
-    switches->addWidget(Bound<QCheckBox>(*box, page));
-  }
-  switches->addStretch(1);
-  switches->addWidget(Bound<QPushButton>(c.btnClearLog, page));
-  layout->addLayout(switches);
-  layout->addWidget(new TLogView(window.memStatus, c.cbAutoScroll, page), 1);
-  return page;
 }
 
 }  // namespace
@@ -457,10 +373,13 @@ QWidget* LoggingPage(TfrmVantrelMain& window, QWidget* parent) {
 QTabWidget* BuildPages(TfrmVantrelMain& window, QWidget* parent) {
   auto* pages = new QTabWidget(parent);
   pages->setObjectName(QStringLiteral("pgMain"));
-  pages->addTab(ConfigurationPage(window, pages), QStringLiteral("Configuration"));
-  pages->addTab(TrafficPage(window, pages), QStringLiteral("Traffic"));
-  pages->addTab(LoggingPage(window, pages), QStringLiteral("Logging"));
-  pages->addTab(AboutPage(window, pages), QStringLiteral("About"));
+  // Alt and the underlined letter: C, T, L, A; the main buttons take S, O,
+  // V and N, so no page's own letters may use these.
+  pages->addTab(ConfigurationPage(window, pages),
+                WithMnemonic(QStringLiteral("Configuration"), QLatin1Char('c')));
+  pages->addTab(TrafficPage(window, pages), WithMnemonic(QStringLiteral("Traffic"), QLatin1Char('t')));
+  pages->addTab(new TLogPage(window, pages), WithMnemonic(QStringLiteral("Logging"), QLatin1Char('l')));
+  pages->addTab(AboutPage(window, pages), WithMnemonic(QStringLiteral("About"), QLatin1Char('a')));
   return pages;
 }
 

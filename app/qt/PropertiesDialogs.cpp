@@ -76,7 +76,8 @@ TModalResult Exec(TRecordDialog& dialog, TPropertiesWindow& window, QVBoxLayout*
   ok->setAutoDefault(true);
   auto* cancel = new QPushButton(&window);
   Bind(cancel, dialog.Button2);
-  cancel->setAutoDefault(false);
+  // Enter presses the focused button, as in Qt's own dialogs; Ok otherwise.
+  cancel->setAutoDefault(true);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
   layout->addLayout(buttons);

@@ -35,6 +35,11 @@ TQtUserInterface::~TQtUserInterface() {
   delete tray_;
 }
 
+void TQtUserInterface::SetMainWidget(QWidget* widget) {
+  main_ = widget;
+  if (main_) main_->setWindowIcon(TTrayIcon::IconFor(tray_->State()));
+}
+
 QWidget* TQtUserInterface::BoxParent() const {
   // A hidden or iconified parent would hide the box with it.
   if (main_ && main_->isVisible() && !main_->isMinimized()) return main_;
@@ -68,6 +73,8 @@ TModalResult TQtUserInterface::ShowTunnelProperties(TfrmTunnelProperties& dialog
 
 void TQtUserInterface::SetTrayHint(const std::string& hint) {
   tray_->SetHint(FromUtf8(hint));
+  // The window's icon tells the same state as the tray's.
+  if (main_) main_->setWindowIcon(TTrayIcon::IconFor(tray_->State()));
 }
 
 void TQtUserInterface::ShowApplication() {
@@ -84,7 +91,8 @@ void TQtUserInterface::ShowApplication() {
 void TQtUserInterface::HideApplication() {
   if (!main_ || terminating_) return;
   // Without a tray host a hidden window could never come back: iconify.
-  if (tray_->TrayMode()) {
+  // The host may have gone since it was last seen.
+  if (tray_->HostStillThere()) {
     main_->hide();
   } else {
     main_->showMinimized();

@@ -23,8 +23,9 @@ class TQtUserInterface : public TUserInterface {
   TQtUserInterface();
   ~TQtUserInterface() override;
 
-  // The main window, once built; boxes and dialogs are centred on it.
-  void SetMainWidget(QWidget* widget) { main_ = widget; }
+  // The main window, once built; boxes and dialogs are centred on it. Its
+  // icon follows the tray's state from here on.
+  void SetMainWidget(QWidget* widget);
   QWidget* MainWidget() const { return main_; }
   TTrayIcon& Tray() { return *tray_; }
 

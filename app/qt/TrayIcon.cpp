@@ -44,9 +44,16 @@ TTrayIcon::TTrayIcon(QObject* parent)
       HostAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }),
       icon_(new QSystemTrayIcon(this)),
       menu_(new QMenu),
-      restore_(menu_->addAction(QStringLiteral("Restore"))),
-      close_(menu_->addAction(QStringLiteral("Close"))),
       hostTimer_(new QTimer(this)) {
+  status_ = menu_->addAction(QStringLiteral("Vantrel"));
+  menu_->addSeparator();
+  start_ = menu_->addAction(QStringLiteral("Start Proxy"));
+  menu_->addSeparator();
+  restore_ = menu_->addAction(QStringLiteral("Restore"));
+  close_ = menu_->addAction(QStringLiteral("Close"));
+  status_->setObjectName(QStringLiteral("TrayStatus"));
+  status_->setEnabled(false);
+  start_->setObjectName(QStringLiteral("TrayStart"));
   restore_->setObjectName(QStringLiteral("Restore1"));
   close_->setObjectName(QStringLiteral("Close1"));
   // The default item; panels that draw the menu themselves may ignore it.
@@ -99,6 +106,14 @@ void TTrayIcon::CheckHost() {
   hostTimer_->stop();
   icon_->show();
   if (OnTrayModeStarted) OnTrayModeStarted();
+}
+
+bool TTrayIcon::HostStillThere() {
+  if (!trayMode_) return false;
+  if (HostAvailable && HostAvailable()) return true;
+  trayMode_ = false;
+  hostTimer_->start();
+  return false;
 }
 
 bool TTrayIcon::ShowMessage(const QString& title, const QString& text) {

@@ -180,6 +180,11 @@ TEST_F(Routing, EachLocalityAndClassTakesItsOwnSwitchAndNextHop) {
     const int col = cls == "80" ? 0 : cls == "443" ? 1 : 2;
     EXPECT_EQ(w().counters.SentBytes[row][col], static_cast<int64_t>(request.size()));
     EXPECT_EQ(SentTotal(), static_cast<int64_t>(request.size()));
+    // The host's own figure, CONNECT included.
+    const auto& hosts = w().counters.HostBytes[static_cast<size_t>(row)];
+    ASSERT_EQ(hosts.count("127.0.0.1"), 1u);
+    EXPECT_EQ(hosts.at("127.0.0.1").sent, static_cast<int64_t>(request.size()));
+    EXPECT_TRUE(w().counters.HostBytes[static_cast<size_t>(1 - row)].empty());
     client->CloseNow();
     ASSERT_TRUE(WaitFor([&] { return w().Proxy1.ActiveClients() == 0; }));
   }
@@ -575,8 +580,12 @@ TEST_F(Routing, EveryClientByteIsCountedOnceAndTheAnswerByItsPort) {
   EXPECT_EQ(w().counters.Sent(true) + w().counters.Received(true), 0);
   EXPECT_EQ(w().totals.lblLocalBytesAllTotal.Caption(),
             std::to_string(first.size() + second.size() + 2 * body.size()));
+  const THostBytes& host = w().counters.HostBytes[0].at("127.0.0.1");
+  EXPECT_EQ(host.sent, static_cast<int64_t>(first.size() + second.size()));
+  EXPECT_EQ(host.received, static_cast<int64_t>(2 * body.size()));
 
   w().totals.ClearTotals1.Click();
+  EXPECT_TRUE(w().counters.HostBytes[0].empty());
   EXPECT_EQ(w().totals.lblLocalBytesSTotal.Caption(), "0");
   EXPECT_EQ(w().totals.lblLocalBytesAllTotal.Caption(), "0");
   EXPECT_EQ(c().lbLocal.Items(), std::vector<std::string>{"127.0.0.1"});  // lists stay
@@ -639,6 +648,58 @@ TEST_F(Routing, TrafficPageShowsTotalsAndPlainCounters) {
             "international received 0 0 2000 sent 0 0 62\n");
   EXPECT_FALSE(w().totals.lblIntBytesROTHER.Visible());
   EXPECT_EQ(w().totals.lblIntBytesROTHER.Caption(), "0");
+}
+
+TEST_F(Routing, TopHostsAndHostRowsGoByBytes) {
+  EXPECT_EQ(w().totals.TopHosts(), "Top local hosts: none\nTop international hosts: none\n");
+  // Twelve local hosts: the ten largest, ties in name order.
+  for (int i = 1; i <= 12; ++i) {
+    const std::string host = "h" + std::to_string(i) + ".example";
+    c().lbLocal.Add(host);
+    w().counters.CountHostBytes(host, i <= 2 ? 500 : 1000 * i, false);
+  }
+  w().counters.CountHostBytes("h12.example", -12345678, false);
+  w().counters.CountHostBytes("far.example", 1234, true);
+  EXPECT_EQ(w().totals.TopHosts(),
+            "Top local hosts: h12.example 12,357,678; h11.example 11,000; h10.example 10,000; "
+            "h9.example 9,000; h8.example 8,000; h7.example 7,000; h6.example 6,000; "
+            "h5.example 5,000; h4.example 4,000; h3.example 3,000\n"
+            "Top international hosts: far.example 1,234\n");
+  const std::vector<THostRow> rows = w().totals.HostRows(false);
+  ASSERT_EQ(rows.size(), 12u);
+  EXPECT_EQ(rows[0].host, "h12.example");
+  // h1 and h2 tie: the list's (name) order stays.
+  EXPECT_EQ(rows[10].host, "h1.example");
+  EXPECT_EQ(rows[11].host, "h2.example");
+  // A cleared list takes its hosts' figures along; the other stays.
+  w().totals.ClearLocalHosts1.Click();
+  EXPECT_TRUE(w().counters.HostBytes[0].empty());
+  EXPECT_EQ(w().counters.HostBytes[1].size(), 1u);
+}
+
+TEST(TrafficHistory, OneSampleASecondForTenMinutes) {
+  TTrafficCounters counters;
+  counters.CountBytes(500, 80, false);  // before the history began
+  TTrafficHistory history(counters);
+  counters.CountBytes(100, 80, false);
+  counters.CountBytes(-50, 443, true);
+  history.Sample();
+  ASSERT_EQ(history.Count(), 1u);
+  EXPECT_EQ(history.At(0).local, 100);
+  EXPECT_EQ(history.At(0).international, 50);
+  // "Clear Totals" is a new start, never negative bytes.
+  counters.Clear();
+  counters.CountBytes(7, 80, false);
+  history.Sample();
+  EXPECT_EQ(history.At(1).local, 7);
+  for (int i = 0; i < 700; ++i) {
+    counters.CountBytes(i + 1, 80, false);
+    history.Sample();
+  }
+  EXPECT_EQ(history.Count(), TTrafficHistory::kSamples);
+  EXPECT_EQ(history.At(TTrafficHistory::kSamples - 1).local, 700);
+  EXPECT_EQ(history.At(0).local, 101);
+  EXPECT_EQ(history.Peak(), 700);
 }
 
 TEST_F(Routing, HostListsHideAndClear) {

@@ -325,7 +325,9 @@ TEST_F(HeadlessRouting, SigUsr1PrintsTheTrafficTotals) {
       Grouped(reply.size() + request.size()) +
       "\nTraffic by class (HTTP SSL OTHER): local received 0 0 0 sent 0 0 0; international "
       "received 0 0 " +
-      std::to_string(reply.size()) + " sent 0 0 " + std::to_string(request.size()) + "\n";
+      std::to_string(reply.size()) + " sent 0 0 " + std::to_string(request.size()) + "\n" +
+      "Top local hosts: none\nTop international hosts: 127.0.0.2 " +
+      Grouped(reply.size() + request.size()) + "\n";
   ASSERT_TRUE(WaitForOutput(expected)) << output_;
   // Not a line of the activity log: no timestamp in front of it.
   EXPECT_NE(output_.find("\n" + expected), std::string::npos) << output_;

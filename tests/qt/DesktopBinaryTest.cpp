@@ -5,10 +5,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -111,18 +115,61 @@ std::vector<std::string> BaseEnvironment(const std::string& runtime) {
           "XDG_CONFIG_HOME=" + runtime + "/config"};
 }
 
-TEST(DesktopBinaryTest, WithoutADisplayItSaysSoAndExitsWithTwo) {
-  testsupport::ScratchFolder folder("vantrel-nodisplay");
-  const std::string data = (folder.Path() / "data").string();
-  TChild child = Spawn({VANTREL_BINARY, "--data-dir", data}, BaseEnvironment(folder.Path()));
-  ASSERT_GT(child.pid, 0);
-  const int err = child.err;
-  child.err = ::dup(err);
-  EXPECT_EQ(WaitForExit(child, Clock::now() + std::chrono::seconds(20)), 2);
-  const std::string message = ReadAll(err);
-  ::close(err);
-  EXPECT_NE(message.find("--headless"), std::string::npos) << message;
-  EXPECT_FALSE(std::filesystem::exists(data)) << "nothing is created before the display check";
+// A socket file in /tmp/.X11-unix that nobody listens on, as a crashed X
+// server leaves it; removed with the object. Its display number is -1 when
+// none could be made.
+struct TStaleXSocket {
+  int display = -1;
+  std::string path;
+  TStaleXSocket() {
+    ::mkdir("/tmp/.X11-unix", 01777);
+    for (int number = 900; number < 1000 && display < 0; ++number) {
+      const std::string candidate = "/tmp/.X11-unix/X" + std::to_string(number);
+      if (::access(candidate.c_str(), F_OK) == 0) continue;
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", candidate.c_str());
+      if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        display = number;
+        path = candidate;
+      }
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  ~TStaleXSocket() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
+TEST(DesktopBinaryTest, WithoutAReachableDisplayItSaysSoAndExitsWithTwo) {
+  TStaleXSocket stale;
+  struct Case {
+    const char* name;
+    std::string display;  // empty: no DISPLAY at all
+  };
+  std::vector<Case> cases = {{"no display", ""}, {"no server on the port", "127.0.0.1:55"}};
+  if (stale.display >= 0) cases.push_back({"a stale socket", ":" + std::to_string(stale.display)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::ScratchFolder folder("vantrel-nodisplay");
+    const std::string data = (folder.Path() / "data").string();
+    std::vector<std::string> env = BaseEnvironment(folder.Path());
+    if (!c.display.empty()) {
+      env.push_back("DISPLAY=" + c.display);
+      env.push_back("QT_QPA_PLATFORM=xcb");
+    }
+    TChild child = Spawn({VANTREL_BINARY, "--data-dir", data}, env);
+    ASSERT_GT(child.pid, 0);
+    const int err = child.err;
+    child.err = ::dup(err);
+    EXPECT_EQ(WaitForExit(child, Clock::now() + std::chrono::seconds(20)), 2);
+    const std::string message = ReadAll(err);
+    ::close(err);
+    EXPECT_NE(message.find("no display to open the window on"), std::string::npos) << message;
+    EXPECT_NE(message.find("--headless"), std::string::npos) << message;
+    EXPECT_FALSE(std::filesystem::exists(data)) << "nothing is created before the display check";
+  }
 }
 
 TEST(DesktopBinaryTest, ASecondLaunchShowsTheFirstAndSigtermEndsItCleanly) {

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -107,6 +108,8 @@ class DesktopTest : public testing::Test {
   TMainForm& Form() { return desktop->form; }
   TfrmVantrelMain& Window() { return desktop->window; }
   QPushButton* Button(const char* name) { return Form().findChild<QPushButton*>(name); }
+  // A button's caption as read, without its mnemonic's mark.
+  QString Caption(const char* name) { return Button(name)->text().remove(QLatin1Char('&')); }
   std::string Status() { return Window().controls.lblProxyStatus.Caption(); }
   QString Hint() { return desktop->ui.Tray().Icon()->toolTip(); }
   // Clicks a shell button as a user does and waits for its handler's work.
@@ -143,13 +146,13 @@ TEST_F(DesktopTest, StartAndStopShowTheirTextsAndTrayHints) {
   EXPECT_EQ(Hint(), QStringLiteral("Vantrel initialising"));
   EXPECT_EQ(Form().windowTitle(), QStringLiteral("Vantrel v0.05"));
   ASSERT_NE(Button("btnStart"), nullptr);
-  EXPECT_EQ(Button("btnStart")->text(), QStringLiteral("Start Proxy"));
+  EXPECT_EQ(Caption("btnStart"), QStringLiteral("Start Proxy"));
 
   ClickStart();
   EXPECT_EQ(Status(), "ACTIVE");
   EXPECT_EQ(Hint(), QStringLiteral("Vantrel Active"));
   EXPECT_EQ(desktop->ui.Tray().State(), TTrayIcon::TState::Active);
-  EXPECT_EQ(Button("btnStart")->text(), QStringLiteral("Stop Proxy"));
+  EXPECT_EQ(Caption("btnStart"), QStringLiteral("Stop Proxy"));
   auto* status = Form().findChild<QLabel*>("lblProxyStatus");
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->text(), QStringLiteral("ACTIVE"));
@@ -158,7 +161,7 @@ TEST_F(DesktopTest, StartAndStopShowTheirTextsAndTrayHints) {
   EXPECT_EQ(Status(), "INACTIVE");
   EXPECT_EQ(Hint(), QStringLiteral("Vantrel Stopped"));
   EXPECT_EQ(desktop->ui.Tray().State(), TTrayIcon::TState::Stopped);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Button("btnStart")->text() == "Start Proxy"; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Caption("btnStart") == "Start Proxy"; }, 2000));
 }
 
 TEST_F(DesktopTest, APortInUseShowsTheErrorThreeWays) {
@@ -168,13 +171,70 @@ TEST_F(DesktopTest, APortInUseShowsTheErrorThreeWays) {
   desktop->Start(std::nullopt);
   Form().show();
   TBoxAnswers answers;
+  // Looking at another page: the port's page comes to the front after OK.
+  Form().Pages()->setCurrentIndex(1);
   Click("btnStart");
   ASSERT_EQ(answers.Texts().size(), 1u);
   EXPECT_EQ(answers.Texts()[0].rfind("Error: ", 0), 0u) << answers.Texts()[0];
+  EXPECT_NE(answers.Texts()[0].find("\nPort " + std::to_string(port) +
+                                    " is used by another program. Choose another port on the "
+                                    "Proxy page."),
+            std::string::npos)
+      << answers.Texts()[0];
+  ASSERT_NE(Form().focusWidget(), nullptr);
+  EXPECT_EQ(Form().focusWidget()->objectName(), QStringLiteral("edProxyPort"));
+  EXPECT_TRUE(Form().focusWidget()->isVisible());
   EXPECT_EQ(Status(), "ERROR");
   EXPECT_TRUE(Hint().startsWith(QStringLiteral("ERROR: "))) << Hint().toStdString();
   EXPECT_EQ(desktop->ui.Tray().State(), TTrayIcon::TState::Error);
-  EXPECT_EQ(Button("btnStart")->text(), QStringLiteral("Start Proxy"));
+  EXPECT_EQ(Caption("btnStart"), QStringLiteral("Start Proxy"));
+  // The window's own icon tells the state too.
+  EXPECT_EQ(Form().windowIcon().pixmap(32).toImage(),
+            TTrayIcon::IconFor(TTrayIcon::TState::Error).pixmap(32).toImage());
+}
+
+TEST_F(DesktopTest, TheTrayMenuStartsAndStopsAndShowsTheStatus) {
+  const int port = FreePort();
+  Make();
+  desktop->Start(port);
+  TTrayIcon& tray = desktop->ui.Tray();
+  const std::string on = " on port " + std::to_string(port);
+  EXPECT_FALSE(tray.StatusAction()->isEnabled());
+  EXPECT_EQ(tray.Menu()->actions().first(), tray.StatusAction());
+  EXPECT_EQ(tray.StatusAction()->text().toStdString(), "Vantrel: INACTIVE" + on);
+  EXPECT_EQ(tray.StartAction()->text(), QStringLiteral("Start Proxy"));
+  tray.StartAction()->trigger();
+  EXPECT_EQ(Status(), "ACTIVE");
+  EXPECT_EQ(tray.StatusAction()->text().toStdString(), "Vantrel: ACTIVE" + on);
+  EXPECT_EQ(tray.StartAction()->text(), QStringLiteral("Stop Proxy"));
+  tray.StartAction()->trigger();
+  EXPECT_EQ(Status(), "INACTIVE");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return tray.StartAction()->text() == "Start Proxy"; }, 2000));
+}
+
+TEST_F(DesktopTest, AnUnreadableConfigurationLeavesALineInTheStatusBar) {
+  Make();
+  // A folder where the file should be cannot be read, whoever runs this.
+  std::filesystem::remove(folder.Path() / "proxy.ini");
+  std::filesystem::create_directory(folder.Path() / "proxy.ini");
+  TBoxAnswers answers;
+  desktop->Start(FreePort());
+  Form().show();
+  auto* line = Form().findChild<QLabel*>(QStringLiteral("StatusBarProblem"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(line->isVisible());
+  EXPECT_TRUE(line->text().startsWith(QStringLiteral("proxy.ini could not be read: ")))
+      << line->text().toStdString();
+  EXPECT_TRUE(
+      line->text().endsWith(QStringLiteral(". Showing defaults; they will not be saved over it.")))
+      << line->text().toStdString();
+  // It lasts until a load works.
+  Window().controls.cbUnknownHosts.SetChecked(!Window().controls.cbUnknownHosts.Checked());
+  EXPECT_TRUE(line->isVisible());
+  std::filesystem::remove(folder.Path() / "proxy.ini");
+  folder.Write("proxy.ini", "[CONFIG]\n");
+  Click("btnCancel");
+  EXPECT_FALSE(line->isVisible());
 }
 
 TEST_F(DesktopTest, TheStatusBarCountsConnectedClients) {
@@ -289,6 +349,28 @@ TEST_F(DesktopTest, TheWindowComesBackWhereItWas) {
   EXPECT_EQ(Form().size(), QSize(960, 700));
 }
 
+TEST_F(DesktopTest, EachDataFolderKeepsItsOwnWindowPlace) {
+  auto placeWindow = [&](QSize size) {
+    Make();
+    desktop->Start(FreePort());
+    Form().show();
+    Form().resize(size);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().size() == size; }, 2000));
+    Form().SaveGeometry();
+    desktop->Finish();
+    desktop.reset();
+  };
+  placeWindow(QSize(960, 700));
+  {
+    testsupport::ScratchFolder other("vantrel-desktop-other");
+    placeWindow(QSize(1000, 740));
+  }
+  SetDataFolder(folder.Path());
+  Make();
+  desktop->Start(FreePort());
+  EXPECT_EQ(Form().size(), QSize(960, 700));
+}
+
 TEST_F(DesktopTest, EveryShellButtonAndMenuItemReachesItsHandler) {
   Make("[CONFIG]\nProxyPort=" + std::to_string(FreePort()) + "\n");
   desktop->Start(std::nullopt);
@@ -388,6 +470,27 @@ TEST_F(DesktopTest, MinimisingHidesToTheTrayWhenThereIsOne) {
   ASSERT_TRUE(Form().isVisible());
   Form().showMinimized();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !Form().isVisible(); }, 2000));
+}
+
+TEST_F(DesktopTest, ATrayHostThatWentAwayLeavesTheWindowOnTheTaskBar) {
+  Make("[CONFIG]\n", true);
+  desktop->Start(FreePort());
+  ASSERT_TRUE(desktop->ui.Tray().TrayMode());
+  trayHost_ = false;
+  Form().showMinimized();
+  QTest::qWait(50);
+  EXPECT_TRUE(Form().isVisible());
+  EXPECT_TRUE(Form().isMinimized());
+  EXPECT_FALSE(desktop->ui.Tray().TrayMode());
+  desktop->ui.ShowApplication();
+  Form().close();
+  EXPECT_TRUE(Form().isVisible());
+  EXPECT_TRUE(Form().isMinimized());
+  // The host comes back: the tray takes the window again.
+  trayHost_ = true;
+  desktop->ui.Tray().CheckHost();
+  EXPECT_TRUE(desktop->ui.Tray().TrayMode());
+  EXPECT_FALSE(Form().isVisible());
 }
 
 TEST_F(DesktopTest, ExceptionsFromQtAndFromTheLoopAreLoggedAndTheProgramGoesOn) {

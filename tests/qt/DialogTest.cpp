@@ -227,6 +227,74 @@ TEST_F(DialogTest, TunnelDialogChecksBothPortsAndFillsTheRecord) {
   EXPECT_TRUE(tunnels.AsBoolean(tunnel_fields::Enabled));
 }
 
+// A filled record, then Shift+Tab from the first field to Cancel and Enter:
+// the focused button is pressed, not the default one.
+TEST_F(DialogTest, EnterOnAFocusedCancelCancels) {
+  for (bool tunnel : {false, true}) {
+    SCOPED_TRACE(tunnel ? "tunnel" : "proxy");
+    TRecordTable& table = tunnel ? tunnels : proxies;
+    table.Append();
+    TfrmProxyProperties proxyModel(proxies, ui);
+    TfrmTunnelProperties tunnelModel(tunnels, ui);
+    WhenOpen([&](QDialog& dialog) {
+      if (tunnel) {
+        Type(dialog, "dbTunnelName", "XX");
+        Type(dialog, "dbLocalPortNo", "1993");
+        Type(dialog, "dbRemoteHost", "mail.example");
+        Type(dialog, "dbRemotePortNo", "993");
+      } else {
+        Type(dialog, "dbProxyName", "XX");
+        Type(dialog, "dbProxyAddress", "proxy.example");
+        Type(dialog, "dbProxyPort", "3128");
+      }
+      QWidget* first = Find<QWidget>(dialog, tunnel ? "dbTunnelName" : "dbProxyName");
+      first->setFocus();
+      QTest::keyClick(first, Qt::Key_Backtab);
+      QWidget* focused = QApplication::focusWidget();
+      ASSERT_NE(focused, nullptr);
+      EXPECT_EQ(focused->objectName(), "Button2");
+      QTest::keyClick(focused, Qt::Key_Return);
+    });
+    const TModalResult result = tunnel ? ExecTunnelProperties(tunnelModel, &parent)
+                                       : ExecProxyProperties(proxyModel, &parent);
+    EXPECT_EQ(result, TModalResult::Cancel);
+    table.Cancel();
+  }
+}
+
+// A new record's number fields are empty, so typing gives the number typed.
+TEST_F(DialogTest, ANewRecordsNumberFieldsAreEmpty) {
+  proxies.Append();
+  tunnels.Append();
+  TfrmProxyProperties proxyModel(proxies, ui);
+  TfrmTunnelProperties tunnelModel(tunnels, ui);
+  auto typeInto = [](QDialog& dialog, const char* name) {
+    auto* edit = Find<QLineEdit>(dialog, name);
+    EXPECT_EQ(edit->text(), "") << name;
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClicks(edit, "3128");
+    EXPECT_EQ(edit->text(), "3128") << name;
+  };
+  WhenOpen([&](QDialog& dialog) {
+    typeInto(dialog, "dbProxyPort");
+    dialog.reject();
+  });
+  ExecProxyProperties(proxyModel, &parent);
+  WhenOpen([&](QDialog& dialog) {
+    typeInto(dialog, "dbLocalPortNo");
+    typeInto(dialog, "dbRemotePortNo");
+    // Left empty, Ok names the missing port.
+    auto* local = Find<QLineEdit>(dialog, "dbLocalPortNo");
+    local->selectAll();
+    QTest::keyClick(local, Qt::Key_Backspace);
+    Type(dialog, "dbTunnelName", "Mail");
+    QTest::mouseClick(Find<QPushButton>(dialog, "Button1"), Qt::LeftButton);
+    EXPECT_EQ(ui.errors.back(), "Please enter a local port from 1 to 65535.");
+    dialog.reject();
+  });
+  ExecTunnelProperties(tunnelModel, &parent);
+}
+
 TEST_F(DialogTest, WithoutAVisibleParentTheDialogIsCentredOnTheScreen) {
   tunnels.Append();
   TfrmTunnelProperties model(tunnels, ui);

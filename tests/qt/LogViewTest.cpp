@@ -173,6 +173,32 @@ TEST_F(LogViewTest, AutoScrollFollowsTheEndOnlyWhileChecked) {
   EXPECT_EQ(bar->value(), 10);
 }
 
+TEST_F(LogViewTest, AutoScrollPausesWhileScrolledUpAndResumesAtTheEnd) {
+  autoScroll.SetChecked(true);
+  Make();
+  for (int i = 0; i < 500; ++i) log->Add("line", clBlack);
+  log->ScrollToEnd();
+  view->Flush();
+  QScrollBar* bar = view->verticalScrollBar();
+  ASSERT_EQ(bar->value(), bar->maximum());
+
+  // The user reads further up: new lines do not pull the view away.
+  bar->setValue(10);
+  EXPECT_TRUE(view->Paused());
+  for (int i = 0; i < 100; ++i) log->Add("more", clGreen);
+  log->ScrollToEnd();
+  view->Flush();
+  EXPECT_EQ(bar->value(), 10);
+
+  // Back at the end, the view follows again.
+  bar->setValue(bar->maximum());
+  EXPECT_FALSE(view->Paused());
+  for (int i = 0; i < 100; ++i) log->Add("more", clGreen);
+  log->ScrollToEnd();
+  view->Flush();
+  EXPECT_EQ(bar->value(), bar->maximum());
+}
+
 TEST_F(LogViewTest, AViewShownAfterLinesArrivedWhileHiddenStartsAtTheEnd) {
   // The Logging page is usually not the one on screen while traffic is logged.
   autoScroll.SetChecked(true);

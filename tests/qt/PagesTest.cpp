@@ -3,6 +3,7 @@
 // page reaches the control's handler.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeView>
 #include <QTest>
 #include <memory>
 
@@ -67,7 +69,7 @@ class PagesTest : public ::testing::Test {
   }
   static QStringList TabTexts(QTabWidget* tabs) {
     QStringList texts;
-    for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+    for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i).remove(QLatin1Char('&'));
     return texts;
   }
 
@@ -149,8 +151,8 @@ TEST_F(PagesTest, EveryControlIsThereWithItsCaption) {
       {"lblIntBytesAllTotal", "QLabel", "0"},
       {"cbShowLocalHosts", "QCheckBox", "Show Local Internet Hosts"},
       {"cbShowIntHosts", "QCheckBox", "Show International Internet Hosts"},
-      {"lbLocal", "QListWidget", nullptr},
-      {"lbInternational", "QListWidget", nullptr},
+      {"lbLocal", "QTreeView", nullptr},
+      {"lbInternational", "QTreeView", nullptr},
       {"cbLogging", "QCheckBox", "Log to Screen"},
       {"cbDebug", "QCheckBox", "Debug Mode"},
       {"cbWriteLog", "QCheckBox", "Log to Disk"},
@@ -168,7 +170,8 @@ TEST_F(PagesTest, EveryControlIsThereWithItsCaption) {
     EXPECT_TRUE(widget->inherits(expected.type)) << widget->metaObject()->className();
     if (expected.text == nullptr) continue;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-      EXPECT_EQ(button->text(), expected.text);
+      // The mnemonic's mark is only an underline.
+      EXPECT_EQ(button->text().remove(QLatin1Char('&')), expected.text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
       EXPECT_EQ(label->text(), expected.text);
     }
@@ -355,7 +358,8 @@ TEST_F(PagesTest, ListPagesTunnelsTrafficAndLoggingReachTheirHandlers) {
 
   // Traffic: the host-list switch hides the list with its box.
   window.controls.lbLocal.Add("local.example");
-  EXPECT_EQ(Find<QListWidget>("lbLocal")->count(), 1);
+  Reveal(Find<QTreeView>("lbLocal"));
+  EXPECT_EQ(Find<QTreeView>("lbLocal")->model()->rowCount(), 1);
   Click(Find<QCheckBox>("cbShowLocalHosts"));
   EXPECT_FALSE(window.controls.lbLocal.Visible());
   EXPECT_TRUE(Find<QGroupBox>("gb_lbLocal")->isHidden());
@@ -378,6 +382,83 @@ TEST_F(PagesTest, ListPagesTunnelsTrafficAndLoggingReachTheirHandlers) {
   EXPECT_EQ(log->RowCount(), 0);
   EXPECT_EQ(Find<QPushButton>("btnClearLog")->toolTip(),
             "Clears screen log (log file will remain)");
+}
+
+TEST_F(PagesTest, HidingAHostListMovesNeitherTheFiguresNorTheSwitch) {
+  auto* figure = Find<QLabel>("lblLocalBytesAllTotal");
+  auto* show = Find<QCheckBox>("cbShowLocalHosts");
+  Reveal(show);
+  QWidget* page = Find<QWidget>("tsTraffic");
+  auto placeOf = [page](QWidget* widget) {
+    QApplication::processEvents();
+    return widget->mapTo(page, QPoint(0, 0));
+  };
+  const QPoint figureAt = placeOf(figure);
+  const QPoint showAt = placeOf(show);
+  Click(show);
+  ASSERT_TRUE(Find<QGroupBox>("gb_lbLocal")->isHidden());
+  EXPECT_EQ(placeOf(figure), figureAt);
+  EXPECT_EQ(placeOf(show), showAt);
+  // A second click at the same spot finds the switch again.
+  Click(show);
+  EXPECT_FALSE(Find<QGroupBox>("gb_lbLocal")->isHidden());
+}
+
+TEST_F(PagesTest, HostListsShowEachHostsBytesLargestFirst) {
+  TMainControls& c = window.controls;
+  for (const char* host : {"a.example", "b.example", "c.example", "d.example"}) c.lbLocal.Add(host);
+  c.lbInternational.Add("far.example");
+  window.counters.CountHostBytes("c.example", 1234567, false);
+  window.counters.CountHostBytes("c.example", -3, false);
+  window.counters.CountHostBytes("b.example", 900, false);
+  window.counters.CountHostBytes("far.example", 10, true);
+  auto* local = Find<QTreeView>("lbLocal");
+  Reveal(local);
+  auto rows = [](QTreeView* view) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < view->model()->rowCount(); ++row) {
+      texts.push_back(view->model()->index(row, 0).data().toString().toStdString() + " " +
+                      view->model()->index(row, 1).data().toString().toStdString());
+    }
+    return texts;
+  };
+  EXPECT_EQ(local->model()->headerData(1, Qt::Horizontal).toString(), "Bytes");
+  // Equal figures keep the list's order.
+  EXPECT_EQ(rows(local), (std::vector<std::string>{"c.example 1,234,570", "b.example 900",
+                                                   "a.example 0", "d.example 0"}));
+  EXPECT_EQ(rows(Find<QTreeView>("lbInternational")),
+            (std::vector<std::string>{"far.example 10"}));
+  // New figures reach the shown list within its refresh.
+  window.counters.CountHostBytes("d.example", 2000000, false);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return rows(local).front() == "d.example 2,000,000"; }, 3000));
+  window.totals.ClearTotals1.Click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return rows(local).front() == "a.example 0"; }, 3000));
+}
+
+TEST_F(PagesTest, TheGraphDrawsBothLinesOfTheLastSamples) {
+  auto* graph = Find<QWidget>("TrafficGraph");
+  Reveal(graph);
+  for (int second = 0; second < 30; ++second) {
+    window.counters.CountBytes(second % 2 == 0 ? 40000 : 0, 80, false);
+    window.counters.CountBytes(20000, 443, true);
+    window.history.Sample();
+  }
+  ASSERT_EQ(window.history.Count(), 30u);
+  EXPECT_EQ(window.history.At(29).international, 20000);
+  EXPECT_EQ(window.history.Peak(), 40000);
+  const QImage image = graph->grab().toImage();
+  int green = 0;
+  int blue = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = image.width() / 2; x < image.width(); ++x) {
+      if (y < image.height() / 5) break;  // the legend above the plot
+      const QColor colour = image.pixelColor(x, y);
+      green += colour.green() > 90 && colour.red() < 80 && colour.blue() < 80;
+      blue += colour.blue() > 180 && colour.red() < 80 && colour.green() < 80;
+    }
+  }
+  EXPECT_GT(green, 20);
+  EXPECT_GT(blue, 20);
 }
 
 // Counts the paints a widget receives.

@@ -34,6 +34,7 @@ QTabWidget* SubPages(QWidget* page) {
 }
 
 QString FileName(QString text) {
+  text.remove(QLatin1Char('&'));  // a mnemonic's mark
   text = text.toLower();
   text.replace(QLatin1Char('/'), QLatin1Char('-'));
   text.replace(QLatin1Char(' '), QLatin1Char('-'));
@@ -70,7 +71,7 @@ void Traffic(int proxyPort, int originPort) {
   for (int i = 0; i < 12; ++i) {
     QProcess curl;
     // Addresses only: no name of the traffic goes to a resolver.
-    const QString host = QStringLiteral("127.0.0.1");
+    const QString host = QStringLiteral("127.0.0.%1").arg(1 + i % 3);
     curl.start(QStringLiteral("curl"),
                {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
                 QStringLiteral("--max-time"), QStringLiteral("5"), QStringLiteral("--noproxy"),
@@ -78,6 +79,8 @@ void Traffic(int proxyPort, int originPort) {
                 QStringLiteral("http://%1:%2/page%3.html").arg(host).arg(originPort).arg(i)});
     // Waiting in Qt's loop, so the proxy (served by the notifier) answers.
     if (!QTest::qWaitFor([&] { return curl.state() == QProcess::NotRunning; }, 6000)) curl.kill();
+    // Spread over a few seconds, so the graph has a shape.
+    QTest::qWait(400);
   }
 }
 
