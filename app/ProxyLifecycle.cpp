@@ -98,7 +98,7 @@ void TProxyLifecycle::StopProxy() {
 }
 
 int TProxyLifecycle::CurrentPort() const {
-  return Running() ? proxy_.Port() : PortFromText(controls_.edProxyPort.Text());
+  return Running() ? proxy_.Port() : PortOf(controls_.edProxyPort.Text()).value_or(1080);
 }
 
 std::string TProxyLifecycle::StatusLine() const {

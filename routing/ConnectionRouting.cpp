@@ -103,7 +103,7 @@ void TConnectionRouting::Proxy1ClientDisconnect(TKwGenericProxy*, TKwProxyClient
 
 void TConnectionRouting::Proxy1ClientHeaderAvailable(
     TKwGenericProxy*, TKwProxyClient* c, const std::string& url, std::string& header, std::string&,
-    std::string&, std::string&, std::string& host, std::string& port, std::string& path,
+    std::string&, std::string&, std::string& host, std::string& port, std::string&,
     std::string&, bool& ignoreNextHopProxy, std::string& returnContent) {
   if (controls_.cbBlock.Checked() && IsBlockedHost(host)) {
     ignoreNextHopProxy = true;

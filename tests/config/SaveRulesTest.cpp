@@ -149,7 +149,8 @@ TEST_F(SaveRulesTest, CommentsInsideTheRecordSectionsStayInPlace) {
             "LocalConSSLProxy=0\nLocalConOTHERProxy=0\nStartAutomatically=0\nStartMinimized=0\n"
             "LocalCountryCode=ZA\nEnableLogging=0\nDebugMode=0\nWriteLog=0\nDetailedLog=0\n"
             "ShowLocalHosts=1\nShowInternationalHosts=1\nAllowedConnections=1\nBlockHosts=0\n"
-            "BypassIPs=1\nUnknownHosts=0\n");
+            "BlockTunnels=1\nBypassIPs=1\nUnknownHosts=0\n"
+            "HeaderTimeout=30\nIdleTimeout=120\nStallTimeout=120\nConnectTimeout=30\n");
 }
 
 // Old editors end lines with CR alone; a CR inside a value would break every
