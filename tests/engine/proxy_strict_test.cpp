@@ -306,6 +306,11 @@ TEST_F(ProxyStrict, NextHopThatIsTheProxyItselfIsNeverFollowed) {
 // The client hears what a refused connect gives it, the request is
 // forgotten, and one line says why.
 TEST_F(ProxyStrict, NoDescriptorForTheRemoteRefusesTheClientAndForgetsTheRequest) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' own type checks open descriptors while they run, and
+  // report a false fault when none is left; the optimised suite runs this.
+  GTEST_SKIP() << "needs every descriptor taken, which the sanitizers cannot run under";
+#endif
   std::vector<std::string> refusals;
   proxy.OnRequestRefused = [&](TKwGenericProxy*, TKwProxyClient*, const std::string& why) {
     refusals.push_back(why);
