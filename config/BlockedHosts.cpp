@@ -50,7 +50,9 @@ std::vector<std::string> CleanBlockedHosts(const std::vector<std::string>& lines
     bool gave = false;
     for (size_t w = first; w < words.size(); ++w) {
       std::string name = HostKey(words[w]);
-      if (name == "localhost") continue;
+      // "." and "a.." name no host; kept, they would clean to another name
+      // at the next load.
+      if (name.empty() || name.back() == '.' || name == "localhost") continue;
       names.push_back(std::move(name));
       gave = true;
     }

@@ -11,7 +11,8 @@ namespace vantrel {
 // Per line: trimmed, lower-cased and without a final dot; empty lines and
 // "#" lines give nothing; a "#" comment behind white space is cut off; one
 // word is the name, of several words the first (a HOSTS file's address) is
-// dropped and every other one is a name; "localhost" is never a name. White
+// dropped and every other one is a name; "localhost", "." and a word with
+// two final dots are never names. White
 // space is blanks, tabs and the other control characters. Cleaning a cleaned
 // list changes nothing. The result is sorted and each name appears once.
 // When `ignored` is given, it receives the 0-based index of every line with

@@ -86,6 +86,9 @@ TEST(BlockedHostsTest, CleaningGivesSortedLowerCaseNames) {
       // One final dot names the same host.
       {{"blocked2.example.", "Blocked2.Example"}, {"blocked2.example"}},
       {{"0.0.0.0 ads.example. localhost."}, {"ads.example"}},
+      // Two final dots or a dot alone: no host name, and nothing that would
+      // clean to something else at the next load.
+      {{"0.0.0.0 ads.example.. . ok.example"}, {"ok.example"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CleanBlockedHosts(c.lines), c.names) << c.lines.front();
