@@ -72,6 +72,34 @@ std::string RangeEntry(uint32_t first, uint32_t last) {
   return NormalForm(first) + "-" + NormalForm(last);
 }
 
+namespace {
+
+// One address in normal form: three digits per part, dots between.
+bool ParseNormalForm(std::string_view text, uint32_t& address) {
+  uint32_t value = 0;
+  for (size_t part = 0; part < 4; ++part) {
+    const size_t at = part * 4;
+    if (part > 0 && text[at - 1] != '.') return false;
+    uint32_t number = 0;
+    for (size_t i = at; i < at + 3; ++i) {
+      if (!IsDigit(text[i])) return false;
+      number = number * 10 + static_cast<uint32_t>(text[i] - '0');
+    }
+    if (number > 255) return false;
+    value = value << 8 | number;
+  }
+  address = value;
+  return true;
+}
+
+}  // namespace
+
+bool ParseRangeEntry(std::string_view entry, uint32_t& first, uint32_t& last) {
+  return entry.size() == kEntryLength && entry[kNormalLength] == '-' &&
+         ParseNormalForm(entry.substr(0, kNormalLength), first) &&
+         ParseNormalForm(entry.substr(kNormalLength + 1), last);
+}
+
 bool AddressInRangeList(std::string_view address, const std::vector<std::string>& list) {
   uint32_t value = 0;
   if (!ParseAddress(address, value)) return false;

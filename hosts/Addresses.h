@@ -30,6 +30,9 @@ bool NormalizeAddress(std::string& address);
 // The list entry of a range: both ends in normal form around a hyphen.
 std::string RangeEntry(uint32_t first, uint32_t last);
 
+// Both ends of a list entry; false for anything RangeEntry does not write.
+bool ParseRangeEntry(std::string_view entry, uint32_t& first, uint32_t& last);
+
 // True when the first entry containing the address is found. Text that is
 // not an address is in no list: a byte comparison would put "100" or an
 // IPv6 text inside a wide range.

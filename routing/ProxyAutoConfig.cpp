@@ -18,11 +18,9 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Dotted decimal without padding, appended in one piece: a long bypass list
-// writes tens of thousands of these.
-void AppendAddress(std::string& out, uint32_t address) {
-  char text[16];
-  char* at = text;
+// Dotted decimal without padding, written at `at`; returns the end. A long
+// bypass list writes tens of thousands of these.
+char* WriteAddress(char* at, uint32_t address) {
   for (int shift = 24; shift >= 0; shift -= 8) {
     const unsigned part = (address >> shift) & 0xFF;
     if (part >= 100) *at++ = static_cast<char>('0' + part / 100);
@@ -30,7 +28,7 @@ void AppendAddress(std::string& out, uint32_t address) {
     *at++ = static_cast<char>('0' + part % 10);
     if (shift) *at++ = '.';
   }
-  out.append(text, static_cast<size_t>(at - text));
+  return at;
 }
 
 constexpr std::string_view kScriptStart =
@@ -47,18 +45,23 @@ std::string BypassTest(const std::vector<std::string>& bypassList) {
   text.reserve(bypassList.size() * 48);
   for (const std::string& entry : bypassList) {
     uint32_t first = 0, last = 0;
-    const std::string_view e = entry;
-    const size_t dash = e.find('-');
-    if (dash == std::string_view::npos || !ParseAddress(e.substr(0, dash), first) ||
-        !ParseAddress(e.substr(dash + 1), last))
-      continue;
-    for (const TCidrBlock& block : CidrBlocks(first, last)) {
-      text += text.empty() ? "  var bypass = [\n    \"" : ",\n    \"";
-      AppendAddress(text, block.address);
-      text += "\", \"";
-      AppendAddress(text, PrefixMask(block.prefix));
-      text += '"';
-    }
+    if (!ParseRangeEntry(entry, first, last)) continue;
+    ForEachCidrBlock(first, last, [&](const TCidrBlock& block) {
+      // One piece per block: `,\n    "a.b.c.d", "m.m.m.m"`.
+      char line[64];
+      char* at = line;
+      for (const char c : std::string_view(",\n    \"")) *at++ = c;
+      at = WriteAddress(at, block.address);
+      for (const char c : std::string_view("\", \"")) *at++ = c;
+      at = WriteAddress(at, PrefixMask(block.prefix));
+      *at++ = '"';
+      const char* start = line;
+      if (text.empty()) {
+        text = "  var bypass = [";
+        ++start;  // no comma before the first
+      }
+      text.append(start, static_cast<size_t>(at - start));
+    });
   }
   if (!text.empty()) {
     text +=
