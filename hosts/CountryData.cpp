@@ -181,8 +181,8 @@ void TCountryData::LoadCountryRanges(const std::string& code) {
   const auto path = FindDataFile(kRangesFile);
   if (!path) {
     comment_(label + ": no address ranges, " + kRangesFile + " not found in " +
-             DataFolder().string() + "; every host counts as international; run: " +
-             ImportCommand(TorGeoipFile));
+             DataFolder().string() +
+             "; every host counts as international; run: " + ImportCommand(TorGeoipFile));
     return;
   }
   const std::string name = path->filename().string();

@@ -356,7 +356,8 @@ TImportReport ImportCountryData(const TImportRequest& request, const TImportOpti
   for (size_t i = 0; i < request.files.size(); ++i) {
     std::string error;
     if (!ReadWholeFile(request.files[i], texts[i], error)) {
-      if (error == kFileTooLarge) return fail(Joined({request.files[i].string(), ": ", kFileTooLarge}));
+      if (error == kFileTooLarge)
+        return fail(Joined({request.files[i].string(), ": ", kFileTooLarge}));
       return fail(Joined({"cannot read ", request.files[i].string(), ": ", error}));
     }
   }
@@ -380,9 +381,8 @@ TImportReport ImportCountryData(const TImportRequest& request, const TImportOpti
 
   const size_t conflicts = NormaliseRanges(result.ranges);
   if (result.ranges.empty()) {
-    return fail(
-        Joined({"no IPv4 address ranges found (", Counted(result.skipped, "line", "lines"),
-                " skipped)"}));
+    return fail(Joined(
+        {"no IPv4 address ranges found (", Counted(result.skipped, "line", "lines"), " skipped)"}));
   }
 
   // Names the sources carry come first; the rest from iso-codes, if present.

@@ -114,10 +114,9 @@ TEST_F(CountryStartUpTest, AFirstStartImportsTorsFileAndTakesTheCountryOfTheLoca
   window.countries.IsoCodesFile = folder / "tor" / "iso_3166-1.json";  // none: the codes name them
   ASSERT_TRUE(window.FormCreate());
   EXPECT_EQ(Messages(),
-            (std::vector<std::string>{
-                (folder / "tor" / "geoip").string() +
-                    ": Imported 2 ranges for 2 countries; 0 lines skipped",
-                "Country DE: 1 address range from GeoIPCountryWhoIs.csv"}));
+            (std::vector<std::string>{(folder / "tor" / "geoip").string() +
+                                          ": Imported 2 ranges for 2 countries; 0 lines skipped",
+                                      "Country DE: 1 address range from GeoIPCountryWhoIs.csv"}));
   EXPECT_EQ(window.controls.jvdbCountry.Value(), "DE");
   EXPECT_EQ(window.mtblCountries.RecordCount(), 2);
   EXPECT_TRUE(window.hosts.IsLocal("78.40.0.1"));

@@ -315,7 +315,8 @@ TEST_F(Routing, ANameWithOnlyIPv6AddressesIsSaidToBeOne) {
   auto none = NewClient();
   none->Send(Get("nodata.test:8080"));
   // Both go out as international, to the hop.
-  ASSERT_TRUE(WaitFor([&] { return hop.Count() == 2 && HasHeader(hop.At(0)) && HasHeader(hop.At(1)); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return hop.Count() == 2 && HasHeader(hop.At(0)) && HasHeader(hop.At(1)); }));
   const std::string screen = ScreenText();
   EXPECT_NE(screen.find("[Error code 11004 v6only.test (IPv6 addresses only; the proxy connects "
                         "over IPv4)]"),

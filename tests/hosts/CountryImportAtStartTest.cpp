@@ -18,8 +18,9 @@ class CountryImportAtStartTest : public CountryFixture, public ::testing::Test {
     fs::create_directory(folder / "source");
     countries.TorGeoipFile = tor;
     countries.IsoCodesFile = folder / "source" / "iso_3166-1.json";
-    scratch.Write("source/iso_3166-1.json",
-                  R"([{"alpha_2": "AU", "name": "Australia"}, {"alpha_2": "ZA", "name": "South Africa"}])");
+    scratch.Write(
+        "source/iso_3166-1.json",
+        R"([{"alpha_2": "AU", "name": "Australia"}, {"alpha_2": "ZA", "name": "South Africa"}])");
   }
   // What a start does with the country data.
   bool Start() {
@@ -35,8 +36,9 @@ class CountryImportAtStartTest : public CountryFixture, public ::testing::Test {
       "16777216,16777471,AU\n"
       "687865856,687869951,ZA\n"
       "not,a,range\n";
-  const std::string hint = "; every host counts as international; run: vantrel --import-country tor " +
-                           tor.string() + " --data-dir " + folder.string();
+  const std::string hint =
+      "; every host counts as international; run: vantrel --import-country tor " + tor.string() +
+      " --data-dir " + folder.string();
 };
 
 TEST_F(CountryImportAtStartTest, OnlyAStartWithoutCountryDataImportsAndOnlyOnce) {
@@ -55,12 +57,21 @@ TEST_F(CountryImportAtStartTest, OnlyAStartWithoutCountryDataImportsAndOnlyOnce)
        true,
        {tor.string() + ": Imported 2 ranges for 2 countries; 1 line skipped",
         "Country ZA: 1 address range from GeoIPCountryWhoIs.csv"}},
-      {"the user's own country data", torText, usersCsv, false,
+      {"the user's own country data",
+       torText,
+       usersCsv,
+       false,
        {"Country ZA: 1 address range from GeoIPCountryWhoIs.csv"}},
-      {"no Tor file", std::nullopt, std::nullopt, false,
+      {"no Tor file",
+       std::nullopt,
+       std::nullopt,
+       false,
        {"Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " + folder.string() +
         hint}},
-      {"a Tor file without ranges", "# nothing\nnot,a,range\n", std::nullopt, false,
+      {"a Tor file without ranges",
+       "# nothing\nnot,a,range\n",
+       std::nullopt,
+       false,
        {"Importing " + tor.string() + " failed: no IPv4 address ranges found (1 line skipped)",
         "Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " + folder.string() +
             hint}},
@@ -116,9 +127,8 @@ TEST_F(CountryImportAtStartTest, TheHintIsACommandToPaste) {
     countries.LoadCountryRanges("ZA");
     ASSERT_EQ(comments.size(), 1u);
     EXPECT_EQ(comments[0], "Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " +
-                               folder.string() +
-                               "; every host counts as international; run: " + c.command +
-                               " --data-dir " + folder.string());
+                               folder.string() + "; every host counts as international; run: " +
+                               c.command + " --data-dir " + folder.string());
   }
 }
 

@@ -70,8 +70,8 @@ TEST_F(HostFilingTest, AFailedLookupIsAlwaysLoggedAndFilesTheHostNowhere) {
                 "Error code 11004 empty.vantrel.test",
                 "Error code 11004 v6.vantrel.test (IPv6 addresses only; the proxy connects over "
                 "IPv4)"}));
-  for (const char* host : {"nosuch.vantrel.test", "broken.vantrel.test", "empty.vantrel.test",
-                           "v6.vantrel.test"}) {
+  for (const char* host :
+       {"nosuch.vantrel.test", "broken.vantrel.test", "empty.vantrel.test", "v6.vantrel.test"}) {
     EXPECT_EQ(Lists(host), "") << host;
     EXPECT_EQ(hosts.HostClass(host), THostClass::International) << host;
   }

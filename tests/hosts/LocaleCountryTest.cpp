@@ -17,12 +17,23 @@ TEST(LocaleCountryTest, TheTerritoryOfALocaleNameIsTwoCapitalLetters) {
     const char* locale;
     const char* territory;
   } cases[] = {
-      {"en_ZA.UTF-8", "ZA"},  {"de_DE.UTF-8", "DE"},    {"de_DE", "DE"},
-      {"de_AT@euro", "AT"},   {"sr_RS.UTF-8@latin", "RS"}, {"en_gb.utf8", "GB"},
-      {"C", ""},              {"POSIX", ""},            {"C.UTF-8", ""},
-      {"", ""},               {"de", ""},               {"de.UTF-8", ""},
-      {"es_419.UTF-8", ""},   {"en_", ""},              {"en_U1", ""},
-      {"en_USA", ""},         {"de@DE_x", ""},
+      {"en_ZA.UTF-8", "ZA"},
+      {"de_DE.UTF-8", "DE"},
+      {"de_DE", "DE"},
+      {"de_AT@euro", "AT"},
+      {"sr_RS.UTF-8@latin", "RS"},
+      {"en_gb.utf8", "GB"},
+      {"C", ""},
+      {"POSIX", ""},
+      {"C.UTF-8", ""},
+      {"", ""},
+      {"de", ""},
+      {"de.UTF-8", ""},
+      {"es_419.UTF-8", ""},
+      {"en_", ""},
+      {"en_U1", ""},
+      {"en_USA", ""},
+      {"de@DE_x", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(LocaleTerritory(c.locale), c.territory) << c.locale;
 }
@@ -36,9 +47,12 @@ TEST(LocaleCountryTest, TheFirstSetVariableDecides) {
     const char* lang;
     const char* code;
   } cases[] = {
-      {nullptr, nullptr, "de_DE.UTF-8", "DE"}, {"", "", "de_DE.UTF-8", "DE"},
-      {nullptr, "fr_FR", "de_DE.UTF-8", "FR"}, {"it_IT", "fr_FR", "de_DE.UTF-8", "IT"},
-      {"C", nullptr, "de_DE.UTF-8", "ZA"},     {nullptr, nullptr, nullptr, "ZA"},
+      {nullptr, nullptr, "de_DE.UTF-8", "DE"},
+      {"", "", "de_DE.UTF-8", "DE"},
+      {nullptr, "fr_FR", "de_DE.UTF-8", "FR"},
+      {"it_IT", "fr_FR", "de_DE.UTF-8", "IT"},
+      {"C", nullptr, "de_DE.UTF-8", "ZA"},
+      {nullptr, nullptr, nullptr, "ZA"},
       {nullptr, nullptr, "", "ZA"},
   };
   std::optional<std::string> saved[3];

@@ -171,8 +171,8 @@ void DnsResponder::Answer(const uint8_t* q, size_t n, const void* from, unsigned
     Put16(out, 0);
     Put16(out, 60);  // TTL
     Put16(out, v4 ? 4 : 16);
-    const auto* a = v4 ? reinterpret_cast<const uint8_t*>(&entry.addresses[i])
-                       : entry.addresses6[i].data();
+    const auto* a =
+        v4 ? reinterpret_cast<const uint8_t*>(&entry.addresses[i]) : entry.addresses6[i].data();
     out.insert(out.end(), a, a + (v4 ? 4 : 16));
   }
   ::sendto(fd_, out.data(), out.size(), 0, static_cast<const sockaddr*>(from), fromLength);
