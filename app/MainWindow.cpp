@@ -197,6 +197,8 @@ bool TfrmVantrelMain::FormCreate() {
       if (event == TScreenLogEvent::Added && !controls.cbWriteLog.Checked())
         missedByFile.push_back(entry.text);
     });
+    // A first start finds the country data a package may have installed.
+    countries.ImportMissingCountryData();
     countries.LoadCountryList();
     // Before the configuration: the change step a refresh runs is undone by
     // the SetChanged(false) below. A file error must not end start-up.

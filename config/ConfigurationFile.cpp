@@ -13,6 +13,7 @@
 #include "model/ProxyTables.h"
 #include "model/TextNumbers.h"
 #include "hosts/Addresses.h"
+#include "hosts/LocaleCountry.h"
 
 namespace vantrel {
 
@@ -133,7 +134,7 @@ bool TConfigurationFile::LoadConfiguration() {
   changes_.ForgetRunOnly();
   LoadProxies(ini);
   LoadTunnels(ini);
-  LoadSettings(ini);
+  LoadSettings(ini, read == TReadResult::Missing);
   if (loggingClick_) loggingClick_();
   nextHops_.cbIntConClick(controls_.cbIntCon);
   if (loggingClick_) loggingClick_();
@@ -189,7 +190,7 @@ void TConfigurationFile::LoadTunnels(const TIniFile& ini) {
   mtblTunnels_.EnableControls();
 }
 
-void TConfigurationFile::LoadSettings(const TIniFile& ini) {
+void TConfigurationFile::LoadSettings(const TIniFile& ini, bool firstRun) {
   auto& c = controls_;
   filePort_ = ini.ReadInteger(kConfig, "ProxyPort", 1080);
   fileWriteLog_ = ini.ReadBool(kConfig, "WriteLog", false);
@@ -202,8 +203,10 @@ void TConfigurationFile::LoadSettings(const TIniFile& ini) {
   for (size_t i = 0; i < switches.size(); ++i) {
     switches[i]->SetChecked(ini.ReadBool(kConfig, kNextHopSwitchKeys[i], false));
   }
-  c.jvdbCountry.SetValue(
-      ini.ReadString(kConfig, "LocalCountryCode", TCountryData::kDefaultCountryCode));
+  // A first start assumes the country the user's locale names.
+  const std::string country = firstRun ? LocaleCountryCode(TCountryData::kDefaultCountryCode)
+                                       : std::string(TCountryData::kDefaultCountryCode);
+  c.jvdbCountry.SetValue(ini.ReadString(kConfig, "LocalCountryCode", country));
   countries_.LoadCountryRanges(c.jvdbCountry.Value());
   for (const TSwitchKey& entry : kLoadedSwitches) {
     (c.*entry.box).SetChecked(ini.ReadBool(kConfig, entry.key, entry.fallback));

@@ -84,7 +84,8 @@ class TConfigurationFile {
  private:
   void LoadProxies(const TIniFile& ini);
   void LoadTunnels(const TIniFile& ini);
-  void LoadSettings(const TIniFile& ini);
+  // firstRun: there is no proxy.ini yet.
+  void LoadSettings(const TIniFile& ini, bool firstRun);
   void WriteRecords(TIniFile& ini) const;
   void WriteSettings(TIniFile& ini) const;
   void ReportWriteFailure(const std::string& message);

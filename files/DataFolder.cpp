@@ -54,8 +54,17 @@ fs::path DataFolder() {
   return *Chosen();
 }
 
+namespace {
+bool given = false;
+}  // namespace
+
 void SetDataFolder(const fs::path& folder) {
   Chosen() = fs::absolute(folder);
+  given = true;
+}
+
+bool DataFolderGiven() {
+  return given;
 }
 
 fs::path DataPath(const std::string& name) {

@@ -11,6 +11,8 @@ namespace vantrel {
 // folder, except for a program installed under /usr (see DefaultDataFolder).
 std::filesystem::path DataFolder();
 void SetDataFolder(const std::filesystem::path& folder);
+// Whether SetDataFolder chose it (--data-dir), rather than the default.
+bool DataFolderGiven();
 // A file or folder inside the data folder.
 std::filesystem::path DataPath(const std::string& name);
 

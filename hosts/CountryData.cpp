@@ -36,6 +36,35 @@ std::string_view CompleteLines(std::string_view data) {
   return end == std::string_view::npos ? std::string_view() : data.substr(0, end + 1);
 }
 
+// A path as one word of a shell command.
+std::string ShellWord(const std::string& text) {
+  const bool plain = !text.empty() && text.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789/._+-=:,@%") == std::string::npos;
+  if (plain) return text;
+  std::string word = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      word += "'\\''";
+    } else {
+      word += c;
+    }
+  }
+  word += '\'';
+  return word;
+}
+
+// The command that makes the missing country data.
+std::string ImportCommand(const std::filesystem::path& torFile) {
+  std::string command = "vantrel --import-country tor ";
+  command += ShellWord(torFile.empty() ? routing::kTorGeoipFile : torFile.string());
+  if (DataFolderGiven()) {
+    command += " --data-dir ";
+    command += ShellWord(DataFolder().string());
+  }
+  return command;
+}
+
 }  // namespace
 
 TCountryData::TCountryData(TMainControls& controls, TRecordTable& mtblCountries,
@@ -72,6 +101,37 @@ bool TCountryData::ReadText(const std::filesystem::path& path, std::string& data
 
 std::string TCountryData::CountryLabel(const std::string& code) const {
   return "Country " + (code.empty() ? std::string("<none>") : code);
+}
+
+bool TCountryData::ImportMissingCountryData() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // Whatever stands at the name, even what the load cannot use, is the user's.
+  const bool present =
+      FindDataFile(kRangesFile) || fs::exists(fs::symlink_status(DataPath(kRangesFile), error));
+  if (present || TorGeoipFile.empty() || !fs::exists(TorGeoipFile, error)) return false;
+  routing::TImportRequest request;
+  request.format = routing::TImportFormat::Tor;
+  request.files.push_back(TorGeoipFile);
+  routing::TImportOptions options;
+  options.dataFolder = DataFolder();
+  options.isoCodesFile = IsoCodesFile;
+  const routing::TImportReport report = routing::ImportCountryData(request, options);
+  const std::string source = TorGeoipFile.string();
+  if (report.exitCode != 0) {
+    for (const std::string& line : report.errors) {
+      std::string message = "Importing ";
+      message += source;
+      message += " failed: ";
+      message += line;
+      comment_(message);
+    }
+    return false;
+  }
+  // The summary, then any warning; which files it wrote goes without saying.
+  comment_(source + ": " + report.output.front());
+  for (const std::string& line : report.errors) comment_(source + ": " + line);
+  return true;
 }
 
 void TCountryData::LoadCountryList() {
@@ -121,7 +181,8 @@ void TCountryData::LoadCountryRanges(const std::string& code) {
   const auto path = FindDataFile(kRangesFile);
   if (!path) {
     comment_(label + ": no address ranges, " + kRangesFile + " not found in " +
-             DataFolder().string() + "; every host counts as international");
+             DataFolder().string() +
+             "; every host counts as international; run: " + ImportCommand(TorGeoipFile));
     return;
   }
   const std::string name = path->filename().string();

@@ -16,6 +16,7 @@
 #include "model/MainControls.h"
 #include "model/NextHopRecords.h"
 #include "model/RecordTable.h"
+#include "hosts/CountryImport.h"
 #include "hosts/LocalRanges.h"
 #include "net/EventLoop.h"
 
@@ -37,6 +38,11 @@ class TCountryData {
   TCountryData(const TCountryData&) = delete;
   TCountryData& operator=(const TCountryData&) = delete;
 
+  // At start, before LoadCountryList: without GeoIPCountryWhoIs.csv in the
+  // data folder, imports TorGeoipFile once, as the import command would
+  // (countries.dat too when missing), and logs the command's summary or why
+  // it failed. Returns whether it imported.
+  bool ImportMissingCountryData();
   // Fills the country table from countries.dat, or with South Africa alone
   // when there is no such file.
   void LoadCountryList();
@@ -55,6 +61,11 @@ class TCountryData {
   // Writes a pending save now: before lbLocal is reloaded or emptied, on
   // SIGHUP and at exit.
   void FlushLocalHostsFile();
+  // The file ImportMissingCountryData imports (empty: none), and the one the
+  // missing-file line tells the user to import.
+  std::filesystem::path TorGeoipFile = routing::TorGeoipFile();
+  // Where that import finds the countries' names.
+  std::filesystem::path IsoCodesFile = routing::kIsoCodesFile;
   // How long a save waits for more hosts.
   std::chrono::milliseconds LocalHostsDelay{3000};
 

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -99,6 +101,13 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& text, std::st
 std::string NameOf(std::string_view code, const TCountryNames& names) {
   const auto found = names.find(code);
   return found == names.end() ? std::string(code) : found->second;
+}
+
+// Texts joined by appending: g++ 12 warns falsely about literal + string.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (std::string_view part : parts) text += part;
+  return text;
 }
 
 bool SameCode(const TImportRange& a, const TImportRange& b) {
@@ -330,20 +339,26 @@ std::string FormatCountryList(const std::vector<TImportRange>& ranges, const TCo
   return out;
 }
 
-int RunCountryImport(const TImportRequest& request, const TImportOptions& options, std::FILE* out,
-                     std::FILE* err) {
+std::filesystem::path TorGeoipFile() {
+  const char* chosen = std::getenv("VANTREL_TOR_GEOIP");
+  return chosen ? chosen : kTorGeoipFile;
+}
+
+TImportReport ImportCountryData(const TImportRequest& request, const TImportOptions& options) {
+  TImportReport report;
+  const auto fail = [&report](std::string error) {
+    report.errors.push_back(std::move(error));
+    report.exitCode = 1;
+    return report;
+  };
   TImportResult result;
   std::vector<std::string> texts(request.files.size());
   for (size_t i = 0; i < request.files.size(); ++i) {
     std::string error;
     if (!ReadWholeFile(request.files[i], texts[i], error)) {
-      if (error == kFileTooLarge) {
-        std::fprintf(err, "vantrel: %s: %s\n", request.files[i].c_str(), kFileTooLarge);
-      } else {
-        std::fprintf(err, "vantrel: cannot read %s: %s\n", request.files[i].c_str(),
-                     error.c_str());
-      }
-      return 1;
+      if (error == kFileTooLarge)
+        return fail(Joined({request.files[i].string(), ": ", kFileTooLarge}));
+      return fail(Joined({"cannot read ", request.files[i].string(), ": ", error}));
     }
   }
   switch (request.format) {
@@ -358,10 +373,7 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
       break;
     case TImportFormat::GeoLite2: {
       std::string error;
-      if (!ImportGeoLite2Texts(texts[0], texts[1], result, error)) {
-        std::fprintf(err, "vantrel: %s\n", error.c_str());
-        return 1;
-      }
+      if (!ImportGeoLite2Texts(texts[0], texts[1], result, error)) return fail(error);
       break;
     }
   }
@@ -369,9 +381,8 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
 
   const size_t conflicts = NormaliseRanges(result.ranges);
   if (result.ranges.empty()) {
-    std::fprintf(err, "vantrel: no IPv4 address ranges found (%s skipped)\n",
-                 Counted(result.skipped, "line", "lines").c_str());
-    return 1;
+    return fail(Joined(
+        {"no IPv4 address ranges found (", Counted(result.skipped, "line", "lines"), " skipped)"}));
   }
 
   // Names the sources carry come first; the rest from iso-codes, if present.
@@ -383,8 +394,7 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
   std::string error;
   const std::filesystem::path csv = options.dataFolder / kCountryCsv;
   if (!WriteFileAtomically(csv, FormatCountryCsv(result.ranges, result.names), error)) {
-    std::fprintf(err, "vantrel: cannot write %s: %s\n", csv.c_str(), error.c_str());
-    return 1;
+    return fail(Joined({"cannot write ", csv.string(), ": ", error}));
   }
   const std::filesystem::path list = options.dataFolder / kCountryList;
   std::error_code ignoredCode;
@@ -392,25 +402,35 @@ int RunCountryImport(const TImportRequest& request, const TImportOptions& option
       !std::filesystem::exists(std::filesystem::symlink_status(list, ignoredCode));
   if (listMissing &&
       !WriteFileAtomically(list, FormatCountryList(result.ranges, result.names), error)) {
-    std::fprintf(err, "vantrel: cannot write %s: %s\n", list.c_str(), error.c_str());
-    return 1;
+    return fail(Joined({"cannot write ", list.string(), ": ", error}));
   }
 
   std::set<std::string, std::less<>> countries;
   for (const TImportRange& range : result.ranges) countries.emplace(range.code, 2);
   if (conflicts > 0) {
-    std::fprintf(err,
-                 "vantrel: %zu ranges overlapped another country's; the range that starts first "
-                 "kept the shared addresses\n",
-                 conflicts);
+    report.errors.push_back(std::to_string(conflicts) +
+                            " ranges overlapped another country's; the range that starts first "
+                            "kept the shared addresses");
   }
-  std::fprintf(out, "Imported %s for %s; %s skipped\n",
-               Counted(result.ranges.size(), "range", "ranges").c_str(),
-               Counted(countries.size(), "country", "countries").c_str(),
-               Counted(result.skipped, "line", "lines").c_str());
-  std::fprintf(out, "Wrote %s\n", csv.c_str());
-  if (listMissing) std::fprintf(out, "Wrote %s\n", list.c_str());
-  return 0;
+  std::string summary = "Imported ";
+  summary += Counted(result.ranges.size(), "range", "ranges");
+  summary += " for ";
+  summary += Counted(countries.size(), "country", "countries");
+  summary += "; ";
+  summary += Counted(result.skipped, "line", "lines");
+  summary += " skipped";
+  report.output.push_back(std::move(summary));
+  report.output.push_back(Joined({"Wrote ", csv.string()}));
+  if (listMissing) report.output.push_back(Joined({"Wrote ", list.string()}));
+  return report;
+}
+
+int RunCountryImport(const TImportRequest& request, const TImportOptions& options, std::FILE* out,
+                     std::FILE* err) {
+  const TImportReport report = ImportCountryData(request, options);
+  for (const std::string& line : report.errors) std::fprintf(err, "vantrel: %s\n", line.c_str());
+  for (const std::string& line : report.output) std::fprintf(out, "%s\n", line.c_str());
+  return report.exitCode;
 }
 
 }  // namespace vantrel::routing

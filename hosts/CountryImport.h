@@ -58,13 +58,27 @@ std::string FormatCountryCsv(const std::vector<TImportRange>& ranges, const TCou
 // name last.
 std::string FormatCountryList(const std::vector<TImportRange>& ranges, const TCountryNames& names);
 
+// Where Debian's tor-geoipdb puts Tor's country file.
+inline constexpr const char* kTorGeoipFile = "/usr/share/tor/geoip";
+// The Tor country file a start without country data imports:
+// $VANTREL_TOR_GEOIP when set (empty for none), otherwise kTorGeoipFile.
+std::filesystem::path TorGeoipFile();
+
 struct TImportOptions {
   std::filesystem::path dataFolder;
   std::filesystem::path isoCodesFile = kIsoCodesFile;
 };
 
-// Runs the whole command; returns the exit code (0 done, 1 unreadable source,
-// no ranges or a failed write).
+// What the command has to say: its lines for standard output (the summary
+// first), and failures and warnings, without the program's name.
+struct TImportReport {
+  int exitCode = 0;  // 0 done, 1 unreadable source, no ranges or a failed write
+  std::vector<std::string> output;
+  std::vector<std::string> errors;
+};
+TImportReport ImportCountryData(const TImportRequest& request, const TImportOptions& options);
+
+// Runs the whole command and prints its report; returns the exit code.
 int RunCountryImport(const TImportRequest& request, const TImportOptions& options, std::FILE* out,
                      std::FILE* err);
 

@@ -28,8 +28,15 @@ bool THostClassification::IsBypassed(std::string_view address) const {
 }
 
 void THostClassification::FileLookupAnswer(const std::string& host, int errCode,
-                                           const std::string& dnsResult) {
-  if (errCode != 0) comment_("Error code " + std::to_string(errCode) + " " + host);
+                                           const std::string& dnsResult, bool ipv6Only) {
+  if (errCode != 0) {
+    std::string line = "Error code ";
+    line += std::to_string(errCode);
+    line += ' ';
+    line += host;
+    if (ipv6Only) line += " (IPv6 addresses only; the proxy connects over IPv4)";
+    comment_(line);
+  }
   controls_.lbUnclassified.Remove(host);
   if (errCode != 0) return;
 

@@ -38,8 +38,10 @@ class THostClassification {
   // Files a lookup's answer: the host leaves lbUnclassified and, on success,
   // joins the first of lbLocalLAN, lbLocal, lbInternational that its first
   // address belongs to, unless it is there already. A failure is logged and
-  // files the host nowhere, so the next request looks it up again.
-  void FileLookupAnswer(const std::string& host, int errCode, const std::string& dnsResult);
+  // files the host nowhere, so the next request looks it up again; ipv6Only
+  // says the name has IPv6 addresses only, which no IPv4 connection reaches.
+  void FileLookupAnswer(const std::string& host, int errCode, const std::string& dnsResult,
+                        bool ipv6Only = false);
 
   // The class the routing reads; a host not filed yet counts as international.
   THostClass HostClass(std::string_view host) const;

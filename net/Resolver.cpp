@@ -105,7 +105,7 @@ void Resolver::UpdateTimer() {
 Resolver::QueryId Resolver::Start(const std::string& host, Callback callback, int& status) {
   status = 0;
   const QueryId id = nextId_++;
-  queries_.emplace(id, Query{std::move(callback), 0, {}});
+  queries_.emplace(id, Query{std::move(callback), 0, {}, host});
   ares_addrinfo_hints hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -126,6 +126,20 @@ void Resolver::OnDone(void* arg, int status, int, ares_addrinfo* result) {
     return;
   }
   Query& q = it->second;
+  if (q.askedIPv6) {
+    // The IPv4 answer, No Data, stands; this only says whether IPv6 has any.
+    if (status == ARES_SUCCESS && result) {
+      for (ares_addrinfo_node* n = result->nodes; n; n = n->ai_next) {
+        if (n->ai_family != AF_INET6) continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(n->ai_addr);
+        if (inet_ntop(AF_INET6, &sin6->sin6_addr, text, sizeof text)) q.addresses.push_back(text);
+      }
+    }
+    if (result) ares_freeaddrinfo(result);
+    self->loop_.Post([self, id] { self->Deliver(id); });
+    return;
+  }
   q.code = TranslateResolverStatus(status);
   if (result) {
     for (ares_addrinfo_node* n = result->nodes; n; n = n->ai_next) {
@@ -137,7 +151,23 @@ void Resolver::OnDone(void* arg, int status, int, ares_addrinfo* result) {
   }
   if (q.code == 0 && q.addresses.empty()) q.code = kWsaNO_DATA;
   // Never call out from inside c-ares: it is not re-entrant.
+  if (q.code == kWsaNO_DATA) {
+    self->loop_.Post([self, id] { self->AskIPv6(id); });
+    return;
+  }
   self->loop_.Post([self, id] { self->Deliver(id); });
+}
+
+void Resolver::AskIPv6(QueryId id) {
+  auto it = queries_.find(id);
+  if (it == queries_.end()) return;  // cancelled meanwhile
+  it->second.askedIPv6 = true;
+  ares_addrinfo_hints hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  auto* ctx = new DoneContext{this, id};
+  ares_getaddrinfo(channel_, it->second.host.c_str(), nullptr, &hints, &Resolver::OnDone, ctx);
+  UpdateTimer();
 }
 
 void Resolver::Deliver(QueryId id) {

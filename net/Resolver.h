@@ -17,7 +17,10 @@ namespace vantrel::net {
 
 class Resolver {
  public:
-  // code: 0, or a socket error code (11001...11004); addresses dotted, in the resolver's order.
+  // code: 0 with the IPv4 addresses, dotted, in the resolver's order; or a
+  // socket error code (11001...11004). No Data (11004) may come with the
+  // name's IPv6 addresses: a name that has only those is told apart from one
+  // that has none, at the cost of a second query on that failure only.
   using Callback = std::function<void(int code, const std::vector<std::string>& addresses)>;
   using QueryId = uint64_t;
 
@@ -45,11 +48,14 @@ class Resolver {
     Callback callback;
     int code = 0;
     std::vector<std::string> addresses;
+    std::string host;
+    bool askedIPv6 = false;  // the second query, after No Data for IPv4
   };
   static void OnSocketState(void* data, ares_socket_t fd, int readable, int writable);
   static void OnDone(void* arg, int status, int timeouts, ares_addrinfo* result);
   void Init(int timeoutMs, int tries);
   void Deliver(QueryId id);
+  void AskIPv6(QueryId id);
   void UpdateTimer();
 
   EventLoop& loop_;

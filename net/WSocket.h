@@ -74,6 +74,9 @@ class TWSocket : public TComponent {
   int RcvdCount();
   const std::string& DnsResult() const { return dnsResult_; }
   const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
+  // The last lookup failed with No Data because the name has IPv6 addresses
+  // only.
+  bool DnsIPv6Only() const { return dnsIPv6Only_; }
   std::string PeerAddr() { return GetPeerAddr(); }
   std::string PeerPort() { return GetPeerPort(); }
 
@@ -217,6 +220,7 @@ class TWSocket : public TComponent {
   int64_t sentCount_ = 0;
   std::string dnsResult_;
   std::vector<std::string> dnsResultList_;
+  bool dnsIPv6Only_ = false;
   SendQueue sendQueue_;
   bool closeReported_ = false;
   uint16_t peerError_ = 0;     // a reset seen by a read or by the loop

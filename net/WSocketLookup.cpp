@@ -30,6 +30,7 @@ void TWSocket::DnsLookup(const std::string& host) {
   }
   dnsResult_.clear();
   dnsResultList_.clear();
+  dnsIPv6Only_ = false;
   uint32_t addr;
   if (ParseDottedAddress(host, addr)) {
     dnsResult_ = DottedAddress(addr);
@@ -49,6 +50,8 @@ void TWSocket::DnsLookup(const std::string& host) {
         if (code == 0) {
           dnsResultList_ = addresses;
           dnsResult_ = addresses.front();
+        } else {
+          dnsIPv6Only_ = code == kWsaNO_DATA && !addresses.empty();
         }
         RunFromLoop([&] {
           if (OnDnsLookupDone) OnDnsLookupDone(this, static_cast<uint16_t>(code));

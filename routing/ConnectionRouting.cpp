@@ -302,7 +302,7 @@ void TConnectionRouting::EndLookup(TWSocket* sender, int errCode, bool answered)
   if (lookup.timer) net::EventLoop::Default().CancelTimer(lookup.timer);
   lookup.timer = 0;
   if (answered) {
-    hosts_.FileLookupAnswer(lookup.host, errCode, sender->DnsResult());
+    hosts_.FileLookupAnswer(lookup.host, errCode, sender->DnsResult(), sender->DnsIPv6Only());
     sender->SetTag(1);
   } else {
     // Looked up again at its next request.

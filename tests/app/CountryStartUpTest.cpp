@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,28 @@ namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// An environment variable set for one scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value, 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 class CountryStartUpTest : public ::testing::Test {
  protected:
@@ -44,7 +67,10 @@ TEST_F(CountryStartUpTest, WithoutCountryFilesStartUpSaysWhyNothingIsLocal) {
   ASSERT_TRUE(window.FormCreate());
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " +
-                            folder.string() + "; every host counts as international"});
+                            folder.string() +
+                            "; every host counts as international; run: vantrel --import-country "
+                            "tor /usr/share/tor/geoip --data-dir " +
+                            folder.string()});
   ASSERT_EQ(window.mtblCountries.RecordCount(), 1);
   EXPECT_EQ(window.controls.jvdbCountry.DisplayText(), "South Africa");
   EXPECT_FALSE(window.changes.IsChanged());
@@ -76,6 +102,51 @@ TEST_F(CountryStartUpTest, StartUpLoadsListRangesAndLocalHostsOfTheCountry) {
   window.controls.lbLocalLAN.Add("lan.example");
   window.controls.cbBypass.SetChecked(!window.controls.cbBypass.Checked());
   EXPECT_EQ(window.controls.lbLocalLAN.Count(), 0);
+}
+
+// A first start, without proxy.ini, in Germany: the country is the locale's,
+// and Tor's file, where installed, gives its ranges and the country list.
+TEST_F(CountryStartUpTest, AFirstStartImportsTorsFileAndTakesTheCountryOfTheLocale) {
+  const ScopedEnvironment lang("LANG", "de_DE.UTF-8");
+  fs::create_directory(folder / "tor");
+  Write("tor/geoip", "1311244288,1311246335,DE\n16777216,16777471,AU\n");
+  window.countries.TorGeoipFile = folder / "tor" / "geoip";
+  window.countries.IsoCodesFile = folder / "tor" / "iso_3166-1.json";  // none: the codes name them
+  ASSERT_TRUE(window.FormCreate());
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{(folder / "tor" / "geoip").string() +
+                                          ": Imported 2 ranges for 2 countries; 0 lines skipped",
+                                      "Country DE: 1 address range from GeoIPCountryWhoIs.csv"}));
+  EXPECT_EQ(window.controls.jvdbCountry.Value(), "DE");
+  EXPECT_EQ(window.mtblCountries.RecordCount(), 2);
+  EXPECT_TRUE(window.hosts.IsLocal("78.40.0.1"));
+  EXPECT_FALSE(window.changes.IsChanged());
+}
+
+TEST(FirstStartCountryTest, OnlyAFirstStartTakesTheCountryOfTheLocale) {
+  const struct {
+    const char* lang;
+    const char* ini;  // nullptr: no proxy.ini
+    const char* country;
+  } cases[] = {
+      {"de_DE.UTF-8", nullptr, "DE"},
+      {"en_ZA.UTF-8", nullptr, "ZA"},
+      {"C.UTF-8", nullptr, "ZA"},
+      {"de_DE.UTF-8", "[CONFIG]\nLocalCountryCode=AT\n", "AT"},
+      {"de_DE.UTF-8", "[CONFIG]\nLocalCountryCode=\n", ""},
+      {"de_DE.UTF-8", "[CONFIG]\nProxyPort=3128\n", "ZA"},  // a file without the key
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lang) + " " + (c.ini ? c.ini : "(no proxy.ini)"));
+    const ScopedEnvironment lang("LANG", c.lang);
+    testsupport::ScratchFolder scratch{"vantrel-first"};
+    if (c.ini) scratch.Write("proxy.ini", c.ini);
+    TScriptedUserInterface ui;
+    TfrmVantrelMain window{ui};
+    ASSERT_TRUE(window.FormCreate());
+    EXPECT_EQ(window.controls.jvdbCountry.Value(), c.country);
+    EXPECT_FALSE(window.changes.IsChanged());
+  }
 }
 
 TEST_F(CountryStartUpTest, UnreadableCountryFilesDoNotStopStartUp) {

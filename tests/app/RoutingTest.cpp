@@ -302,6 +302,30 @@ TEST_F(Routing, SilentNameServerHoldsOnlyItsOwnRequestThenGoesInternational) {
   EXPECT_EQ(w().routing.LookupsUnderWay(), 0u);
 }
 
+// A name with IPv6 addresses only fails like one without any, and its line
+// says why; a name without any keeps the plain line.
+TEST_F(Routing, ANameWithOnlyIPv6AddressesIsSaidToBeOne) {
+  MakeLoopbackLocal();
+  dns.SetAddresses("v6only.test", {"2001:db8::1", "::1"});
+  dns.SetReply("nodata.test", DnsResponder::Reply::Empty);
+  c().cbIntConOther.SetChecked(true);
+  w().nextHops.IntConOTHERInfo = hopInfo;
+  auto v6 = NewClient();
+  v6->Send(Get("v6only.test:8080"));
+  auto none = NewClient();
+  none->Send(Get("nodata.test:8080"));
+  // Both go out as international, to the hop.
+  ASSERT_TRUE(
+      WaitFor([&] { return hop.Count() == 2 && HasHeader(hop.At(0)) && HasHeader(hop.At(1)); }));
+  const std::string screen = ScreenText();
+  EXPECT_NE(screen.find("[Error code 11004 v6only.test (IPv6 addresses only; the proxy connects "
+                        "over IPv4)]"),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("[Error code 11004 nodata.test]"), std::string::npos) << screen;
+  EXPECT_FALSE(c().lbInternational.Contains("v6only.test"));
+}
+
 TEST_F(Routing, ManyNewHostsAtOnceAreEachDecidedWhenTheirAnswerComes) {
   constexpr int kHosts = 10;
   std::vector<std::unique_ptr<Peer>> clients;

@@ -144,8 +144,12 @@ TEST_F(CountryDataTest, RangesAreLoadedSortedAndSaidInOneLine) {
 }
 
 TEST_F(CountryDataTest, RangesFileUnderAnotherCaseIsTakenWhenItIsTheOnlyOne) {
+  countries.TorGeoipFile.clear();
   const std::string missing = "Country ZA: no address ranges, GeoIPCountryWhoIs.csv not found in " +
-                              folder.string() + "; every host counts as international";
+                              folder.string() +
+                              "; every host counts as international; run: vantrel "
+                              "--import-country tor /usr/share/tor/geoip --data-dir " +
+                              folder.string();
   const struct {
     const char* what;
     std::vector<std::string> names;  // files written, each with the ZA lines

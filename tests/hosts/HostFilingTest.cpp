@@ -37,7 +37,7 @@ class HostFilingTest : public CountryFixture, public net::NetTest {
     lookup.SetAddr(host);
     bool answered = false;
     lookup.OnDnsLookupDone = [&](net::TWSocket* sender, uint16_t errCode) {
-      hosts.FileLookupAnswer(sender->Addr(), errCode, sender->DnsResult());
+      hosts.FileLookupAnswer(sender->Addr(), errCode, sender->DnsResult(), sender->DnsIPv6Only());
       answered = true;
     };
     lookup.DnsLookup(host);
@@ -59,13 +59,19 @@ TEST_F(HostFilingTest, AFailedLookupIsAlwaysLoggedAndFilesTheHostNowhere) {
   dns.SetReply("nosuch.vantrel.test", Reply::NxDomain);
   dns.SetReply("broken.vantrel.test", Reply::ServFail);
   dns.SetReply("empty.vantrel.test", Reply::Empty);
+  dns.SetAddresses("v6.vantrel.test", {"2001:db8::5"});
   LookUpAndFile("nosuch.vantrel.test");
   LookUpAndFile("broken.vantrel.test");
   LookUpAndFile("empty.vantrel.test");
-  EXPECT_EQ(comments, (std::vector<std::string>{"Error code 11001 nosuch.vantrel.test",
-                                                "Error code 11002 broken.vantrel.test",
-                                                "Error code 11004 empty.vantrel.test"}));
-  for (const char* host : {"nosuch.vantrel.test", "broken.vantrel.test", "empty.vantrel.test"}) {
+  LookUpAndFile("v6.vantrel.test");
+  EXPECT_EQ(comments,
+            (std::vector<std::string>{
+                "Error code 11001 nosuch.vantrel.test", "Error code 11002 broken.vantrel.test",
+                "Error code 11004 empty.vantrel.test",
+                "Error code 11004 v6.vantrel.test (IPv6 addresses only; the proxy connects over "
+                "IPv4)"}));
+  for (const char* host :
+       {"nosuch.vantrel.test", "broken.vantrel.test", "empty.vantrel.test", "v6.vantrel.test"}) {
     EXPECT_EQ(Lists(host), "") << host;
     EXPECT_EQ(hosts.HostClass(host), THostClass::International) << host;
   }

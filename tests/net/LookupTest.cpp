@@ -81,6 +81,32 @@ TEST_F(LookupTest, FailuresGiveTheirCodesAndClearTheResult) {
   }
 }
 
+// No Data either way; only a name without IPv4 addresses costs a second
+// query, and only one with IPv6 addresses is marked.
+TEST_F(LookupTest, ANameWithIPv6AddressesOnlyIsToldApartFromOneWithNone) {
+  dns.SetAddresses("v6.vantrel.test", {"2001:db8::1"});
+  dns.SetAddresses("both.vantrel.test", {"127.0.0.6", "2001:db8::6"});
+  dns.SetReply("empty.vantrel.test", Reply::Empty);
+  const struct {
+    const char* host;
+    int code;
+    bool ipv6Only;
+    int queries;
+  } cases[] = {
+      {"v6.vantrel.test", 11004, true, 2},
+      {"empty.vantrel.test", 11004, false, 2},
+      {"both.vantrel.test", 0, false, 1},
+  };
+  TWSocket s;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    EXPECT_EQ(LookUp(s, c.host), c.code);
+    EXPECT_EQ(s.DnsIPv6Only(), c.ipv6Only);
+    EXPECT_EQ(s.DnsResult(), c.code == 0 ? "127.0.0.6" : "");
+    EXPECT_EQ(dns.QueriesFor(c.host), c.queries);
+  }
+}
+
 TEST_F(LookupTest, EmptyHostIsRefused) {
   TWSocket s;
   s.OnDnsLookupDone = Never("OnDnsLookupDone after a thrown report");

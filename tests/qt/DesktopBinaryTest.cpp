@@ -110,9 +110,10 @@ struct TXvfb {
   }
 };
 
+// No locale variable (the country is ZA) and no Tor country file to import.
 std::vector<std::string> BaseEnvironment(const std::string& runtime) {
   return {"PATH=/usr/bin:/bin", "HOME=" + runtime, "XDG_RUNTIME_DIR=" + runtime,
-          "XDG_CONFIG_HOME=" + runtime + "/config"};
+          "XDG_CONFIG_HOME=" + runtime + "/config", "VANTREL_TOR_GEOIP="};
 }
 
 // A socket file in /tmp/.X11-unix that nobody listens on, as a crashed X

@@ -17,6 +17,7 @@ namespace {
 
 constexpr size_t kHeader = 12;
 constexpr uint16_t kTypeA = 1;
+constexpr uint16_t kTypeAAAA = 28;
 
 std::string NormalName(const std::string& name) {
   std::string out;
@@ -83,15 +84,21 @@ std::string DnsResponder::Server() const {
   return "127.0.0.1:" + std::to_string(port_);
 }
 
-void DnsResponder::SetAddresses(const std::string& name, std::vector<std::string> dotted) {
+void DnsResponder::SetAddresses(const std::string& name, std::vector<std::string> addresses) {
   Entry& e = entries_[NormalName(name)];
   e.reply = Reply::Addresses;
   e.addresses.clear();
-  for (const std::string& a : dotted) {
+  e.addresses6.clear();
+  for (const std::string& a : addresses) {
     in_addr addr{};
-    if (inet_pton(AF_INET, a.c_str(), &addr) != 1)
-      throw std::invalid_argument("DnsResponder: not an IPv4 address: " + a);
-    e.addresses.push_back(addr.s_addr);
+    std::array<uint8_t, 16> addr6{};
+    if (inet_pton(AF_INET, a.c_str(), &addr) == 1) {
+      e.addresses.push_back(addr.s_addr);
+    } else if (inet_pton(AF_INET6, a.c_str(), addr6.data()) == 1) {
+      e.addresses6.push_back(addr6);
+    } else {
+      throw std::invalid_argument("DnsResponder: not an IP address: " + a);
+    }
   }
 }
 
@@ -142,8 +149,12 @@ void DnsResponder::Answer(const uint8_t* q, size_t n, const void* from, unsigned
   if (entry.reply == Reply::ServFail) rcode = 2;
   if (entry.reply == Reply::Refused) rcode = 5;
   if (entry.reply == Reply::FormErr) rcode = 1;
-  const bool withRecords = entry.reply == Reply::Addresses && qtype == kTypeA;
-  const uint16_t count = withRecords ? static_cast<uint16_t>(entry.addresses.size()) : 0;
+  uint16_t count = 0;
+  if (entry.reply == Reply::Addresses && qtype == kTypeA) {
+    count = static_cast<uint16_t>(entry.addresses.size());
+  } else if (entry.reply == Reply::Addresses && qtype == kTypeAAAA) {
+    count = static_cast<uint16_t>(entry.addresses6.size());
+  }
 
   // Header and question echoed; anything the query carried after it is dropped.
   std::vector<uint8_t> out(q, q + end);
@@ -153,14 +164,16 @@ void DnsResponder::Answer(const uint8_t* q, size_t n, const void* from, unsigned
   out[7] = static_cast<uint8_t>(count & 0xff);
   std::memset(&out[8], 0, 4);
   for (uint16_t i = 0; i < count; ++i) {
+    const bool v4 = qtype == kTypeA;
     Put16(out, 0xC000 | kHeader);  // the question's name
-    Put16(out, kTypeA);
+    Put16(out, qtype);
     Put16(out, 1);  // IN
     Put16(out, 0);
     Put16(out, 60);  // TTL
-    Put16(out, 4);
-    const auto* a = reinterpret_cast<const uint8_t*>(&entry.addresses[i]);
-    out.insert(out.end(), a, a + 4);
+    Put16(out, v4 ? 4 : 16);
+    const auto* a =
+        v4 ? reinterpret_cast<const uint8_t*>(&entry.addresses[i]) : entry.addresses6[i].data();
+    out.insert(out.end(), a, a + (v4 ? 4 : 16));
   }
   ::sendto(fd_, out.data(), out.size(), 0, static_cast<const sockaddr*>(from), fromLength);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // A DNS responder on 127.0.0.1 driven by our own event loop, so lookup tests
 // stay single-threaded and never leave the machine. Each name can be given
-// A records, a failure code, an empty answer, or silence.
+// A and AAAA records, a failure code, an empty answer, or silence.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -25,8 +26,10 @@ class DnsResponder {
   // "127.0.0.1:PORT", the form the resolver takes.
   std::string Server() const;
 
-  // Names match case-insensitively, with or without the final dot.
-  void SetAddresses(const std::string& name, std::vector<std::string> dotted);
+  // Names match case-insensitively, with or without the final dot. IPv4
+  // addresses answer A queries, IPv6 ones AAAA queries; a name with only one
+  // kind gets an empty answer for the other.
+  void SetAddresses(const std::string& name, std::vector<std::string> addresses);
   void SetReply(const std::string& name, Reply reply);
   // What names without an entry get; NXDOMAIN unless changed.
   void SetDefaultReply(Reply reply) { default_ = reply; }
@@ -38,6 +41,7 @@ class DnsResponder {
   struct Entry {
     Reply reply = Reply::NxDomain;
     std::vector<uint32_t> addresses;  // network order
+    std::vector<std::array<uint8_t, 16>> addresses6;
   };
   void OnReadable();
   void Answer(const uint8_t* query, size_t length, const void* from, unsigned fromLength);
