@@ -26,9 +26,9 @@ run_suite() {
 }
 
 # Real country data for the import test; without it that test is skipped.
-VANTREL_TOR_GEOIP="$(fetch_tor_geoip "$root/build")"
-export VANTREL_TOR_GEOIP
-[ -n "$VANTREL_TOR_GEOIP" ] || echo "tor-geoipdb not available: the import test on real data will be skipped"
+VANTREL_TEST_TOR_GEOIP="$(fetch_tor_geoip "$root/build")"
+export VANTREL_TEST_TOR_GEOIP
+[ -n "$VANTREL_TEST_TOR_GEOIP" ] || echo "tor-geoipdb not available: the import test on real data will be skipped"
 
 # A real browser for the browser test; without it that test is skipped.
 need_packages chromium || echo "chromium not available: the browser test will be skipped"

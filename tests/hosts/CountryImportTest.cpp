@@ -686,7 +686,7 @@ TEST(ImportCommand, ExitCodesOfTheProgram) {
 // Real data: Debian's tor-geoipdb, extracted by scripts/test.sh
 
 fs::path TorGeoipFile() {
-  if (const char* env = std::getenv("VANTREL_TOR_GEOIP"); env && *env) return env;
+  if (const char* env = std::getenv("VANTREL_TEST_TOR_GEOIP"); env && *env) return env;
   for (const fs::path& candidate :
        {fs::path(VANTREL_TOR_GEOIP), fs::path("/usr/share/tor/geoip")}) {
     if (fs::is_regular_file(candidate)) return candidate;
