@@ -292,6 +292,9 @@ bool TKwHttpProxy::IsConnect(std::string_view header) {
 // ---- one request header ----
 
 void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
+  // A connection kept from the request before waits in the pool, where this
+  // request finds it again if it goes to the same place.
+  if (c->Reuse.idle) KeepRemote(c);
   // The answer to the request before has been relayed: its remote goes
   // now, so that its end cannot end the client while this one is decided.
   c->RetireRemoteSocket();
@@ -660,7 +663,7 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
     TakeInput(c, {});
   } else if (ended) {
     c->AwaitingResponse = false;
-    if (keep && MayKeepRemote(c, sender)) KeepRemote(c);
+    if (keep && MayKeepRemote(c, sender)) HoldRemote(c);
     TakeInput(c, {});
   }
 }

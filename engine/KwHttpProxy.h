@@ -60,10 +60,13 @@ class TKwHttpProxy : public TKwGenericProxy {
   // size; a longer one is not sent again.
   static constexpr size_t kMaxResend = kMaxHeader + 64 * 1024;
 
-  // Connections onward kept between requests. Cleared when the proxy
-  // closes; the owner clears them when where requests go may have changed.
+  // Connections onward kept between requests: a client holds its own until
+  // its next request goes elsewhere or it leaves; then they are pooled for
+  // any client. Cleared when the proxy closes; the owner clears them when
+  // where requests go may have changed.
   TConnectionPool& Pool() { return *pool_; }
-  void ClearConnectionPool() { pool_->Clear(); }
+  // Closes every kept connection, pooled or held by a client.
+  void ClearConnectionPool();
   void CloseSocketServer() override;
 
   // Parse and rewrite one request. True when it could be parsed; then either
@@ -102,6 +105,8 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionClosed(net::TWSocket* sender, uint16_t errCode) override;
   void AfterListen(std::string& ErrorText) override;
+  void ServerClientDisconnect(net::TWSocketServer* sender, net::TWSocketClient* client,
+                              uint16_t error) override;
 
  private:
   // Hands client bytes, in order, to what they belong to: the header being
@@ -132,6 +137,11 @@ class TKwHttpProxy : public TKwGenericProxy {
   // The answer has ended: its connection goes to the pool when both sides
   // let it carry another request.
   bool MayKeepRemote(TKwProxyClient* client, const net::TWSocket* remote) const;
+  // The client holds it meanwhile; any byte or end from the far side then
+  // lets it go, without touching the client.
+  void HoldRemote(TKwProxyClient* client);
+  void DropIdleRemote(net::TWSocket* remote);
+  // A held connection goes to the pool.
   void KeepRemote(TKwProxyClient* client);
   // A kept connection that ended before any byte of the answer: the request
   // goes once more, on a fresh connection, when that is safe.

@@ -41,10 +41,49 @@ bool TKwHttpProxy::MayKeepRemote(TKwProxyClient* c, const TWSocket* remote) cons
          remote->State() == net::wsConnected && remote->SendQueueEmpty();
 }
 
+void TKwHttpProxy::HoldRemote(TKwProxyClient* c) {
+  c->Reuse.idle = true;
+  TWSocket* remote = c->RemoteSocket();
+  remote->OnDataAvailable = [this](TWSocket* s, uint16_t) { DropIdleRemote(s); };
+  remote->OnSessionClosed = [this](TWSocket* s, uint16_t) { DropIdleRemote(s); };
+  remote->OnDataSent = nullptr;
+  // Its peer's end must be heard even while the client is slow to read.
+  remote->ResumeReading();
+}
+
+void TKwHttpProxy::DropIdleRemote(TWSocket* remote) {
+  remote->ReceiveText();  // nobody asked: whatever came goes unread
+  TKwProxyClient* c = ClientOf(remote);
+  if (c->RemoteSocket() != remote) return;
+  c->Reuse = {};
+  c->RetireRemoteSocket();
+}
+
 void TKwHttpProxy::KeepRemote(TKwProxyClient* c) {
   const std::string key = std::move(c->Reuse.key);
   c->Reuse = {};
   pool_->Park(key, c->ReleaseRemoteSocket());
+}
+
+void TKwHttpProxy::ClearConnectionPool() {
+  pool_->Clear();
+  const int n = Server().ClientCount();
+  for (int i = 0; i < n; ++i) {
+    auto* c = static_cast<TKwProxyClient*>(Server().Clients(i));
+    if (c && c->Reuse.idle) {
+      c->Reuse = {};
+      c->RetireRemoteSocket();
+    }
+  }
+}
+
+void TKwHttpProxy::ServerClientDisconnect(net::TWSocketServer* sender, net::TWSocketClient* client,
+                                          uint16_t error) {
+  // A client that leaves gives its kept connection to the others; not once
+  // the proxy has stopped.
+  auto* c = static_cast<TKwProxyClient*>(client);
+  if (c->Reuse.idle && Active()) KeepRemote(c);
+  TKwGenericProxy::ServerClientDisconnect(sender, client, error);
 }
 
 bool TKwHttpProxy::MaySendAgain(const TKwProxyClient* c) const {

@@ -104,6 +104,8 @@ class TKwProxyClient : public net::TWSocketClient {
     bool head = false;
     // The request as it went onward lets the connection be kept.
     bool requestAllows = false;
+    // The answer is over and the connection is held for the next request.
+    bool idle = false;
     // The request went out on a kept connection.
     bool reused = false;
     // While no answer byte has come: the request may be sent again, and

@@ -305,7 +305,9 @@ TEST_F(RoutingRequests, ConnectionsKeptForOldSettingsAreNotUsedAgain) {
     auto client = ConnectTo(window->Proxy1.Server().BoundPort());
     client->Send("GET http://lan.test:" + port + "/k HTTP/1.1\r\nHost: lan.test\r\n\r\n");
     ASSERT_TRUE(WaitFor([&] { return client->In() == kAnswer; }));
-    EXPECT_EQ(window->Proxy1.Pool().Size(), 1u);
+    // Pooled once its client has gone.
+    client->CloseNow();
+    ASSERT_TRUE(WaitFor([&] { return window->Proxy1.Pool().Size() == 1; }));
     k.change();
     EXPECT_EQ(window->Proxy1.Pool().Size(), 0u);
   }
