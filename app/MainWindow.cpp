@@ -157,7 +157,12 @@ void TfrmVantrelMain::WireTraffic() {
                                    const std::string& reason) {
     routing.Proxy1RequestRefused(sender, client, reason);
   };
-  nextHops.OnLoaded = [this] { routing.CheckNextHops(); };
+  nextHops.OnLoaded = [this] {
+    routing.CheckNextHops();
+    // Where requests go may have changed: no connection kept for the old
+    // settings is used again.
+    Proxy1.ClearConnectionPool();
+  };
   // Rare and rate-limited, and the operator needs them: shown with logging off too.
   Proxy1.OnNotice = [this](TKwGenericProxy*, const std::string& message) {
     log.DoComment(message, false);
@@ -253,6 +258,8 @@ void TfrmVantrelMain::ReloadConfiguration() {
   log.ReopenLogFile();
   configFile.Reload();
   ShowLoadResult();
+  // A reload starts afresh onward too, even when the files were unchanged.
+  Proxy1.ClearConnectionPool();
 }
 
 void TfrmVantrelMain::StartProxy() {

@@ -4,6 +4,8 @@
 #
 #   bench/soak.sh [SECONDS]      default 180 (about a million requests here);
 #                                the load stops by itself
+#   VANTREL=build/app/vantrel bench/soak.sh 60     an already built program
+#   PROXY_PORT=18390 NGINX_PORT=18380 ORIGIN_PORT=18381 bench/soak.sh   other ports
 #
 # Load, all at once: keep-alive GETs and pipelined GETs (wrk, against nginx),
 # CONNECT tunnels, uploads, clients that vanish mid-request and origins that
@@ -16,10 +18,16 @@ seconds="${1:-180}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/../scripts/common.sh"
 
-need_packages "${build_packages[@]}" nginx wrk python3
-configure_and_build build-soak -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TESTS=OFF >/dev/null
+if [ -n "${VANTREL:-}" ]; then
+  need_packages nginx wrk python3
+  vantrel="$(realpath "$VANTREL")"
+else
+  need_packages "${build_packages[@]}" nginx wrk python3
+  configure_and_build build-soak -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TESTS=OFF >/dev/null
+  vantrel="$root/build-soak/app/vantrel"
+fi
 
-proxy_port=18190 nginx_port=18180 origin_port=18181
+proxy_port=${PROXY_PORT:-18190} nginx_port=${NGINX_PORT:-18180} origin_port=${ORIGIN_PORT:-18181}
 run="$(mktemp -d /tmp/vantrel-soak-XXXXXX)"
 pids=()
 stop_all() {
@@ -56,7 +64,7 @@ on_cpu() {
 
 (on_cpu 0 nginx -c "$run/nginx.conf" -p "$run") & pids+=($!)
 (on_cpu 0 python3 "$here/soak_peers.py" origin "$origin_port") & pids+=($!)
-(on_cpu 1 "$root/build-soak/app/vantrel" --headless --port "$proxy_port" --data-dir "$run/data" \
+(on_cpu 1 "$vantrel" --headless --port "$proxy_port" --data-dir "$run/data" \
   >/dev/null 2>"$run/proxy.err") & proxy=$!; pids+=($proxy)
 
 for port in $proxy_port $nginx_port $origin_port; do

@@ -169,6 +169,9 @@ void TKwGenericProxy::DoRemoteDNSLookupDone(TKwProxyClient* c) {
 void TKwGenericProxy::DoRemoteSocketPrepared(TKwProxyClient* c) {
   if (OnRemoteSocketPrepared) OnRemoteSocketPrepared(this, c);
 }
+void TKwGenericProxy::DoRemoteSocketReused(TKwProxyClient* c) {
+  if (OnRemoteSocketReused) OnRemoteSocketReused(this, c);
+}
 void TKwGenericProxy::DoServerClosed(uint16_t error) {
   if (OnServerClosed) OnServerClosed(this, error);
 }

@@ -81,6 +81,9 @@ class TKwGenericProxy : public net::TComponent {
   TKwProxyRemoteDisconnectEvent OnRemoteDisconnect;
   TKwProxyEvent OnRemoteDNSLookupDone;
   TKwProxyEvent OnRemoteSocketPrepared;
+  // A request goes out on a kept connection: in place of the prepare,
+  // lookup and connect events of a fresh one.
+  TKwProxyEvent OnRemoteSocketReused;
   TKwProxyServerClosedEvent OnServerClosed;
   TKwNotifyEvent OnServerListening;
   // Lines for the operator's log, rare and rate-limited (descriptors ran
@@ -104,6 +107,7 @@ class TKwGenericProxy : public net::TComponent {
   virtual void DoRemoteDisconnect(TKwProxyClient* client);
   virtual void DoRemoteDNSLookupDone(TKwProxyClient* client);
   virtual void DoRemoteSocketPrepared(TKwProxyClient* client);
+  virtual void DoRemoteSocketReused(TKwProxyClient* client);
   virtual void DoServerClosed(uint16_t error);
   virtual void DoServerListening();
   virtual void PrepareRemoteSocket(net::TWSocket* remote);

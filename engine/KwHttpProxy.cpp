@@ -1,5 +1,6 @@
 #include "engine/KwHttpProxy.h"
 
+#include "engine/ConnectionReuse.h"
 #include "engine/HttpHeader.h"
 #include "engine/KwString.h"
 #include "engine/RequestChecks.h"
@@ -73,6 +74,11 @@ TKwHttpProxy::~TKwHttpProxy() {
     CloseSocketServer();
   } catch (...) {
   }
+}
+
+void TKwHttpProxy::CloseSocketServer() {
+  TKwGenericProxy::CloseSocketServer();
+  pool_->Clear();
 }
 
 void TKwHttpProxy::SetNextHop(int index, const TKwProxyData& value) {
@@ -240,6 +246,14 @@ void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
   TWSocket* remote = c->RemoteSocket();
   if (bytes.empty() || !remote) return;  // answered locally: nowhere to go
   DoClientDataForwarded(c, bytes.size());
+  if (TKwProxyClient::TReuse& r = c->Reuse; r.resendable) {
+    if (r.replay.size() + bytes.size() > kMaxResend) {
+      r.resendable = false;
+      std::string().swap(r.replay);
+    } else {
+      r.replay.append(bytes);
+    }
+  }
   if (c->ClientBuffer.empty() && remote->State() == net::wsConnected) {
     SendToRemote(c, bytes);
     return;
@@ -278,6 +292,9 @@ bool TKwHttpProxy::IsConnect(std::string_view header) {
 // ---- one request header ----
 
 void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
+  // A connection kept from the request before waits in the pool, where this
+  // request finds it again if it goes to the same place.
+  if (c->Reuse.idle) KeepRemote(c);
   // The answer to the request before has been relayed: its remote goes
   // now, so that its end cannot end the client while this one is decided.
   c->RetireRemoteSocket();
@@ -329,24 +346,29 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
 
   if (c->DecisionPending) return;
   if (response.empty()) {
-    TWSocket* remote = c->CreateRemoteSocket();
     c->ClientBuffer = std::move(header);
     if (!c->IsTunnel) {
       c->Framing.Start(SameText(method, "HEAD"));
       c->AwaitingResponse = true;
     }
-    remote->SetPort(port);
-    remote->LineMode = false;
-    PrepareRemoteSocket(remote);
-    remote->DnsLookup(host);
-    // Unless the connection was refused inside the lookup (a dotted address
-    // answers at once).
-    if (!c->DiscardInput) DoRemoteSocketPrepared(c);
+    if (!UseKeptConnection(c, method, host, port)) ConnectRemote(c, host, port);
   } else {
     c->FreeRemoteSocket();
     c->ResponseText = std::move(response);
   }
   c->HeaderProcessed = true;
+}
+
+void TKwHttpProxy::ConnectRemote(TKwProxyClient* c, const std::string& host,
+                                 const std::string& port) {
+  TWSocket* remote = c->CreateRemoteSocket();
+  remote->SetPort(port);
+  remote->LineMode = false;
+  PrepareRemoteSocket(remote);
+  remote->DnsLookup(host);
+  // Unless the connection was refused inside the lookup (a dotted address
+  // answers at once).
+  if (!c->DiscardInput) DoRemoteSocketPrepared(c);
 }
 
 bool TKwHttpProxy::ProcessHTTPRequest(TKwProxyClient* c, std::string& header, std::string& host,
@@ -545,9 +567,10 @@ void TKwHttpProxy::RefuseUnconnected(TKwProxyClient* c, const std::string& reaso
 }
 
 void TKwHttpProxy::RemoteSessionClosed(TWSocket* sender, uint16_t errCode) {
+  TKwProxyClient* c = ClientOf(sender);
+  if (c->RemoteSocket() == sender && MaySendAgain(c)) return SendAgainLater(c);
   // A next hop that ends before its reply: a SOCKS client hears that the
   // tunnel failed rather than nothing.
-  TKwProxyClient* c = ClientOf(sender);
   if (c->RemoteSocket() == sender && c->ViaNextHop && !c->DiscardInput)
     RefuseSocks4(c, TTunnelOutcome::Failed);
   TKwGenericProxy::RemoteSessionClosed(sender, errCode);
@@ -613,11 +636,19 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
   std::string_view relay = data;
   bool ended = false;
   bool switched = false;
+  bool keep = false;
   if (!c->IsTunnel && !c->Upgraded) {
     if (!c->AwaitingResponse) return;  // bytes behind a finished answer: nobody asked
+    // The answer has begun: the request can no longer go again.
+    if (c->Reuse.resendable) {
+      c->Reuse.resendable = false;
+      std::string().swap(c->Reuse.replay);
+    }
     relay = relay.substr(0, c->Framing.Consume(relay));
     ended = c->Framing.Done();
     switched = c->Framing.Switched();
+    // Bytes behind the answer in the same read: the connection is out of step.
+    keep = ended && relay.size() == data.size();
   }
   DoRemoteDataAvailable(c, relay);
   if (c->State() != net::wsConnected) {
@@ -632,6 +663,7 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
     TakeInput(c, {});
   } else if (ended) {
     c->AwaitingResponse = false;
+    if (keep && MayKeepRemote(c, sender)) HoldRemote(c);
     TakeInput(c, {});
   }
 }

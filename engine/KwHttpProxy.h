@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/ConnectionPool.h"
 #include "engine/KwGenericProxy.h"
 #include "engine/KwProxyData.h"
 #include "engine/KwProxyStrings.h"
@@ -55,6 +56,18 @@ class TKwHttpProxy : public TKwGenericProxy {
   // A request header longer than this is refused: memory per connection
   // stays bounded whatever a client sends.
   static constexpr size_t kMaxHeader = 64 * 1024;
+  // A request on a kept connection is held for sending again up to this
+  // size; a longer one is not sent again.
+  static constexpr size_t kMaxResend = kMaxHeader + 64 * 1024;
+
+  // Connections onward kept between requests: a client holds its own until
+  // its next request goes elsewhere or it leaves; then they are pooled for
+  // any client. Cleared when the proxy closes; the owner clears them when
+  // where requests go may have changed.
+  TConnectionPool& Pool() { return *pool_; }
+  // Closes every kept connection, pooled or held by a client.
+  void ClearConnectionPool();
+  void CloseSocketServer() override;
 
   // Parse and rewrite one request. True when it could be parsed; then either
   // `response` is the answer to give, or host:port is the connection to make
@@ -92,6 +105,8 @@ class TKwHttpProxy : public TKwGenericProxy {
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionClosed(net::TWSocket* sender, uint16_t errCode) override;
   void AfterListen(std::string& ErrorText) override;
+  void ServerClientDisconnect(net::TWSocketServer* sender, net::TWSocketClient* client,
+                              uint16_t error) override;
 
  private:
   // Hands client bytes, in order, to what they belong to: the header being
@@ -113,6 +128,25 @@ class TKwHttpProxy : public TKwGenericProxy {
   // After the header has been decided: the local answer, or the bytes
   // that go first to the remote.
   void FinishHeader(TKwProxyClient* client);
+  // A fresh connection for the current request.
+  void ConnectRemote(TKwProxyClient* client, const std::string& host, const std::string& port);
+  // Notes where the current request goes and whether its connection may be
+  // kept; then takes a kept connection there, when there is one.
+  bool UseKeptConnection(TKwProxyClient* client, const std::string& method, const std::string& host,
+                         const std::string& port);
+  // The answer has ended: its connection goes to the pool when both sides
+  // let it carry another request.
+  bool MayKeepRemote(TKwProxyClient* client, const net::TWSocket* remote) const;
+  // The client holds it meanwhile; any byte or end from the far side then
+  // lets it go, without touching the client.
+  void HoldRemote(TKwProxyClient* client);
+  void DropIdleRemote(net::TWSocket* remote);
+  // A held connection goes to the pool.
+  void KeepRemote(TKwProxyClient* client);
+  // A kept connection that ended before any byte of the answer: the request
+  // goes once more, on a fresh connection, when that is safe.
+  bool MaySendAgain(const TKwProxyClient* client) const;
+  void SendAgainLater(TKwProxyClient* client);
   // The port clients reach us on: a target there on this machine loops.
   int OwnPort();
   // A target that is the proxy itself: refused with one line saying why.
@@ -132,6 +166,7 @@ class TKwHttpProxy : public TKwGenericProxy {
 
   std::array<std::unique_ptr<TKwProxyData>, 2> nextHop_;
   std::unique_ptr<TKwProxyStrings> response_;
+  std::unique_ptr<TConnectionPool> pool_ = std::make_unique<TConnectionPool>();
   int ownPort_ = 0;
 };
 

@@ -37,6 +37,17 @@ void TKwProxyClient::FreeRemoteSocket() {
   remote_.reset();
 }
 
+std::unique_ptr<TWSocket> TKwProxyClient::ReleaseRemoteSocket() {
+  return std::move(remote_);
+}
+
+TWSocket* TKwProxyClient::AdoptRemoteSocket(std::unique_ptr<TWSocket> socket) {
+  RetireRemoteSocket();
+  socket->SetOwner(this);
+  remote_ = std::move(socket);
+  return remote_.get();
+}
+
 void TKwProxyClient::RetireRemoteSocket() {
   if (!remote_) return;
   // A superseded connection must not feed the new request nor half-close

@@ -56,6 +56,10 @@ class TKwProxyClient : public net::TWSocketClient {
 
   virtual net::TWSocket* CreateRemoteSocket();
   virtual void FreeRemoteSocket();
+  // A kept connection changes hands: taken from this session, or given to
+  // it as the current remote (any current one is retired first).
+  std::unique_ptr<net::TWSocket> ReleaseRemoteSocket();
+  net::TWSocket* AdoptRemoteSocket(std::unique_ptr<net::TWSocket> socket);
   // Lets the current remote connection go: silenced at once, reset, and
   // freed off the stack.
   void RetireRemoteSocket();
@@ -89,6 +93,26 @@ class TKwProxyClient : public net::TWSocketClient {
   // A handler left the current request's decision for later (it waits for a
   // name lookup); the request is asked again when the handler resumes it.
   bool DecisionPending = false;
+
+  // Whether the current request's remote connection may be kept for
+  // another request, and what it takes to send the request again.
+  struct TReuse {
+    // Where the connection goes (RouteKey); empty: it is never kept.
+    std::string key;
+    // Where a fresh connection for the request goes.
+    std::string host, port;
+    bool head = false;
+    // The request as it went onward lets the connection be kept.
+    bool requestAllows = false;
+    // The answer is over and the connection is held for the next request.
+    bool idle = false;
+    // The request went out on a kept connection.
+    bool reused = false;
+    // While no answer byte has come: the request may be sent again, and
+    // replay holds it as it was sent.
+    bool resendable = false;
+    std::string replay;
+  } Reuse;
 
   // Request headers taken so far: tells one request's wait from the next.
   uint32_t Requests = 0;

@@ -1,5 +1,6 @@
 #include "engine/ResponseFraming.h"
 
+#include "engine/ConnectionReuse.h"
 #include "engine/KwString.h"
 #include "engine/RequestChecks.h"
 
@@ -27,8 +28,17 @@ void ResponseFraming::NewAnswer() {
   transferCoded_ = false;
   hasLength_ = false;
   lengthConflict_ = false;
+  http10_ = false;
+  closeToken_ = false;
+  keepAliveToken_ = false;
+  boundAuth_ = false;
   length_ = 0;
   headerBytes_ = 0;
+}
+
+bool ResponseFraming::KeepsConnection() const {
+  return stage_ == Stage::kDone && !switched_ && !closeToken_ && !boundAuth_ &&
+         (!http10_ || keepAliveToken_);
 }
 
 size_t ResponseFraming::Consume(std::string_view bytes) {
@@ -102,6 +112,8 @@ void ResponseFraming::StatusLine(std::string_view line) {
     return;
   }
   status_ = status;
+  // Anything but 1.1 keeps the connection only when it says so.
+  http10_ = !SameText(line.substr(0, space), "HTTP/1.1");
   stage_ = Stage::kHeaderLines;
 }
 
@@ -115,6 +127,11 @@ void ResponseFraming::HeaderLine(std::string_view line) {
     // Chunked only when it is the final coding; a later line ends the list.
     transferCoded_ = true;
     chunked_ = FinalCodingIsChunked(value);
+  } else if (SameText(name, "Connection") || SameText(name, "Proxy-Connection")) {
+    closeToken_ = closeToken_ || ListHasToken(value, "close");
+    keepAliveToken_ = keepAliveToken_ || ListHasToken(value, "keep-alive");
+  } else if (SameText(name, "WWW-Authenticate") || SameText(name, "Proxy-Authenticate")) {
+    boundAuth_ = boundAuth_ || IsConnectionBoundAuth(value);
   } else if (SameText(name, "Content-Length")) {
     uint64_t v = 0;
     bool valid = !value.empty();

@@ -29,6 +29,10 @@ class ResponseFraming {
   bool UntilClose() const { return stage_ == Stage::kUntilClose; }
   // The answer switched the connection to another protocol (101).
   bool Switched() const { return switched_; }
+  // The answer has ended and its header lets the connection carry another
+  // request: HTTP/1.1 without "close", HTTP/1.0 with "keep-alive", and no
+  // login bound to the connection under way.
+  bool KeepsConnection() const;
 
   // A header longer than this is not parsed: the answer then runs until the close.
   static constexpr size_t kMaxHeader = 64 * 1024;
@@ -49,6 +53,10 @@ class ResponseFraming {
   bool transferCoded_ = false;
   bool hasLength_ = false;
   bool lengthConflict_ = false;
+  bool http10_ = false;
+  bool closeToken_ = false;
+  bool keepAliveToken_ = false;
+  bool boundAuth_ = false;
   uint64_t length_ = 0;
   size_t headerBytes_ = 0;
   std::string line_;  // a header line cut by a read

@@ -1,6 +1,7 @@
 // Request rewriting and message framing on arbitrary bytes: parsing must
 // never crash, whatever follows the header must come out unchanged, and
-// where a body or an answer ends must not depend on how reads cut the bytes.
+// where a body or an answer ends, and whether its connection may be kept,
+// must not depend on how reads cut the bytes.
 // The input is also walked as pipelined requests, each header followed by
 // its body, the way a client connection is.
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ConnectionReuse.h"
 #include "engine/HttpHeader.h"
 #include "engine/KwHttpProxy.h"
 #include "engine/RequestBody.h"
@@ -104,7 +106,9 @@ std::pair<size_t, int> AnswerEnd(const std::vector<std::string_view>& reads, boo
     if (n < read.size() && !framing.Done()) std::abort();  // only an ended answer leaves bytes
     if (framing.Done()) break;
   }
-  return {taken, framing.Done() ? 1 : framing.UntilClose() ? 2 : 0};
+  const int end = framing.Done() ? 1 : framing.UntilClose() ? 2 : 0;
+  // Whether the connection may be kept is part of how it ended.
+  return {taken, end | (framing.KeepsConnection() ? 4 : 0)};
 }
 
 }  // namespace
@@ -130,6 +134,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   response.clear();
   if (proxy->ProcessTunnelRequest(client, header, host, port, response) && client->ViaNextHop)
     CheckTailKept(input, header);
+
+  // Whether a request lets its connection be kept, and where it goes, are
+  // read from its header alone.
+  if (FindHeaderEnd(input) != std::string::npos) {
+    const std::string behind = input + "\r\nConnection: close\r\nHost: x\r\n\r\n";
+    if (RequestKeepsConnection(input) != RequestKeepsConnection(behind)) std::abort();
+    if (RouteKey(mode & 1, host, port, input) != RouteKey(mode & 1, host, port, behind))
+      std::abort();
+  }
 
   // Pipelined requests: the same ends whether the bytes come whole, in even
   // pieces or in uneven ones.

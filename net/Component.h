@@ -16,6 +16,9 @@ class TComponent {
   TComponent& operator=(const TComponent&) = delete;
 
   TComponent* Owner() const { return owner_; }
+  // For an object that changes hands (a kept connection taken up by
+  // another session).
+  void SetOwner(TComponent* owner) { owner_ = owner; }
   const std::string& Name() const { return name_; }
   void SetName(const std::string& name) { name_ = name; }
   intptr_t Tag() const { return tag_; }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -286,6 +287,30 @@ TEST_F(RoutingRequests, ANewNameIsLookedUpOnceAndItsAnswerUsed) {
   }
   // What the origin got names the host as the client did.
   EXPECT_EQ(origin.Requests().at(0), "GET /p HTTP/1.1\r\nHost: once.test:" + port + "\r\n\r\n");
+}
+
+TEST_F(RoutingRequests, ConnectionsKeptForOldSettingsAreNotUsedAgain) {
+  const std::string port = std::to_string(origin.Port());
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+  };
+  TMainControls& c = window->controls;
+  const Case cases[] = {
+      {"a next-hop switch", [&] { c.cbIntCon.SetChecked(!c.cbIntCon.Checked()); }},
+      {"SIGHUP's reload", [&] { window->ReloadConfiguration(); }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    auto client = ConnectTo(window->Proxy1.Server().BoundPort());
+    client->Send("GET http://lan.test:" + port + "/k HTTP/1.1\r\nHost: lan.test\r\n\r\n");
+    ASSERT_TRUE(WaitFor([&] { return client->In() == kAnswer; }));
+    // Pooled once its client has gone.
+    client->CloseNow();
+    ASSERT_TRUE(WaitFor([&] { return window->Proxy1.Pool().Size() == 1; }));
+    k.change();
+    EXPECT_EQ(window->Proxy1.Pool().Size(), 0u);
+  }
 }
 
 }  // namespace

@@ -102,5 +102,50 @@ TEST(ResponseFraming, UnfinishedAnswerTakesEverythingAndStaysOpen) {
   }
 }
 
+// Whether the connection may carry another request once the answer is over,
+// as its own header says; the last (final) answer's lines count.
+TEST(ResponseFraming, KeepsTheConnectionOnlyWhenTheFinalAnswerLetsIt) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    bool keeps;
+  };
+  const std::vector<Case> cases = {
+      {"1.1", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true},
+      {"close among other tokens",
+       "HTTP/1.1 200 OK\r\nConnection: Upgrade, CLOSE\r\nContent-Length: 0\r\n\r\n", false},
+      {"close on a second line",
+       "HTTP/1.1 200 OK\r\nConnection: x\r\nConnection:close\r\nContent-Length: 0\r\n\r\n", false},
+      {"a token that only contains close",
+       "HTTP/1.1 200 OK\r\nConnection: closed\r\nContent-Length: 0\r\n\r\n", true},
+      {"Proxy-Connection: close from a next hop",
+       "HTTP/1.1 200 OK\r\nProxy-Connection: close\r\nContent-Length: 0\r\n\r\n", false},
+      {"1.0", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", false},
+      {"1.0 with keep-alive",
+       "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 0\r\n\r\n", true},
+      {"close in an interim answer only",
+       "HTTP/1.1 100 Continue\r\nConnection: close\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: "
+       "0\r\n\r\n",
+       true},
+      {"Negotiate among the challenges",
+       "HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"a\", Negotiate\r\nContent-Length: "
+       "0\r\n\r\n",
+       false},
+      {"NTLM from a next hop",
+       "HTTP/1.1 407 No\r\nProxy-Authenticate: NTLM\r\nContent-Length: 0\r\n\r\n", false},
+      {"Basic only",
+       "HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"a\"\r\nContent-Length: 0\r\n\r\n", true},
+      {"ended by the close", "HTTP/1.1 200 OK\r\n\r\nbody", false},
+      {"switched", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n", false},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    ResponseFraming framing;
+    framing.Start(false);
+    framing.Consume(t.answer);
+    EXPECT_EQ(framing.KeepsConnection(), t.keeps);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::engine

@@ -48,9 +48,11 @@ TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWo
   origin.At(0).Send("HTTP/1.1 204 No Content\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return client->In() == "HTTP/1.1 204 No Content\r\n\r\n"; }));
   client->Send("GET " + Url("/next") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
-  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(1).In(), "GET /next HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
-  EXPECT_EQ(origin.At(0).In(), forwarded);
+  // On the same connection, right behind the body.
+  const std::string next = "GET /next HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+  ASSERT_TRUE(WaitFor([&] { return origin.At(0).In().size() >= forwarded.size() + next.size(); }));
+  EXPECT_EQ(origin.At(0).In(), forwarded + next);
+  EXPECT_EQ(origin.Count(), 1u);
 }
 
 TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewRequest) {
@@ -70,17 +72,19 @@ TEST_F(ProxyLimits, ChunkedBodyInLaterReadsIsForwardedWholeAndWhatFollowsIsANewR
   // The next request waits for the answer to this one.
   EXPECT_EQ(Count("ClientHeader"), 1);
   origin.At(0).Send("HTTP/1.1 204 No Content\r\n\r\n");
-  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 2 && HasHeader(origin.At(1)); }));
-  EXPECT_EQ(origin.At(0).In(), forwarded);
-  EXPECT_EQ(origin.At(1).In(), "GET /after HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
+  // On the same connection, right behind the body.
+  const std::string after = "GET /after HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n";
+  ASSERT_TRUE(WaitFor([&] { return origin.At(0).In().size() >= forwarded.size() + after.size(); }));
+  EXPECT_EQ(origin.At(0).In(), forwarded + after);
+  EXPECT_EQ(origin.Count(), 1u);
   EXPECT_EQ(Count("ClientHeader"), 2);
 }
 
 // Where a request's body ends decides where the next request begins. Each
 // case sends everything in one read; every origin connection answers once
-// it holds what the case expects of it.
+// it holds what the case expects of it, and is not used again.
 TEST_F(ProxyLimits, RequestFramingDecidesWhereTheNextRequestBegins) {
-  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi";
+  const std::string answer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nhi";
   const std::string bad = Canned(proxy, kHTTPBadRequest);
   struct Case {
     const char* name;
@@ -344,10 +348,12 @@ TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
   origin.OnAccept = [&](Peer& far) {
     far.OnBytes = [&](std::string_view b) { received.Add(b.data(), b.size()); };
   };
-  origin.At(0).Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  // Not kept: the upload goes on a new connection, which the sink watches.
+  const std::string answer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nhi";
+  origin.At(0).Send(answer);
   ASSERT_TRUE(WaitFor([&] { return received.Bytes() >= expected.Bytes(); }, kLongDeadline));
   EXPECT_EQ(received.Value(), expected.Value());
-  EXPECT_EQ(client->In(), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhi");
+  EXPECT_EQ(client->In(), answer);
   EXPECT_EQ(Count("ClientHeader"), 2);
 }
 

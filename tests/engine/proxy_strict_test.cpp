@@ -151,6 +151,7 @@ TEST_F(ProxyStrict, SoundFramingIsForwardedAsItCame) {
   };
   for (size_t i = 0; i < bodies.size(); ++i) {
     SCOPED_TRACE(bodies[i]);
+    proxy.ClearConnectionPool();  // each on a connection of its own
     auto client = NewClient();
     const std::string head = " HTTP/1.1\r\nHost: 127.0.0.1:" + origin.PortText() + "\r\n";
     client->Send("POST " + Url("/") + head + bodies[i]);
