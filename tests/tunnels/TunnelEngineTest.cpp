@@ -161,6 +161,9 @@ TEST_F(TunnelEngine, ResetsOnEitherEndFreeTheTunnel) {
     if (clientResets) {
       client->ResetNow();
       EXPECT_TRUE(WaitFor([&] { return far.Eof() || far.WasReset(); })) << Log();
+      // The engine sees the tunnel's close as the end of one way only; the
+      // origin ends the other, as servers do once their client has ended.
+      far.CloseNow();
     } else {
       // The engine keeps a client whose remote was reset open until the
       // client closes; the tunnel then lets both of its sides go.
