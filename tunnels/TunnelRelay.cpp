@@ -42,11 +42,50 @@ void TTunnels::Relay(TTunnelWSocket& from, const char* data, size_t length) {
 void TTunnels::wsTunnelClientDataSent(net::TWSocket* sender, uint16_t /*errCode*/) {
   TTunnelWSocket* socket = AsTunnel(sender);
   if (socket->DestroyPending) return;
+  if (socket->ShutdownWhenDrained && socket->SendQueueEmpty()) {
+    socket->ShutdownWhenDrained = false;
+    socket->Shutdown(1);
+    CloseIfFinished(*socket);
+    return;
+  }
   if (socket->CloseWhenDrained) {
     if (socket->SendQueueEmpty()) socket->Close();
     return;
   }
   if (socket->Partner && socket->Partner->ReadingPaused()) socket->Partner->ResumeReading();
+}
+
+void TTunnels::StartHalfCloses(TTunnelWSocket& proxySide) {
+  TTunnelWSocket* client = proxySide.Partner;
+  if (!client) return;
+  for (TTunnelWSocket* side : {&proxySide, client}) {
+    side->HalfClose = true;
+    side->OnPeerEnded = [this](net::TWSocket* sender, uint16_t errCode) {
+      wsTunnelClientPeerEnded(sender, errCode);
+    };
+  }
+}
+
+void TTunnels::wsTunnelClientPeerEnded(net::TWSocket* sender, uint16_t /*errCode*/) {
+  TTunnelWSocket* socket = AsTunnel(sender);
+  if (socket->DestroyPending) return;
+  TTunnelWSocket* partner = socket->Partner;
+  if (!partner) {
+    socket->Close();  // nothing left to pass the end to
+    return;
+  }
+  if (partner->SendQueueEmpty()) {
+    partner->Shutdown(1);
+  } else {
+    partner->ShutdownWhenDrained = true;
+  }
+  CloseIfFinished(*socket);
+}
+
+void TTunnels::CloseIfFinished(TTunnelWSocket& socket) {
+  const TTunnelWSocket* partner = socket.Partner;
+  auto finished = [](const TTunnelWSocket& s) { return s.PeerEnded() && s.WriteShut(); };
+  if (partner && finished(socket) && finished(*partner)) socket.Close();
 }
 
 void TTunnels::CloseClean(TTunnelWSocket& partner) {

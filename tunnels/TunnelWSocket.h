@@ -45,6 +45,9 @@ class TTunnelWSocket : public net::TWSocket {
   bool HoldsWaiting = false;
   // The partner ended cleanly: close once the send queue is empty.
   bool CloseWhenDrained = false;
+  // The partner's peer ended its sending: pass the end on as a half-close
+  // once the send queue is empty.
+  bool ShutdownWhenDrained = false;
   // Destruction has been asked for; it happens on a later turn of the loop.
   bool DestroyPending = false;
 

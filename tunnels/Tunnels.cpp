@@ -261,6 +261,7 @@ void TTunnels::wsTunnelClientRemoteDataAvailable(net::TWSocket* sender, uint16_t
     case TAnswerVerdict::Accepted: {
       comment_("Tunnel connection successful");
       proxySide->Stage = TTunnelStage::Relaying;
+      StartHalfCloses(*proxySide);
       const std::string rest = proxySide->Answer.substr(headerEnd);
       std::string().swap(proxySide->Answer);
       if (!rest.empty()) Relay(*proxySide, rest.data(), rest.size());

@@ -43,6 +43,9 @@ class TTunnels {
   // A side's queue has drained: its partner may be read again, or a side
   // whose partner ended may now close.
   void wsTunnelClientDataSent(net::TWSocket* sender, uint16_t errCode);
+  // A relaying side's peer ended its sending: the partner's peer hears of
+  // it by a half-close, and the other way flows on.
+  void wsTunnelClientPeerEnded(net::TWSocket* sender, uint16_t errCode);
 
   const std::vector<std::unique_ptr<TTunnelWSocket>>& TunnelListeners() const { return listeners_; }
   // Session sockets not yet destroyed, destruction pending or not.
@@ -62,6 +65,10 @@ class TTunnels {
   void SendRequest(TTunnelWSocket& proxySide);
   void Relay(TTunnelWSocket& from, const char* data, size_t length);
   void CloseClean(TTunnelWSocket& partner);
+  // Once relaying, each way ends on its own.
+  void StartHalfCloses(TTunnelWSocket& proxySide);
+  // Both ways have ended: the connection goes.
+  void CloseIfFinished(TTunnelWSocket& socket);
   // Deferred and idempotent: one failure may raise both a close and an error.
   void Destroy(TTunnelWSocket& socket);
   void Reap(TTunnelWSocket* socket);

@@ -2,29 +2,14 @@
 // as a half-close after everything queued for it, the other way keeps
 // flowing, and the session goes once both ways have ended.
 
-#include "tests/engine/proxy_harness.h"
-#include "tests/support/TestPattern.h"
+#include "tests/engine/half_close_scripts.h"
 
 namespace vantrel::engine::proxytest {
 namespace {
 
 enum class Route { Direct, Socks4, NextHop };
 
-enum class Script {
-  ClientEndsAfterItsRequest,      // the whole answer still comes back
-  OriginGreetsAndEnds,            // the client's upload still goes through
-  OriginEndsWhileClientTrickles,  // every byte both ways, and no reset
-};
-
-struct HalfCloseCase {
-  const char* name;
-  Route route;
-  Script script;
-};
-
-void PrintTo(const HalfCloseCase& c, std::ostream* os) {
-  *os << c.name;
-}
+using HalfCloseCase = std::tuple<Route, HalfCloseScript>;
 
 class ProxyHalfClose : public ProxyTest, public ::testing::WithParamInterface<HalfCloseCase> {
  protected:
@@ -70,88 +55,29 @@ class ProxyHalfClose : public ProxyTest, public ::testing::WithParamInterface<Ha
 };
 
 TEST_P(ProxyHalfClose, EachWayEndsOnItsOwn) {
-  const HalfCloseCase& c = GetParam();
+  const auto [route, script] = GetParam();
   std::unique_ptr<Peer> client;
-  Peer& far = Open(client, c.route);
+  Peer& far = Open(client, route);
   ASSERT_FALSE(HasFailure());
-  testsupport::PatternStream pattern(11);
-
-  switch (c.script) {
-    case Script::ClientEndsAfterItsRequest: {
-      client->Send("request");
-      client->ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return far.Eof(); }));
-      EXPECT_EQ(far.In(), "request");
-      const std::string reply = pattern.Next(1 << 20);
-      far.Send(reply);
-      far.ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }, kLongDeadline));
-      EXPECT_FALSE(client->WasReset());
-      EXPECT_TRUE(client->In() == reply) << client->In().size() << " bytes of " << reply.size();
-      break;
-    }
-    case Script::OriginGreetsAndEnds: {
-      far.Send("hello");
-      far.ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
-      EXPECT_EQ(client->In(), "hello");
-      const std::string upload = pattern.Next(2 << 20);
-      client->Send(upload);
-      client->ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return far.Eof() || far.WasReset(); }, kLongDeadline));
-      EXPECT_FALSE(far.WasReset());
-      EXPECT_TRUE(far.In() == upload) << far.In().size() << " bytes of " << upload.size();
-      break;
-    }
-    case Script::OriginEndsWhileClientTrickles: {
-      constexpr size_t kBulk = 4u << 20;
-      testsupport::Checksum sent, received;
-      size_t sinceTrickle = 0, trickled = 0;
-      // One byte back for every 64 KiB read, for as long as the client reads.
-      client->OnBytes = [&](std::string_view b) {
-        received.Add(b.data(), b.size());
-        for (sinceTrickle += b.size(); sinceTrickle >= (64u << 10); sinceTrickle -= 64u << 10) {
-          client->Send("t");
-          ++trickled;
-        }
-      };
-      const std::string bulk = pattern.Next(kBulk);
-      sent.Add(bulk);
-      far.Send(bulk);
-      far.ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }, kLongDeadline));
-      EXPECT_FALSE(client->WasReset());
-      EXPECT_EQ(received.Bytes(), kBulk);
-      EXPECT_EQ(received.Value(), sent.Value());
-      // Everything the client sent after the origin's end reached it.
-      EXPECT_GT(trickled, 0u);
-      EXPECT_TRUE(WaitFor([&] { return far.In().size() >= trickled || far.Eof(); }));
-      EXPECT_EQ(far.In(), std::string(trickled, 't'));
-      EXPECT_FALSE(far.WasReset());
-      client->ShutdownWrite();
-      ASSERT_TRUE(WaitFor([&] { return far.Eof() || far.WasReset(); }));
-      EXPECT_FALSE(far.WasReset());
-      break;
-    }
-  }
+  RunHalfCloseScript(script, *client, far);
   // Both ways have ended: the session goes by itself.
   EXPECT_TRUE(WaitFor([&] { return proxy.Server().ClientCount() == 0; }));
   EXPECT_FALSE(client->WasReset());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, ProxyHalfClose,
-    ::testing::Values(
-        HalfCloseCase{"DirectClientEnds", Route::Direct, Script::ClientEndsAfterItsRequest},
-        HalfCloseCase{"DirectOriginEnds", Route::Direct, Script::OriginGreetsAndEnds},
-        HalfCloseCase{"DirectTrickle", Route::Direct, Script::OriginEndsWhileClientTrickles},
-        HalfCloseCase{"Socks4ClientEnds", Route::Socks4, Script::ClientEndsAfterItsRequest},
-        HalfCloseCase{"Socks4OriginEnds", Route::Socks4, Script::OriginGreetsAndEnds},
-        HalfCloseCase{"Socks4Trickle", Route::Socks4, Script::OriginEndsWhileClientTrickles},
-        HalfCloseCase{"HopClientEnds", Route::NextHop, Script::ClientEndsAfterItsRequest},
-        HalfCloseCase{"HopOriginEnds", Route::NextHop, Script::OriginGreetsAndEnds},
-        HalfCloseCase{"HopTrickle", Route::NextHop, Script::OriginEndsWhileClientTrickles}),
-    [](const auto& info) { return std::string(info.param.name); });
+std::string CaseName(const ::testing::TestParamInfo<HalfCloseCase>& info) {
+  const Route route = std::get<0>(info.param);
+  const char* prefix = route == Route::Direct   ? "Direct"
+                       : route == Route::Socks4 ? "Socks4"
+                                                : "Hop";
+  return prefix + std::string(NameOf(std::get<1>(info.param)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ProxyHalfClose,
+                         ::testing::Combine(::testing::Values(Route::Direct, Route::Socks4,
+                                                              Route::NextHop),
+                                            ::testing::ValuesIn(kHalfCloseScripts)),
+                         CaseName);
 
 }  // namespace
 }  // namespace vantrel::engine::proxytest
