@@ -25,6 +25,9 @@ void TTunnels::wsTunnelClientDataAvailable(net::TWSocket* sender, uint16_t /*err
   // Without a partner the bytes stay unread; the socket layer then holds
   // further data events instead of spinning on them.
   if (socket->DestroyPending || !socket->Partner) return;
+  // Nor before the proxy has been reached: they follow the request.
+  if (socket->Partner->Stage == TTunnelStage::Connecting && socket->Role == TTunnelRole::ClientSide)
+    return;
   char buffer[kChunk];
   const int n = socket->Receive(buffer, sizeof buffer);
   if (n > 0) Relay(*socket, buffer, static_cast<size_t>(n));
@@ -143,8 +146,6 @@ void TTunnels::wsTunnelClientError(net::TWSocket* sender) {
 void TTunnels::Destroy(TTunnelWSocket& socket) {
   if (socket.DestroyPending) return;
   socket.DestroyPending = true;
-  // The listener reports nothing more until its waiting connection is taken.
-  if (socket.Role == TTunnelRole::ProxySide && socket.HoldsWaiting) DropWaitingConnection(socket);
   std::shared_ptr<bool> alive = alive_;
   TTunnelWSocket* target = &socket;
   net::EventLoop::Default().Post([this, alive, target] {

@@ -55,13 +55,14 @@ class TTunnels {
   std::string ProxyHost = "localhost";
   // Chunks are read and passed on at this size.
   static constexpr size_t kChunk = 8191;
+  // Connections taken from a listener per readiness event.
+  static constexpr int kMaxAcceptsPerEvent = 64;
 
  private:
   TTunnelWSocket& NewSession();
   void BindSessionEvents(TTunnelWSocket& socket);
-  // Accepts the listener's waiting connection and closes it, so the client
-  // sees an end and the listener reports its next connection.
-  void DropWaitingConnection(TTunnelWSocket& proxySide);
+  // An accepted connection: its client side, and a proxy side that connects.
+  void StartConnection(TTunnelWSocket& listener, int handle, const std::string& peerAddr);
   void SendRequest(TTunnelWSocket& proxySide);
   void Relay(TTunnelWSocket& from, const char* data, size_t length);
   void CloseClean(TTunnelWSocket& partner);
