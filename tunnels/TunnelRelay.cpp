@@ -48,8 +48,10 @@ void TTunnels::wsTunnelClientDataSent(net::TWSocket* sender, uint16_t /*errCode*
   if (socket->ShutdownWhenDrained && socket->SendQueueEmpty()) {
     socket->ShutdownWhenDrained = false;
     socket->Shutdown(1);
-    CloseIfFinished(*socket);
-    return;
+    if (!socket->CloseWhenDrained) {
+      CloseIfFinished(*socket);
+      return;
+    }
   }
   if (socket->CloseWhenDrained) {
     if (socket->SendQueueEmpty()) socket->Close();

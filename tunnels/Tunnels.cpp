@@ -169,7 +169,10 @@ void TTunnels::StartConnection(TTunnelWSocket& listener, int handle, const std::
   client.RemoteHost = listener.RemoteHost;
   client.SetAcceptedPeer(peerAddr);
   client.Dup(handle);
-  if (client.DestroyPending || client.State() != net::wsConnected) return;
+  if (client.DestroyPending || client.State() != net::wsConnected) {
+    Destroy(client);
+    return;
+  }
   // Its bytes wait in the system until the proxy has been reached.
   client.PauseReading();
 
