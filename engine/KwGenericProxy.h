@@ -129,6 +129,11 @@ class TKwGenericProxy : public net::TComponent {
   virtual void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) = 0;
   virtual void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) = 0;
 
+  // From the moment a tunnel stands, each side's orderly end is passed on to
+  // the other as a half-close once everything queued for it has gone; the
+  // other way keeps flowing, and the session ends when both ways have ended.
+  void RelayHalfCloses(TKwProxyClient* client, net::TWSocket* remote);
+
   // The proxy client that owns a remote socket.
   static TKwProxyClient* ClientOf(net::TWSocket* remote);
   // Sends to the remote side and stops reading the client while it lags.
@@ -139,6 +144,10 @@ class TKwGenericProxy : public net::TComponent {
   bool destroying_ = false;
 
  private:
+  void TunnelClientEnded(TKwProxyClient* client);
+  void TunnelRemoteEnded(net::TWSocket* remote);
+  void EndTunnelIfDone(TKwProxyClient* client);
+
   std::unique_ptr<net::TWSocketServer> server_;
   TStringList allowedIP_;
   TKwIPSec filter_;

@@ -588,6 +588,7 @@ void TKwHttpProxy::RemoteSessionConnected(TWSocket* sender, uint16_t errCode) {
   if (c->IsTunnel && !c->ViaNextHop) {
     SendToSocket(c, TunnelGrant(c, sender));
     c->TunnelEstablished = true;
+    RelayHalfCloses(c, sender);
   }
   // A client that was not paused has had everything it sent delivered to
   // its data handler already; only a paused one can hold unread bytes. One
@@ -631,6 +632,7 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
     data = c->TunnelReplyBuffer.substr(end + 4);
     std::string().swap(c->TunnelReplyBuffer);
     c->TunnelEstablished = true;
+    RelayHalfCloses(c, sender);
   }
   // An answer is relayed up to its end; the next request waits for that.
   std::string_view relay = data;

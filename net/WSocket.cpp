@@ -230,6 +230,8 @@ void TWSocket::AdoptHandle(int fd) {
   closeReported_ = false;
   readArmed_ = true;
   paused_ = false;
+  peerEnded_ = false;
+  writeShut_ = false;
   peerError_ = 0;
   connectError_ = 0;
 }
@@ -240,6 +242,8 @@ uint32_t TWSocket::Interest() const {
     case wsListening: return acceptArmed_ ? static_cast<uint32_t>(EPOLLIN) : 0u;
     case wsConnected:
     case wsSocksConnected: {
+      // Nothing more can come: only what we still send is of interest.
+      if (peerEnded_) return sendQueue_.Empty() ? 0u : static_cast<uint32_t>(EPOLLOUT);
       // While paused, the peer's orderly end waits too: reporting it would
       // read everything the system holds at once, and the peer may still
       // read what we send. A reset or a hang-up (nothing can flow either
@@ -453,7 +457,13 @@ void TWSocket::ProcessIo(uint32_t events) {
     HandleWritable(0);
     if (gone()) return;
   }
-  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) HandleClosed(peerError_);
+  if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+    if (HalfClose && !(events & EPOLLERR) && peerError_ == 0) {
+      HandlePeerEnded(events);
+    } else {
+      HandleClosed(peerError_);
+    }
+  }
 }
 
 void TWSocket::ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop) {
@@ -502,6 +512,48 @@ void TWSocket::HandleClosed(uint16_t errCode) {
   if (!closeReported_) TriggerSessionClosed(errCode);
   if (!*alive || connection_ != connection) return;
   if (fd_ >= 0 && state_ != wsClosed) InternalClose(true, false);
+}
+
+void TWSocket::HandlePeerEnded(uint32_t events) {
+  AliveToken alive = alive_;
+  const uint64_t connection = connection_;
+  auto stillHere = [&] { return *alive && connection_ == connection && fd_ >= 0; };
+  // Shut both ways: no reason left to hold the bytes back.
+  const bool hungUp = (events & EPOLLHUP) != 0;
+  if (!peerEnded_) {
+    // The bytes before the end go first, at the pace the handler takes them.
+    while (RcvdCount() > 0) {
+      if (paused_ && !hungUp) return;  // the end is heard again once resumed
+      if (!OnDataAvailable) {
+        char discard[4096];
+        if (Receive(discard, sizeof discard) <= 0) break;
+        continue;
+      }
+      receiveCalled_ = false;
+      lastError_ = 0;
+      bool failed = false;
+      try {
+        HandlerFrame frame(*this);
+        OnDataAvailable(this, 0);
+      } catch (...) {
+        failed = true;
+      }
+      if (!stillHere()) return;
+      // A handler that does not take them, or a reset meanwhile: the
+      // connection ends as a socket without half-closes would.
+      if (failed || !receiveCalled_ || peerError_ != 0) return HandleClosed(peerError_);
+    }
+    peerEnded_ = true;
+    UpdateInterest();
+    if (OnPeerEnded) {
+      HandlerFrame frame(*this);
+      OnPeerEnded(this, 0);
+    }
+    if (!stillHere()) return;
+  }
+  // Both ways are shut: the system would report it without end. Nothing
+  // can happen on it any more until its owner closes it.
+  if (hungUp) EventLoop::Default().RemoveWatch(fd_);
 }
 
 // ---- sending ----
@@ -667,6 +719,8 @@ void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
     ForgetHandle();  // a handle taken before a setup step failed
     return;
   }
+  if ((shutdownFirst || destroying_) && (state_ == wsConnected || state_ == wsSocksConnected))
+    DiscardUnread();
   if (shutdownFirst) ::shutdown(fd_, SHUT_WR);
   ForgetHandle();
   AliveToken alive = alive_;
@@ -677,6 +731,18 @@ void TWSocket::InternalClose(bool shutdownFirst, bool raise) {
     if (!*alive) return;
   }
   if (fd_ < 0) ResetSettings();  // unless a handler already opened it again
+}
+
+void TWSocket::DiscardUnread() {
+  // Bounded: a peer that sends without pause must not hold the close up.
+  constexpr int kMaxReads = 256;
+  char discard[64 * 1024];
+  for (int i = 0; i < kMaxReads; ++i) {
+    const ssize_t n = ::recv(fd_, discard, sizeof discard, MSG_DONTWAIT);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    return;
+  }
 }
 
 void TWSocket::Close() {
@@ -710,6 +776,7 @@ void TWSocket::AbortWithReset() {
 
 void TWSocket::Shutdown(int how) {
   if (fd_ < 0) return;
+  if (how != 0) writeShut_ = true;
   ::shutdown(fd_, how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR);
 }
 

@@ -81,11 +81,20 @@ class TWSocket : public TComponent {
   std::string PeerPort() { return GetPeerPort(); }
 
   int ListenBacklog = 5;
+  // Half-close: the peer's orderly end is reported through OnPeerEnded once
+  // every byte before it has been handed to OnDataAvailable, and the socket
+  // stays open for sending until its owner closes it. Errors and resets
+  // still close it as ever.
+  bool HalfClose = false;
   TSocketLingerOnOff LingerOnOff = wsLingerOn;
   int LingerTimeout = 0;
   TWSocketOptions ComponentOptions = 0;
   bool LineMode = false;
 
+  // The peer has ended its sending (reported through OnPeerEnded).
+  bool PeerEnded() const { return peerEnded_; }
+  // Our sending side has been shut down (Shutdown with how 1 or 2).
+  bool WriteShut() const { return writeShut_; }
   bool SendQueueEmpty() const { return sendQueue_.Empty(); }
   size_t BufferedBytes() const { return sendQueue_.Bytes(); }
   int Handle() const { return fd_; }
@@ -141,6 +150,7 @@ class TWSocket : public TComponent {
   TSocketEvent OnDataAvailable;
   TSocketEvent OnDataSent;
   TSocketEvent OnSessionClosed;
+  TSocketEvent OnPeerEnded;
   TSocketEvent OnDnsLookupDone;
   TSocketErrorEvent OnError;
   TBgExceptionEvent OnBgException;
@@ -194,6 +204,11 @@ class TWSocket : public TComponent {
   void ReceiveRound(uint16_t errCode, bool ignoreNoReceiveLoop);
   void HandleWritable(uint16_t errCode);
   void HandleClosed(uint16_t errCode);
+  void HandlePeerEnded(uint32_t events);
+  // Reads and drops what the peer sent and nobody read: closing over unread
+  // bytes makes the system reset the connection, and the reset destroys
+  // what it still holds for the peer.
+  void DiscardUnread();
   void TryToSend();
   void PostWritable();
   void InternalClose(bool shutdownFirst, bool raise);
@@ -227,6 +242,8 @@ class TWSocket : public TComponent {
   uint16_t connectError_ = 0;  // a connect refused inside connect() itself
   bool destroying_ = false;
   bool paused_ = false;
+  bool peerEnded_ = false;
+  bool writeShut_ = false;
   bool readArmed_ = true;  // a data event waits for the handler to read again
   bool receiveCalled_ = false;
   bool acceptArmed_ = true;

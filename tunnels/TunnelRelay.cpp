@@ -25,6 +25,9 @@ void TTunnels::wsTunnelClientDataAvailable(net::TWSocket* sender, uint16_t /*err
   // Without a partner the bytes stay unread; the socket layer then holds
   // further data events instead of spinning on them.
   if (socket->DestroyPending || !socket->Partner) return;
+  // Nor before the proxy has been reached: they follow the request.
+  if (socket->Partner->Stage == TTunnelStage::Connecting && socket->Role == TTunnelRole::ClientSide)
+    return;
   char buffer[kChunk];
   const int n = socket->Receive(buffer, sizeof buffer);
   if (n > 0) Relay(*socket, buffer, static_cast<size_t>(n));
@@ -42,11 +45,52 @@ void TTunnels::Relay(TTunnelWSocket& from, const char* data, size_t length) {
 void TTunnels::wsTunnelClientDataSent(net::TWSocket* sender, uint16_t /*errCode*/) {
   TTunnelWSocket* socket = AsTunnel(sender);
   if (socket->DestroyPending) return;
+  if (socket->ShutdownWhenDrained && socket->SendQueueEmpty()) {
+    socket->ShutdownWhenDrained = false;
+    socket->Shutdown(1);
+    if (!socket->CloseWhenDrained) {
+      CloseIfFinished(*socket);
+      return;
+    }
+  }
   if (socket->CloseWhenDrained) {
     if (socket->SendQueueEmpty()) socket->Close();
     return;
   }
   if (socket->Partner && socket->Partner->ReadingPaused()) socket->Partner->ResumeReading();
+}
+
+void TTunnels::StartHalfCloses(TTunnelWSocket& proxySide) {
+  TTunnelWSocket* client = proxySide.Partner;
+  if (!client) return;
+  for (TTunnelWSocket* side : {&proxySide, client}) {
+    side->HalfClose = true;
+    side->OnPeerEnded = [this](net::TWSocket* sender, uint16_t errCode) {
+      wsTunnelClientPeerEnded(sender, errCode);
+    };
+  }
+}
+
+void TTunnels::wsTunnelClientPeerEnded(net::TWSocket* sender, uint16_t /*errCode*/) {
+  TTunnelWSocket* socket = AsTunnel(sender);
+  if (socket->DestroyPending) return;
+  TTunnelWSocket* partner = socket->Partner;
+  if (!partner) {
+    socket->Close();  // nothing left to pass the end to
+    return;
+  }
+  if (partner->SendQueueEmpty()) {
+    partner->Shutdown(1);
+  } else {
+    partner->ShutdownWhenDrained = true;
+  }
+  CloseIfFinished(*socket);
+}
+
+void TTunnels::CloseIfFinished(TTunnelWSocket& socket) {
+  const TTunnelWSocket* partner = socket.Partner;
+  auto finished = [](const TTunnelWSocket& s) { return s.PeerEnded() && s.WriteShut(); };
+  if (partner && finished(socket) && finished(*partner)) socket.Close();
 }
 
 void TTunnels::CloseClean(TTunnelWSocket& partner) {
@@ -104,8 +148,6 @@ void TTunnels::wsTunnelClientError(net::TWSocket* sender) {
 void TTunnels::Destroy(TTunnelWSocket& socket) {
   if (socket.DestroyPending) return;
   socket.DestroyPending = true;
-  // The listener reports nothing more until its waiting connection is taken.
-  if (socket.Role == TTunnelRole::ProxySide && socket.HoldsWaiting) DropWaitingConnection(socket);
   std::shared_ptr<bool> alive = alive_;
   TTunnelWSocket* target = &socket;
   net::EventLoop::Default().Post([this, alive, target] {

@@ -16,7 +16,7 @@ enum class TTunnelRole : uint8_t { Listener = 0, ProxySide = 1, ClientSide = 2 }
 
 // How far a proxy side has come with the local proxy.
 enum class TTunnelStage : uint8_t {
-  Connecting,  // connecting; the listener's waiting connection is still ours to take
+  Connecting,  // connecting; the client side waits unread
   Requested,   // CONNECT sent, the answer's header is being collected
   Relaying,    // the proxy said 200
   Failed,      // a failure was logged already
@@ -40,11 +40,11 @@ class TTunnelWSocket : public net::TWSocket {
   TTunnelStage Stage = TTunnelStage::Connecting;
   // The proxy's answer, collected until its header ends.
   std::string Answer;
-  // A proxy side until it has taken the listener's waiting connection
-  // (or let it go): the listener reports no other one meanwhile.
-  bool HoldsWaiting = false;
   // The partner ended cleanly: close once the send queue is empty.
   bool CloseWhenDrained = false;
+  // The partner's peer ended its sending: pass the end on as a half-close
+  // once the send queue is empty.
+  bool ShutdownWhenDrained = false;
   // Destruction has been asked for; it happens on a later turn of the loop.
   bool DestroyPending = false;
 

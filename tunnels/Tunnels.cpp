@@ -1,15 +1,14 @@
 #include "tunnels/Tunnels.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
 
 #include "engine/SelfTarget.h"
+#include "hosts/Addresses.h"
 #include "model/ProxyTables.h"
 #include "net/EventLoop.h"
-#include "hosts/Addresses.h"
 #include "tunnels/TunnelAnswer.h"
 
 namespace vantrel {
@@ -138,18 +137,55 @@ void TTunnels::BindSessionEvents(TTunnelWSocket& socket) {
 
 void TTunnels::wsTunnelServerSessionAvailable(net::TWSocket* sender, uint16_t /*errCode*/) {
   TTunnelWSocket* listener = AsTunnel(sender);
-  comment_("Tunnel " + listener->TunnelName + " on port " + listener->Port() +
-           " received (redirect to " + listener->RemoteHost + ":" +
-           std::to_string(listener->RemotePortNo) + ")");
+  const std::shared_ptr<bool> listenerAlive = listener->LivenessToken();
+  // Every waiting connection is taken now: taking one per event would queue
+  // a burst of clients behind each other's connection to the proxy. A
+  // bound keeps one flood from holding the loop; the rest come next round.
+  for (int i = 0; i < kMaxAcceptsPerEvent; ++i) {
+    if (!*listenerAlive || listener->State() != net::wsListening) return;
+    std::string peerAddr, peerPort;
+    int handle = -1;
+    try {
+      handle = listener->Accept(peerAddr, peerPort);
+    } catch (const std::exception&) {
+      return;  // out of descriptors: the listener retries on its own
+    }
+    if (handle < 0) return;
+    StartConnection(*listener, handle, peerAddr);
+  }
+}
+
+void TTunnels::StartConnection(TTunnelWSocket& listener, int handle, const std::string& peerAddr) {
+  comment_("Tunnel " + listener.TunnelName + " on port " + listener.Port() +
+           " received (redirect to " + listener.RemoteHost + ":" +
+           std::to_string(listener.RemotePortNo) + ")");
+  TTunnelWSocket& client = NewSession();
+  client.Role = TTunnelRole::ClientSide;
+  BindSessionEvents(client);
+  client.LineMode = false;
+  client.TunnelName = listener.TunnelName;
+  client.LocalPortNo = listener.LocalPortNo;
+  client.RemotePortNo = listener.RemotePortNo;
+  client.RemoteHost = listener.RemoteHost;
+  client.SetAcceptedPeer(peerAddr);
+  client.Dup(handle);
+  if (client.DestroyPending || client.State() != net::wsConnected) {
+    Destroy(client);
+    return;
+  }
+  // Its bytes wait in the system until the proxy has been reached.
+  client.PauseReading();
+
   TTunnelWSocket& proxySide = NewSession();
   proxySide.Role = TTunnelRole::ProxySide;
-  proxySide.HoldsWaiting = true;
-  proxySide.LocalPortNo = listener->LocalPortNo;
-  proxySide.RemotePortNo = listener->RemotePortNo;
-  proxySide.RemoteHost = listener->RemoteHost;
-  proxySide.TunnelName = listener->TunnelName;
-  proxySide.Listener = listener;
-  proxySide.ListenerAlive = listener->LivenessToken();
+  proxySide.LocalPortNo = listener.LocalPortNo;
+  proxySide.RemotePortNo = listener.RemotePortNo;
+  proxySide.RemoteHost = listener.RemoteHost;
+  proxySide.TunnelName = listener.TunnelName;
+  proxySide.Listener = &listener;
+  proxySide.ListenerAlive = listener.LivenessToken();
+  client.Partner = &proxySide;
+  proxySide.Partner = &client;
   try {
     BindSessionEvents(proxySide);
     proxySide.SetAddr(ProxyHost);
@@ -161,21 +197,13 @@ void TTunnels::wsTunnelServerSessionAvailable(net::TWSocket* sender, uint16_t /*
     proxySide.Connect();
   } catch (const std::exception& e) {
     comment_(std::string("exception trying to connect: ") + e.what());
-    // Nothing more will happen to it: the waiting client goes too.
+    // Nothing more will happen to it: the client goes too.
+    if (proxySide.Partner) {
+      proxySide.Partner = nullptr;
+      client.Partner = nullptr;
+      client.Close();
+    }
     Destroy(proxySide);
-  }
-}
-
-void TTunnels::DropWaitingConnection(TTunnelWSocket& proxySide) {
-  proxySide.HoldsWaiting = false;
-  if (!proxySide.ListenerAlive || !*proxySide.ListenerAlive) return;
-  TTunnelWSocket* listener = proxySide.Listener;
-  if (listener->State() != net::wsListening) return;
-  try {
-    const int handle = listener->Accept();
-    if (handle >= 0) ::close(handle);
-  } catch (...) {
-    // Out of descriptors: the listener retries on its own.
   }
 }
 
@@ -186,55 +214,23 @@ void TTunnels::wsTunnelClientRemoteSessionConnected(net::TWSocket* sender, uint1
            ":" + std::to_string(proxySide->RemotePortNo) + ", error code " +
            std::to_string(errCode));
   if (errCode != 0) {
-    proxySide->Close();  // its close handler lets the waiting client go
+    proxySide->Close();  // its close handler lets the client go
     return;
   }
-
-  // The listener may have been destroyed by a restart meanwhile, and the
-  // waiting client may have gone: a client side needs a real handle.
-  proxySide->HoldsWaiting = false;
-  int handle = -1;
-  std::string peerAddr, peerPort;
-  if (proxySide->ListenerAlive && *proxySide->ListenerAlive &&
-      proxySide->Listener->State() == net::wsListening) {
-    try {
-      handle = proxySide->Listener->Accept(peerAddr, peerPort);
-    } catch (const std::exception&) {
-      handle = -1;
-    }
-  }
-  if (handle < 0) {
-    comment_("Tunnel " + proxySide->TunnelName + " on port " +
-             std::to_string(proxySide->LocalPortNo) + ": the waiting connection is gone");
-    proxySide->Close();
+  TTunnelWSocket* client = proxySide->Partner;
+  if (!client) {
+    proxySide->Close();  // the client went meanwhile
     return;
   }
-
-  TTunnelWSocket& client = NewSession();
-  client.Role = TTunnelRole::ClientSide;
-  BindSessionEvents(client);
-  client.LineMode = false;
-  client.TunnelName = proxySide->TunnelName;
-  client.LocalPortNo = proxySide->LocalPortNo;
-  client.RemotePortNo = proxySide->RemotePortNo;
-  client.RemoteHost = proxySide->RemoteHost;
-  client.SetAcceptedPeer(peerAddr);
-  client.Dup(handle);
-  if (client.DestroyPending || proxySide->DestroyPending) {
-    if (!proxySide->DestroyPending) proxySide->Close();
-    return;
-  }
-  client.Partner = proxySide;
-  proxySide->Partner = &client;
-
   // Tunnels obey the allowed list whatever the allowed-connections switch says.
-  const std::string peer = client.GetPeerAddr();
+  const std::string peer = client->GetPeerAddr();
   if (AddressInRangeList(peer, allowedIPList_())) {
     proxySide->Stage = TTunnelStage::Requested;
     proxySide->SendText(TunnelConnectRequest(proxySide->RemoteHost, proxySide->RemotePortNo));
+    if (!proxySide->DestroyPending && proxySide->Partner == client) client->ResumeReading();
   } else {
     comment_("client " + peer + " connection rejected (not in allowed IP list)");
-    client.Close();
+    client->Close();
   }
 }
 
@@ -261,6 +257,7 @@ void TTunnels::wsTunnelClientRemoteDataAvailable(net::TWSocket* sender, uint16_t
     case TAnswerVerdict::Accepted: {
       comment_("Tunnel connection successful");
       proxySide->Stage = TTunnelStage::Relaying;
+      StartHalfCloses(*proxySide);
       const std::string rest = proxySide->Answer.substr(headerEnd);
       std::string().swap(proxySide->Answer);
       if (!rest.empty()) Relay(*proxySide, rest.data(), rest.size());

@@ -43,6 +43,9 @@ class TTunnels {
   // A side's queue has drained: its partner may be read again, or a side
   // whose partner ended may now close.
   void wsTunnelClientDataSent(net::TWSocket* sender, uint16_t errCode);
+  // A relaying side's peer ended its sending: the partner's peer hears of
+  // it by a half-close, and the other way flows on.
+  void wsTunnelClientPeerEnded(net::TWSocket* sender, uint16_t errCode);
 
   const std::vector<std::unique_ptr<TTunnelWSocket>>& TunnelListeners() const { return listeners_; }
   // Session sockets not yet destroyed, destruction pending or not.
@@ -52,16 +55,21 @@ class TTunnels {
   std::string ProxyHost = "localhost";
   // Chunks are read and passed on at this size.
   static constexpr size_t kChunk = 8191;
+  // Connections taken from a listener per readiness event.
+  static constexpr int kMaxAcceptsPerEvent = 64;
 
  private:
   TTunnelWSocket& NewSession();
   void BindSessionEvents(TTunnelWSocket& socket);
-  // Accepts the listener's waiting connection and closes it, so the client
-  // sees an end and the listener reports its next connection.
-  void DropWaitingConnection(TTunnelWSocket& proxySide);
+  // An accepted connection: its client side, and a proxy side that connects.
+  void StartConnection(TTunnelWSocket& listener, int handle, const std::string& peerAddr);
   void SendRequest(TTunnelWSocket& proxySide);
   void Relay(TTunnelWSocket& from, const char* data, size_t length);
   void CloseClean(TTunnelWSocket& partner);
+  // Once relaying, each way ends on its own.
+  void StartHalfCloses(TTunnelWSocket& proxySide);
+  // Both ways have ended: the connection goes.
+  void CloseIfFinished(TTunnelWSocket& socket);
   // Deferred and idempotent: one failure may raise both a close and an error.
   void Destroy(TTunnelWSocket& socket);
   void Reap(TTunnelWSocket* socket);

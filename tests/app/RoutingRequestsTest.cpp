@@ -43,6 +43,11 @@ class AnsweringOrigin {
   int Port() const { return server_.Port(); }
   // Each request as it arrived, in order.
   const std::vector<std::string>& Requests() const { return requests_; }
+  // Ends every connection, as a server does once its client has ended: a
+  // tunnel ends when both ways have.
+  void EndAll() {
+    for (size_t i = 0; i < server_.Count(); ++i) server_.At(i).CloseNow();
+  }
 
  private:
   void Take(Peer& peer, std::string_view bytes) {
@@ -171,6 +176,7 @@ TEST_F(RoutingRequests, EachRequestCountsOnceUnderItsOwnDecisionAtEverySplit) {
       EXPECT_EQ(window->counters.SentBytes, sent);
       EXPECT_EQ(window->counters.ReceivedBytes, received);
       client->CloseNow();
+      origin.EndAll();
       ASSERT_TRUE(WaitFor([&] { return window->Proxy1.ActiveClients() == 0; }));
     }
   }
@@ -234,6 +240,7 @@ TEST_F(RoutingRequests, TunnelsToBlockedHostsAreRefusedWithoutALookup) {
       EXPECT_NE(lines[0].find(":" + port + " blocked]"), std::string::npos) << lines[0];
     }
     client->CloseNow();
+    origin.EndAll();
     ASSERT_TRUE(WaitFor([&] { return window->Proxy1.ActiveClients() == 0; }));
   }
 }

@@ -95,17 +95,48 @@ TEST_P(BlocksPerCall, LargeTransferToASlowReaderArrivesIntact) {
 INSTANTIATE_TEST_SUITE_P(SendBlocks, BlocksPerCall,
                          ::testing::Values(1, TWSocket::kDefaultSendBlocksPerCall, 64));
 
-TEST_F(TransferTest, CloseRightAfterTheQueueDrainsLosesNothing) {
+// Closed or destroyed right after our queue drains, also over bytes the
+// peer sent that nobody read: the system must not reset the connection,
+// which would destroy what it still holds for the peer.
+struct CloseCase {
+  const char* name;
+  bool peerSentUnread;
+  bool destroy;
+};
+
+void PrintTo(const CloseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CloseAfterDrain : public TransferTest, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseAfterDrain, LosesNothing) {
+  const CloseCase& c = GetParam();
   ListenSmall();
   Link link = Connected(listenFd, port);
+  if (c.peerSentUnread) {
+    // Left where they are: a handler that does not read them.
+    link.sock->OnDataAvailable = [](TWSocket*, uint16_t) {};
+    const std::string unread(3000, 'u');
+    ASSERT_EQ(::send(link.peer.Get(), unread.data(), unread.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(unread.size()));
+    ASSERT_TRUE(Pump([&] { return link.sock->RcvdCount() == static_cast<int>(unread.size()); }));
+  }
   const std::string data = PatternStream(3).Next(4u << 20);
   Checksum expected;
   expected.Add(data);
   bool closed = false;
   // The system still holds much of it when our own queue runs dry.
   link.sock->OnDataSent = [&](TWSocket* s, uint16_t) {
-    s->Close();
-    closed = true;
+    if (c.destroy) {
+      EventLoop::Default().Post([&] {
+        link.sock.reset();
+        closed = true;
+      });
+    } else {
+      s->Close();
+      closed = true;
+    }
   };
   SlowReader reader(loop, link.peer.Get(), 4096);
   link.sock->SendText(data);
@@ -115,6 +146,12 @@ TEST_F(TransferTest, CloseRightAfterTheQueueDrainsLosesNothing) {
   EXPECT_EQ(reader.sum.Bytes(), data.size());
   EXPECT_EQ(reader.sum.Value(), expected.Value());
 }
+
+INSTANTIATE_TEST_SUITE_P(TransferTest, CloseAfterDrain,
+                         ::testing::Values(CloseCase{"Closed", false, false},
+                                           CloseCase{"ClosedOverUnreadBytes", true, false},
+                                           CloseCase{"DestroyedOverUnreadBytes", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, SendingToAResetPeerNeitherKillsNorHangs) {
   // Without MSG_NOSIGNAL these sends would end the process.

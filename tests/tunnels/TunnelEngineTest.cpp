@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/KwHttpProxy.h"
+#include "tests/engine/half_close_scripts.h"
 #include "tests/support/TestPattern.h"
 #include "tests/tunnels/TunnelHarness.h"
 
@@ -118,6 +119,8 @@ TEST_F(TunnelEngine, AnOriginThatSendsAndEndsReachesASlowReaderWhole) {
   })) << got.Bytes();
   EXPECT_EQ(got.Bytes(), kSixteenMiB);
   EXPECT_EQ(got.Value(), sent.Value());
+  // The other way stays open until the client ends it too.
+  client->CloseNow();
   EXPECT_TRUE(AllGone());
 }
 
@@ -147,6 +150,26 @@ TEST_F(TunnelEngine, AClientThatNeverReadsHoldsBoundedMemory) {
   EXPECT_TRUE(proxies[0]->ReadingPaused());
 }
 
+// Each way ends on its own through the tunnel and the engine behind it; the
+// tunnel goes once both have ended, with no reset on the way.
+class TunnelHalfClose : public TunnelEngine,
+                        public ::testing::WithParamInterface<engine::proxytest::HalfCloseScript> {};
+
+TEST_P(TunnelHalfClose, EachWayEndsOnItsOwn) {
+  auto client = Through();
+  ASSERT_EQ(origin.Count(), 1u);
+  engine::proxytest::RunHalfCloseScript(GetParam(), *client, origin.At(0));
+  EXPECT_TRUE(AllGone()) << Log();
+  EXPECT_TRUE(WaitFor([&] { return engine.Server().ClientCount() == 0; }));
+  EXPECT_FALSE(client->WasReset());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, TunnelHalfClose,
+                         ::testing::ValuesIn(engine::proxytest::kHalfCloseScripts),
+                         [](const auto& info) {
+                           return std::string(engine::proxytest::NameOf(info.param));
+                         });
+
 TEST_F(TunnelEngine, ResetsOnEitherEndFreeTheTunnel) {
   const int port = AddTunnel("reset", "127.0.0.1", origin.Port());
   tunnels->StartTunnels();
@@ -161,6 +184,9 @@ TEST_F(TunnelEngine, ResetsOnEitherEndFreeTheTunnel) {
     if (clientResets) {
       client->ResetNow();
       EXPECT_TRUE(WaitFor([&] { return far.Eof() || far.WasReset(); })) << Log();
+      // The engine sees the tunnel's close as the end of one way only; the
+      // origin ends the other, as servers do once their client has ended.
+      far.CloseNow();
     } else {
       // The engine keeps a client whose remote was reset open until the
       // client closes; the tunnel then lets both of its sides go.

@@ -72,6 +72,8 @@ TEST_F(TunnelSession, AnswersAreCollectedJudgedAndWhatFollowsThemIsRelayed) {
       ASSERT_TRUE(WaitFor([&] { return client->In().ends_with("pong"); }));
       client->CloseNow();
       EXPECT_TRUE(WaitFor([&] { return far.Eof(); }));
+      // One way has ended; the connection goes once the proxy ends the other.
+      far.CloseNow();
     } else {
       EXPECT_TRUE(WaitFor([&] { return client->Eof() && far.Eof(); })) << Log();
       EXPECT_EQ(client->In(), "");
