@@ -28,50 +28,12 @@ ORIGIN_PORT=${ORIGIN_PORT:-18280}
 RELAY_PORT=${RELAY_PORT:-18281}
 PROXY_PORT=${PROXY_PORT:-18290}
 
-run="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$run"
-}
-trap cleanup EXIT
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-mkdir -p "$run/www" "$run/tmp"
-chmod 755 "$run"
-head -c 1024 /dev/zero | tr '\0' x >"$run/www/1k"
-cat >"$run/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $run/nginx.pid;
-error_log $run/nginx-error.log warn;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  client_body_temp_path $run/tmp/body;
-  proxy_temp_path $run/tmp/proxy;
-  fastcgi_temp_path $run/tmp/fastcgi;
-  uwsgi_temp_path $run/tmp/uwsgi;
-  scgi_temp_path $run/tmp/scgi;
-  server { listen 127.0.0.1:$ORIGIN_PORT; root $run/www; }
-}
-CONF
-nginx -e "$run/nginx-error.log" -p "$run" -c "$run/nginx.conf" &
-pids+=($!)
+source "$here/lib.sh"
+start_nginx "$ORIGIN_PORT"
 python3 "$here/delay_relay.py" "$RELAY_PORT" "$ORIGIN_PORT" --delay-ms "$DELAY_MS" \
   --connect-ms "$CONNECT_MS" --max-seconds $((REPS * ($# + 1) * (SECONDS_RUN + 10) + 60)) &
 pids+=($!)
 
-wait_port() { # wait_port PORT: up to 10 s
-  for _ in $(seq 100); do
-    (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "$0: nothing listens on port $1" >&2
-  return 1
-}
 wait_port "$ORIGIN_PORT"
 wait_port "$RELAY_PORT"
 

@@ -32,30 +32,15 @@ if [ "$hard" != unlimited ] && [ "$hard" -lt "$want" ]; then
 fi
 
 proxy_port=18290 origin_port=18281
-run="$(mktemp -d /tmp/vantrel-slow-XXXXXX)"
-pids=()
-stop_all() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$run"
-}
-trap stop_all EXIT
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
+source "$here/lib.sh"
 mkdir -p "$run/data"
 printf '[CONFIG]\nHeaderTimeout=%d\n' "$timeout" >"$run/data/proxy.ini"
-
-on_cpu() {
-  if command -v taskset >/dev/null && [ "$(nproc)" -gt 1 ]; then exec taskset -c "$@"; fi
-  shift
-  exec "$@"
-}
 
 (on_cpu 0 python3 "$here/soak_peers.py" origin "$origin_port") & pids+=($!)
 (ulimit -n "$want"; on_cpu 1 "$VANTREL" --headless --port "$proxy_port" \
   --data-dir "$run/data" >/dev/null 2>"$run/proxy.err") & proxy=$!; pids+=($proxy)
 for port in $proxy_port $origin_port; do
-  for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
+  wait_port "$port"
 done
 sleep 2  # the idle proxy settles
 

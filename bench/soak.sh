@@ -28,47 +28,15 @@ else
 fi
 
 proxy_port=${PROXY_PORT:-18190} nginx_port=${NGINX_PORT:-18180} origin_port=${ORIGIN_PORT:-18181}
-run="$(mktemp -d /tmp/vantrel-soak-XXXXXX)"
-pids=()
-stop_all() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$run"
-}
-trap stop_all EXIT
-
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-mkdir -p "$run/www" "$run/tmp" "$run/data"
-chmod 755 "$run"  # nginx's worker runs as another user
-head -c 1024 /dev/zero | tr '\0' x >"$run/www/1k"
-cat >"$run/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $run/nginx.pid;
-error_log $run/nginx-error.log warn;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  client_body_temp_path $run/tmp;
-  server { listen 127.0.0.1:$nginx_port backlog=4096; root $run/www; }
-}
-CONF
-
-# Runs in place of the calling (background) shell, so its PID is the program's.
-on_cpu() {
-  if command -v taskset >/dev/null && [ "$(nproc)" -gt 1 ]; then exec taskset -c "$@"; fi
-  shift
-  exec "$@"
-}
-
-(on_cpu 0 nginx -c "$run/nginx.conf" -p "$run") & pids+=($!)
+source "$here/lib.sh"
+mkdir -p "$run/data"
+start_nginx "$nginx_port"
 (on_cpu 0 python3 "$here/soak_peers.py" origin "$origin_port") & pids+=($!)
 (on_cpu 1 "$vantrel" --headless --port "$proxy_port" --data-dir "$run/data" \
   >/dev/null 2>"$run/proxy.err") & proxy=$!; pids+=($proxy)
 
 for port in $proxy_port $nginx_port $origin_port; do
-  for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
+  wait_port "$port"
 done
 
 # One sample a second: milliseconds since start, RSS in KiB, open descriptors.

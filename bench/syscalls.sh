@@ -19,45 +19,8 @@ CONNECTIONS=${CONNECTIONS:-50}
 ORIGIN_PORT=${ORIGIN_PORT:-18180}
 PROXY_PORT=${PROXY_PORT:-18190}
 
-run="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-mkdir -p "$run/www" "$run/tmp"
-head -c 1024 /dev/zero | tr '\0' x >"$run/www/1k"
-cat >"$run/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $run/nginx.pid;
-error_log $run/nginx-error.log warn;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  client_body_temp_path $run/tmp/body;
-  proxy_temp_path $run/tmp/proxy;
-  fastcgi_temp_path $run/tmp/fastcgi;
-  uwsgi_temp_path $run/tmp/uwsgi;
-  scgi_temp_path $run/tmp/scgi;
-  server { listen 127.0.0.1:$ORIGIN_PORT; root $run/www; }
-}
-CONF
-nginx -e "$run/nginx-error.log" -p "$run" -c "$run/nginx.conf" &
-pids+=($!)
-
-wait_port() { # wait_port PORT: up to 10 s
-  for _ in $(seq 100); do
-    (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "$0: nothing listens on port $1" >&2
-  return 1
-}
+source "$here/lib.sh"
+start_nginx "$ORIGIN_PORT"
 wait_port "$ORIGIN_PORT"
 
 load() { # load SECONDS: prints wrk's BENCH line
