@@ -10,12 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/MainWindow.h"
-#include "files/DataFolder.h"
 #include "model/ProxyTables.h"
-#include "net/Resolver.h"
-#include "tests/engine/proxy_harness.h"
-#include "tests/support/ScriptedUserInterface.h"
+#include "tests/app/RoutingFixture.h"
 
 namespace vantrel {
 namespace {
@@ -40,43 +36,8 @@ std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-class Routing : public ::testing::Test {
+class Routing : public apptest::TRoutingFixture {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("vantrel-routing-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-    SetDataFolder(folder_);
-    net::Resolver::Default().SetServers(dns.Server());
-    net::Resolver::Default().SetTimeouts(500, 2);
-    dns.SetAddresses("near.test", {"127.0.0.1"});
-    window = std::make_unique<TfrmVantrelMain>(ui);
-    w().routing.LookupWait = std::chrono::milliseconds(400);
-    c().cbAllowedConnections.SetChecked(false);
-    c().cbBypass.SetChecked(false);
-    w().Proxy1.SetLocalAddress("127.0.0.1");
-    w().Proxy1.SetPort(0);
-    auto connect = w().Proxy1.OnClientConnect;
-    w().Proxy1.OnClientConnect = [this, connect](engine::TKwGenericProxy* sender,
-                                                 TKwProxyClient* client) {
-      ++connects;
-      connect(sender, client);
-    };
-    std::string error;
-    w().Proxy1.Open(error);
-    ASSERT_EQ(error, "");
-    hopInfo.Address = "127.0.0.1";
-    hopInfo.Port = hop.Port();
-  }
-
-  void TearDown() override {
-    window.reset();
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
-
-  TfrmVantrelMain& w() { return *window; }
-  TMainControls& c() { return w().controls; }
-
   void MakeLoopbackLocal() { w().localRanges.Append(kLoopback, kLoopback); }
 
   std::unique_ptr<Peer> NewClient() {
@@ -90,22 +51,6 @@ class Routing : public ::testing::Test {
     if (i >= server.ClientCount()) return nullptr;
     return static_cast<TKwProxyClient*>(server.Clients(i));
   }
-  std::string ScreenText() {
-    std::string all;
-    for (const auto& e : w().memStatus.Entries()) all += e.text + "\n";
-    return all;
-  }
-  int64_t SentTotal() { return w().counters.Sent(false) + w().counters.Sent(true); }
-  int64_t ReceivedTotal() { return w().counters.Received(false) + w().counters.Received(true); }
-
-  fs::path folder_;
-  TScriptedUserInterface ui;
-  DnsResponder dns;
-  PeerServer origin;
-  PeerServer hop;
-  TProxyInfo hopInfo;
-  int connects = 0;
-  std::unique_ptr<TfrmVantrelMain> window;
 };
 
 std::string Get(const std::string& hostPort, const std::string& path = "/") {

@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/MainWindow.h"
-#include "files/DataFolder.h"
-#include "net/Resolver.h"
 #include "engine/SessionTimeouts.h"
 #include "routing/ProxyAutoConfig.h"
-#include "tests/engine/proxy_harness.h"
-#include "tests/support/ScriptedUserInterface.h"
+#include "tests/app/RoutingFixture.h"
 
 namespace vantrel {
 namespace {
@@ -48,52 +44,9 @@ std::string Failure(int code) {
   return Bytes({5, code, 0, 1, 0, 0, 0, 0, 0, 0});
 }
 
-class ProxyPort : public ::testing::Test {
+class ProxyPort : public apptest::TRoutingFixture {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("vantrel-socks5-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-    SetDataFolder(folder_);
-    net::Resolver::Default().SetServers(dns.Server());
-    net::Resolver::Default().SetTimeouts(500, 2);
-    dns.SetAddresses("near.test", {"127.0.0.1"});
-    window = std::make_unique<TfrmVantrelMain>(ui);
-    w().routing.LookupWait = std::chrono::milliseconds(400);
-    c().cbAllowedConnections.SetChecked(false);
-    c().cbBypass.SetChecked(false);
-    w().Proxy1.SetLocalAddress("127.0.0.1");
-    w().Proxy1.SetPort(0);
-    std::string error;
-    w().Proxy1.Open(error);
-    ASSERT_EQ(error, "");
-    hopInfo.Address = "127.0.0.1";
-    hopInfo.Port = hop.Port();
-  }
-  void TearDown() override {
-    window.reset();
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
-
-  TfrmVantrelMain& w() { return *window; }
-  TMainControls& c() { return w().controls; }
-  int ProxyPortNumber() { return w().Proxy1.Server().BoundPort(); }
   std::unique_ptr<Peer> NewClient() { return ConnectTo(ProxyPortNumber()); }
-  std::string ScreenText() {
-    std::string all;
-    for (const auto& e : w().memStatus.Entries()) all += e.text + "\n";
-    return all;
-  }
-  int64_t SentTotal() { return w().counters.Sent(false) + w().counters.Sent(true); }
-  int64_t ReceivedTotal() { return w().counters.Received(false) + w().counters.Received(true); }
-
-  fs::path folder_;
-  TScriptedUserInterface ui;
-  DnsResponder dns;
-  PeerServer origin;
-  PeerServer hop;
-  TProxyInfo hopInfo;
-  std::unique_ptr<TfrmVantrelMain> window;
 };
 
 // ---- SOCKS5 ----
