@@ -280,7 +280,9 @@ TEST_F(ProxyReuse, KeptConnectionsAreBoundedPerPlaceAndCloseWhenIdleTooLong) {
   std::vector<std::unique_ptr<Peer>> peers;
   for (size_t i = 0; i < clients; ++i) {
     peers.push_back(NewClient());
-    peers.back()->Send(Request("GET", "/" + std::to_string(i)));
+    std::string path = "/";
+    path += std::to_string(i);
+    peers.back()->Send(Request("GET", path));
   }
   ASSERT_TRUE(WaitFor([&] {
     if (origin.Count() < clients) return false;
