@@ -36,17 +36,17 @@ constexpr std::string_view kScriptStart =
     "  if (isPlainHostName(host) || host == \"localhost\")\n"
     "    return \"DIRECT\";\n";
 
-// The bypass test of the script: the list's ranges as address and mask
-// pairs, tried for address literals only (a name would make the browser
-// look it up; the proxy applies the bypass list to names itself). Empty
-// when no range holds an address.
-std::string BypassTest(const std::vector<std::string>& bypassList) {
-  std::string text;
-  text.reserve(bypassList.size() * 48);
+// The bypass test of the script, appended to text: the list's ranges as
+// address and mask pairs, tried for address literals only (a name would make
+// the browser look it up; the proxy applies the bypass list to names itself).
+// Nothing when no range holds an address.
+void AppendBypassTest(std::string& text, const std::vector<std::string>& bypassList) {
+  text.reserve(text.size() + bypassList.size() * 48 + 256);
+  bool first = true;
   for (const std::string& entry : bypassList) {
-    uint32_t first = 0, last = 0;
-    if (!ParseRangeEntry(entry, first, last)) continue;
-    ForEachCidrBlock(first, last, [&](const TCidrBlock& block) {
+    uint32_t low = 0, high = 0;
+    if (!ParseRangeEntry(entry, low, high)) continue;
+    ForEachCidrBlock(low, high, [&](const TCidrBlock& block) {
       // One piece per block: `,\n    "a.b.c.d", "m.m.m.m"`.
       char line[64];
       char* at = line;
@@ -56,14 +56,15 @@ std::string BypassTest(const std::vector<std::string>& bypassList) {
       at = WriteAddress(at, PrefixMask(block.prefix));
       *at++ = '"';
       const char* start = line;
-      if (text.empty()) {
-        text = "  var bypass = [";
+      if (first) {
+        text += "  var bypass = [";
         ++start;  // no comma before the first
+        first = false;
       }
       text.append(start, static_cast<size_t>(at - start));
     });
   }
-  if (!text.empty()) {
+  if (!first) {
     text +=
         "\n  ];\n"
         "  if (/^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$/.test(host))\n"
@@ -71,14 +72,21 @@ std::string BypassTest(const std::vector<std::string>& bypassList) {
         "      if (isInNet(host, bypass[i], bypass[i + 1]))\n"
         "        return \"DIRECT\";\n";
   }
-  return text;
+}
+
+void AppendScriptEnd(std::string& text, const TLocalEnd& proxy) {
+  text += "  return \"PROXY ";
+  text += proxy.address;
+  text += ':';
+  text += std::to_string(proxy.port);
+  text += "\";\n}\n";
 }
 
 std::string Script(std::string_view bypassTest, const TLocalEnd& proxy) {
   std::string text;
   text.reserve(kScriptStart.size() + bypassTest.size() + 64);
   text.append(kScriptStart).append(bypassTest);
-  text += "  return \"PROXY " + proxy.address + ":" + std::to_string(proxy.port) + "\";\n}\n";
+  AppendScriptEnd(text, proxy);
   return text;
 }
 
@@ -102,7 +110,11 @@ bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::strin
 
 std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
                              const TLocalEnd& proxy) {
-  return Script(bypassOn ? BypassTest(bypassList) : std::string(), proxy);
+  // Built in one piece: a long list makes a script of hundreds of KB.
+  std::string text(kScriptStart);
+  if (bypassOn) AppendBypassTest(text, bypassList);
+  AppendScriptEnd(text, proxy);
+  return text;
 }
 
 std::string TAutoConfigFile::Script(const std::vector<std::string>& bypassList, bool bypassOn,
@@ -110,7 +122,8 @@ std::string TAutoConfigFile::Script(const std::vector<std::string>& bypassList, 
   if (!bypassOn) return vantrel::Script({}, proxy);
   // Compared with the live list every time, so never stale.
   if (!built_ || bypassList != list_) {
-    bypassTest_ = BypassTest(bypassList);
+    bypassTest_.clear();
+    AppendBypassTest(bypassTest_, bypassList);
     list_ = bypassList;
     built_ = true;
   }
