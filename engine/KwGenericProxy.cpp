@@ -195,7 +195,6 @@ void TKwGenericProxy::ServerClientConnect(TWSocketServer* sender, TWSocketClient
                                           uint16_t error) {
   if (error != 0) return;
   auto* c = static_cast<TKwProxyClient*>(client);
-  c->ClientBuffer.clear();
   c->OnDataAvailable = [this](TWSocket* s, uint16_t err) { ClientDataAvailable(s, err); };
   c->OnBgException = [this](TWSocket* s, const std::exception& e, bool& canClose) {
     SocketBgException(s, e, canClose);
@@ -279,7 +278,7 @@ void TKwGenericProxy::ReleaseClientAfterRemoteFailure(TKwProxyClient* c) {
     // The answer under way can never end, so nothing behind it can be
     // answered in its turn.
     c->DiscardInput = true;
-    std::string().swap(c->Pipelined);
+    if (c->StartedExchange()) std::string().swap(c->Exchange().Pipelined);
   }
   c->InputHeld = false;
   c->ResumeReading();
@@ -288,7 +287,7 @@ void TKwGenericProxy::ReleaseClientAfterRemoteFailure(TKwProxyClient* c) {
 void TKwGenericProxy::ShutdownClient(TKwProxyClient* c) {
   // Nothing the client sends from now on can be answered.
   c->DiscardInput = true;
-  std::string().swap(c->Pipelined);
+  if (c->StartedExchange()) std::string().swap(c->Exchange().Pipelined);
   // Read on and drop, so that the client's own end is still heard.
   c->InputHeld = false;
   c->ResumeReading();

@@ -116,7 +116,7 @@ void TKwHttpProxy::DoTunnelRequest(TKwProxyClient* c, std::string& header, std::
 void TKwHttpProxy::ProcessClientData(TKwProxyClient* c, std::string& data) {
   if (c->DiscardInput || data.empty()) return;
   // Earlier bytes are still waiting: these go behind them.
-  if (c->Deciding || !c->Pipelined.empty()) {
+  if (c->Deciding || !c->Exchange().Pipelined.empty()) {
     HoldBack(c, data, false);
     TakeInput(c, {});  // goes on with them unless they must wait
     return;
@@ -125,19 +125,21 @@ void TKwHttpProxy::ProcessClientData(TKwProxyClient* c, std::string& data) {
 }
 
 bool TKwHttpProxy::WaitsForAnswer(const TKwProxyClient* c) {
-  return !c->IsTunnel && !c->Upgraded && c->HeaderProcessed && !c->Body.Pending() &&
+  const TKwProxyClient::TExchange* x = c->StartedExchange();
+  return x && !c->IsTunnel && !c->Upgraded && c->HeaderProcessed && !x->Body.Pending() &&
          c->AwaitingResponse;
 }
 
 void TKwHttpProxy::TakeInput(TKwProxyClient* c, std::string_view chunk) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   std::string held;
   for (;;) {
     while (!chunk.empty() && !c->DiscardInput) {
       if (c->IsTunnel || c->Upgraded) {
         ForwardBytes(c, chunk);
         chunk = {};
-      } else if (c->HeaderProcessed && c->Body.Pending()) {
-        const size_t take = c->Body.Consume(chunk);
+      } else if (c->HeaderProcessed && x.Body.Pending()) {
+        const size_t take = x.Body.Consume(chunk);
         ForwardBytes(c, chunk.substr(0, take));
         chunk.remove_prefix(take);
       } else if (WaitsForAnswer(c)) {
@@ -150,19 +152,20 @@ void TKwHttpProxy::TakeInput(TKwProxyClient* c, std::string_view chunk) {
         chunk = {};
       }
     }
-    if (c->DiscardInput || c->Deciding || c->Pipelined.empty() || WaitsForAnswer(c)) return;
+    if (c->DiscardInput || c->Deciding || x.Pipelined.empty() || WaitsForAnswer(c)) return;
     // What waited may go on now.
-    held = std::move(c->Pipelined);
-    c->Pipelined.clear();
+    held = std::move(x.Pipelined);
+    x.Pipelined.clear();
     if (c->InputHeld) ReleaseInput(c);
     chunk = held;
   }
 }
 
 void TKwHttpProxy::HoldBack(TKwProxyClient* c, std::string_view bytes, bool older) {
-  c->Pipelined.insert(older ? 0 : c->Pipelined.size(), bytes);
+  TKwProxyClient::TExchange& x = c->Exchange();
+  x.Pipelined.insert(older ? 0 : x.Pipelined.size(), bytes);
   // Bounded like a header: beyond that the client is not read until its turn.
-  if (c->Pipelined.size() > kMaxHeader && !c->InputHeld) {
+  if (x.Pipelined.size() > kMaxHeader && !c->InputHeld) {
     c->InputHeld = true;
     c->PauseReading();
   }
@@ -172,41 +175,43 @@ void TKwHttpProxy::ReleaseInput(TKwProxyClient* c) {
   c->InputHeld = false;
   // Unless the remote side still holds too much of the client's bytes.
   const TWSocket* remote = c->RemoteSocket();
-  if (remote && (remote->BufferedBytes() > kHighWater ||
-                 (remote->State() != net::wsConnected && c->ClientBuffer.size() > kHighWater)))
+  if (remote &&
+      (remote->BufferedBytes() > kHighWater ||
+       (remote->State() != net::wsConnected && c->Exchange().ClientBuffer.size() > kHighWater)))
     return;
   c->ResumeReading();
 }
 
 void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   if (c->HeaderProcessed) {
     // The request before is done both ways: this starts a new one.
     c->HeaderProcessed = false;
-    c->ClientBuffer.clear();
-    c->HeaderScanFrom = 0;
+    x.ClientBuffer.clear();
+    x.HeaderScanFrom = 0;
   }
-  c->ClientBuffer.append(chunk);
-  const size_t end = FindHeaderEnd(c->ClientBuffer, c->HeaderScanFrom);
+  x.ClientBuffer.append(chunk);
+  const size_t end = FindHeaderEnd(x.ClientBuffer, x.HeaderScanFrom);
   if (end == std::string::npos) {
-    if (c->ClientBuffer.size() > kMaxHeader) {
+    if (x.ClientBuffer.size() > kMaxHeader) {
       RefuseOversizedHeader(c);
     } else {
-      c->HeaderScanFrom = c->ClientBuffer.size() >= 3 ? c->ClientBuffer.size() - 3 : 0;
+      x.HeaderScanFrom = x.ClientBuffer.size() >= 3 ? x.ClientBuffer.size() - 3 : 0;
     }
     return;
   }
   if (end + 4 > kMaxHeader) return RefuseOversizedHeader(c);
-  c->HeaderScanFrom = 0;
+  x.HeaderScanFrom = 0;
   // A tunnel takes every byte behind its header. A request takes the body
   // bytes that came with it; further requests behind it go on once it has
   // been decided (and stay if a handler fails on it).
-  const std::string_view buffer = c->ClientBuffer;
-  c->Body.Start(buffer.substr(0, end + 2));
+  const std::string_view buffer = x.ClientBuffer;
+  x.Body.Start(buffer.substr(0, end + 2));
   if (!IsConnect(buffer)) {
-    const size_t requestEnd = end + 4 + c->Body.Consume(buffer.substr(end + 4));
+    const size_t requestEnd = end + 4 + x.Body.Consume(buffer.substr(end + 4));
     if (buffer.size() > requestEnd) {
-      c->Pipelined.insert(0, buffer.substr(requestEnd));
-      c->ClientBuffer.resize(requestEnd);
+      x.Pipelined.insert(0, buffer.substr(requestEnd));
+      x.ClientBuffer.resize(requestEnd);
     }
   }
   ProcessHeader(c);
@@ -214,12 +219,13 @@ void TKwHttpProxy::CollectHeader(TKwProxyClient* c, std::string_view chunk) {
 }
 
 void TKwHttpProxy::FinishHeader(TKwProxyClient* c) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   if (c->DiscardInput || c->DecisionPending) return;
   if (!c->RemoteSocket()) {
-    const bool otherProtocol = c->IsTunnel && c->TunnelAnswer;
-    SendToSocket(c, otherProtocol ? c->TunnelAnswer(c->TunnelRefusal, nullptr) : c->ResponseText);
+    const bool otherProtocol = c->IsTunnel && x.TunnelAnswer;
+    SendToSocket(c, otherProtocol ? x.TunnelAnswer(x.TunnelRefusal, nullptr) : x.ResponseText);
     ShutdownClient(c);
-    c->ClientBuffer.clear();
+    x.ClientBuffer.clear();
     return;
   }
   ForwardPending(c);
@@ -243,10 +249,11 @@ void TKwHttpProxy::AnswerAndClose(TKwProxyClient* c, std::string_view bytes) {
 }
 
 void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   TWSocket* remote = c->RemoteSocket();
   if (bytes.empty() || !remote) return;  // answered locally: nowhere to go
   DoClientDataForwarded(c, bytes.size());
-  if (TKwProxyClient::TReuse& r = c->Reuse; r.resendable) {
+  if (TKwProxyClient::TExchange::TReuse& r = x.Reuse; r.resendable) {
     if (r.replay.size() + bytes.size() > kMaxResend) {
       r.resendable = false;
       std::string().swap(r.replay);
@@ -254,32 +261,33 @@ void TKwHttpProxy::ForwardBytes(TKwProxyClient* c, std::string_view bytes) {
       r.replay.append(bytes);
     }
   }
-  if (c->ClientBuffer.empty() && remote->State() == net::wsConnected) {
+  if (x.ClientBuffer.empty() && remote->State() == net::wsConnected) {
     SendToRemote(c, bytes);
     return;
   }
-  c->ClientBuffer.append(bytes);
+  x.ClientBuffer.append(bytes);
   ForwardPending(c);
 }
 
 void TKwHttpProxy::ForwardPending(TKwProxyClient* c) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   TWSocket* remote = c->RemoteSocket();
   if (!remote) {
-    c->ClientBuffer.clear();  // answered locally: the body has nowhere to go
+    x.ClientBuffer.clear();  // answered locally: the body has nowhere to go
     return;
   }
-  if (c->ClientBuffer.empty()) return;
+  if (x.ClientBuffer.empty()) return;
   if (remote->State() == net::wsConnected) {
-    SendToRemote(c, c->ClientBuffer);
-    c->ClientBuffer.clear();
-  } else if (c->ClientBuffer.size() > kHighWater) {
+    SendToRemote(c, x.ClientBuffer);
+    x.ClientBuffer.clear();
+  } else if (x.ClientBuffer.size() > kHighWater) {
     c->PauseReading();  // until the connection is up
   }
 }
 
 void TKwHttpProxy::RefuseOversizedHeader(TKwProxyClient* c) {
-  const bool tunnel = IsConnect(c->ClientBuffer);
-  std::string().swap(c->ClientBuffer);
+  const bool tunnel = IsConnect(c->Exchange().ClientBuffer);
+  std::string().swap(c->Exchange().ClientBuffer);
   c->DiscardInput = true;
   SendToSocket(c, Response().Text(tunnel ? kTCPTunnelBadRequest : kHTTPBadRequest));
   ShutdownClient(c);
@@ -292,9 +300,10 @@ bool TKwHttpProxy::IsConnect(std::string_view header) {
 // ---- one request header ----
 
 void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
+  TKwProxyClient::TExchange& x = c->Exchange();
   // A connection kept from the request before waits in the pool, where this
   // request finds it again if it goes to the same place.
-  if (c->Reuse.idle) KeepRemote(c);
+  if (x.Reuse.idle) KeepRemote(c);
   // The answer to the request before has been relayed: its remote goes
   // now, so that its end cannot end the client while this one is decided.
   c->RetireRemoteSocket();
@@ -309,31 +318,31 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
   } deciding(c);
 
   // The body's framing was read from this header when it was collected.
-  std::string header = c->ClientBuffer;
+  std::string header = x.ClientBuffer;
   const std::string method = FirstField(header, " ");
   // Framing another reader could take differently is refused outright.
   const bool framingSound = RequestFramingIsSound(header);
   std::string response, host, port;
   if (SameText(method, "CONNECT")) {
     c->SetTunnel(true);
-    c->Body.Reset();
-    c->TunnelRefusal = TTunnelOutcome::Failed;
+    x.Body.Reset();
+    x.TunnelRefusal = TTunnelOutcome::Failed;
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kTCPTunnelIPForbidden);
-      c->TunnelRefusal = TTunnelOutcome::NotAllowed;
+      x.TunnelRefusal = TTunnelOutcome::NotAllowed;
     } else if (!EnabledTypes.contains(ptTCPTunnel)) {
       response = Response().Text(kTCPTunnelClosed);
     } else if (!framingSound || !ProcessTunnelRequest(c, header, host, port, response) ||
                (response.empty() && !ValidTarget(host, port))) {
       response = c->Socks4Reply ? Socks4Answer(c, 91) : Response().Text(kTCPTunnelBadRequest);
     } else if (!response.empty()) {
-      c->TunnelRefusal = TTunnelOutcome::NotAllowed;  // a handler refused it
+      x.TunnelRefusal = TTunnelOutcome::NotAllowed;  // a handler refused it
     }
   } else {
     c->SetTunnel(false);
     // Framed as chunked: a length line beside it would tell the next hop
     // or the origin another story.
-    if (c->Body.Chunked() && c->Body.HasLength()) RemoveHeaderLines(header, "Content-Length");
+    if (x.Body.Chunked() && x.Body.HasLength()) RemoveHeaderLines(header, "Content-Length");
     if (!Filter().IsAllowed(c->GetPeerAddr())) {
       response = Response().Text(kHTTPIPForbidden);
     } else if (!EnabledTypes.contains(ptHTTP)) {
@@ -346,15 +355,15 @@ void TKwHttpProxy::ProcessHeader(TKwProxyClient* c) {
 
   if (c->DecisionPending) return;
   if (response.empty()) {
-    c->ClientBuffer = std::move(header);
+    x.ClientBuffer = std::move(header);
     if (!c->IsTunnel) {
-      c->Framing.Start(SameText(method, "HEAD"));
+      x.Framing.Start(SameText(method, "HEAD"));
       c->AwaitingResponse = true;
     }
     if (!UseKeptConnection(c, method, host, port)) ConnectRemote(c, host, port);
   } else {
     c->FreeRemoteSocket();
-    c->ResponseText = std::move(response);
+    x.ResponseText = std::move(response);
   }
   c->HeaderProcessed = true;
 }
@@ -485,14 +494,16 @@ std::string TKwHttpProxy::Socks4Grant(const TKwProxyClient* c) const {
 }
 
 bool TKwHttpProxy::RefuseSocks4(TKwProxyClient* c, TTunnelOutcome outcome) {
-  if (!(c->Socks4Reply || c->TunnelAnswer) || !c->IsTunnel || c->TunnelEstablished) return false;
-  AnswerAndClose(c, c->TunnelAnswer ? c->TunnelAnswer(outcome, nullptr) : Socks4Answer(c, 91));
+  TKwProxyClient::TExchange& x = c->Exchange();
+  if (!(c->Socks4Reply || x.TunnelAnswer) || !c->IsTunnel || c->TunnelEstablished) return false;
+  AnswerAndClose(c, x.TunnelAnswer ? x.TunnelAnswer(outcome, nullptr) : Socks4Answer(c, 91));
   return true;
 }
 
 std::string TKwHttpProxy::TunnelGrant(TKwProxyClient* c, const TWSocket* remote) {
   if (c->Socks4Reply) return Socks4Grant(c);
-  if (c->TunnelAnswer) return c->TunnelAnswer(TTunnelOutcome::Established, remote);
+  if (c->Exchange().TunnelAnswer)
+    return c->Exchange().TunnelAnswer(TTunnelOutcome::Established, remote);
   return Response().Text(kTCPTunnelEstablished);
 }
 
@@ -538,12 +549,12 @@ bool TKwHttpProxy::RefuseSelfTarget(TKwProxyClient* c, const std::string& host,
   const int own = OwnPort();
   if (!IsSelfTarget(host, PortValue(port), {&own, 1})) return false;
   DoRequestRefused(c, host + ":" + port + " is this proxy itself");
-  c->TunnelRefusal = TTunnelOutcome::NotAllowed;
+  c->Exchange().TunnelRefusal = TTunnelOutcome::NotAllowed;
   return true;
 }
 
 void TKwHttpProxy::RefuseLoopedConnection(TKwProxyClient* c, TWSocket* remote) {
-  c->ClientBuffer.clear();
+  c->Exchange().ClientBuffer.clear();
   if (c->ViaNextHop) {
     // As if the hop had refused the connection; the line saying why was
     // written when the next hops were set.
@@ -561,8 +572,8 @@ void TKwHttpProxy::RefuseLoopedConnection(TKwProxyClient* c, TWSocket* remote) {
 void TKwHttpProxy::RefuseUnconnected(TKwProxyClient* c, const std::string& reason) {
   DoRequestRefused(c, reason);
   // The request is over: nothing of it may be read again as a header.
-  c->ClientBuffer.clear();
-  c->Body.Reset();
+  c->Exchange().ClientBuffer.clear();
+  c->Exchange().Body.Reset();
   if (!RefuseSocks4(c)) ShutdownClient(c);
 }
 
@@ -608,29 +619,30 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
   std::string data = sender->ReceiveText();
   if (data.empty()) return;
   if (c->IsTunnel && c->ViaNextHop && !c->TunnelEstablished) {
-    const size_t scanned = c->TunnelReplyBuffer.size();
-    c->TunnelReplyBuffer += data;
+    const size_t scanned = c->Exchange().TunnelReplyBuffer.size();
+    c->Exchange().TunnelReplyBuffer += data;
     // Only the new bytes (and the three before them) can complete the end.
-    const size_t end = FindHeaderEnd(c->TunnelReplyBuffer, scanned >= 3 ? scanned - 3 : 0);
+    const size_t end =
+        FindHeaderEnd(c->Exchange().TunnelReplyBuffer, scanned >= 3 ? scanned - 3 : 0);
     if (end == std::string::npos) {
       // A next hop that never ends its reply must not fill memory.
-      if (c->TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
+      if (c->Exchange().TunnelReplyBuffer.size() > kMaxHeader) sender->Abort();
       return;
     }
-    if (c->Socks4Reply || c->TunnelAnswer) {
+    if (c->Socks4Reply || c->Exchange().TunnelAnswer) {
       // A grant only for a tunnel the hop has made; its refusal is no data.
-      if (!IsSuccessReply(c->TunnelReplyBuffer)) {
-        std::string().swap(c->TunnelReplyBuffer);
+      if (!IsSuccessReply(c->Exchange().TunnelReplyBuffer)) {
+        std::string().swap(c->Exchange().TunnelReplyBuffer);
         RefuseSocks4(c, TTunnelOutcome::HopRefused);
         c->RetireRemoteSocket();
         return;
       }
       SendToSocket(c, TunnelGrant(c, nullptr));
     } else {
-      SendToSocket(c, c->TunnelReplyBuffer.substr(0, end + 4));
+      SendToSocket(c, c->Exchange().TunnelReplyBuffer.substr(0, end + 4));
     }
-    data = c->TunnelReplyBuffer.substr(end + 4);
-    std::string().swap(c->TunnelReplyBuffer);
+    data = c->Exchange().TunnelReplyBuffer.substr(end + 4);
+    std::string().swap(c->Exchange().TunnelReplyBuffer);
     c->TunnelEstablished = true;
     RelayHalfCloses(c, sender);
   }
@@ -642,13 +654,13 @@ void TKwHttpProxy::RemoteDataAvailable(TWSocket* sender, uint16_t errCode) {
   if (!c->IsTunnel && !c->Upgraded) {
     if (!c->AwaitingResponse) return;  // bytes behind a finished answer: nobody asked
     // The answer has begun: the request can no longer go again.
-    if (c->Reuse.resendable) {
-      c->Reuse.resendable = false;
-      std::string().swap(c->Reuse.replay);
+    if (c->Exchange().Reuse.resendable) {
+      c->Exchange().Reuse.resendable = false;
+      std::string().swap(c->Exchange().Reuse.replay);
     }
-    relay = relay.substr(0, c->Framing.Consume(relay));
-    ended = c->Framing.Done();
-    switched = c->Framing.Switched();
+    relay = relay.substr(0, c->Exchange().Framing.Consume(relay));
+    ended = c->Exchange().Framing.Done();
+    switched = c->Exchange().Framing.Switched();
     // Bytes behind the answer in the same read: the connection is out of step.
     keep = ended && relay.size() == data.size();
   }

@@ -11,15 +11,16 @@ using net::TWSocket;
 
 bool TKwHttpProxy::UseKeptConnection(TKwProxyClient* c, const std::string& method,
                                      const std::string& host, const std::string& port) {
-  TKwProxyClient::TReuse& r = c->Reuse;
+  TKwProxyClient::TExchange& x = c->Exchange();
+  TKwProxyClient::TExchange::TReuse& r = x.Reuse;
   r = {};
   // A tunnel carries another protocol: its connection is never kept.
   if (c->IsTunnel) return false;
-  r.key = RouteKey(c->ViaNextHop, host, port, c->ClientBuffer);
+  r.key = RouteKey(c->ViaNextHop, host, port, x.ClientBuffer);
   r.host = host;
   r.port = port;
   r.head = SameText(method, "HEAD");
-  r.requestAllows = RequestKeepsConnection(c->ClientBuffer);
+  r.requestAllows = RequestKeepsConnection(x.ClientBuffer);
   std::unique_ptr<TWSocket> kept = pool_->Take(r.key);
   if (!kept) return false;
   TWSocket* remote = c->AdoptRemoteSocket(std::move(kept));
@@ -27,22 +28,23 @@ bool TKwHttpProxy::UseKeptConnection(TKwProxyClient* c, const std::string& metho
   r.reused = true;
   // The client's bytes go out as they come; a copy is kept until the
   // answer begins, in case the connection was closed under them.
-  r.resendable = MayResend(method) && c->ClientBuffer.size() <= kMaxResend;
-  if (r.resendable) r.replay = c->ClientBuffer;
+  r.resendable = MayResend(method) && x.ClientBuffer.size() <= kMaxResend;
+  if (r.resendable) r.replay = x.ClientBuffer;
   DoRemoteSocketReused(c);
   return true;
 }
 
 bool TKwHttpProxy::MayKeepRemote(TKwProxyClient* c, const TWSocket* remote) const {
-  const TKwProxyClient::TReuse& r = c->Reuse;
+  TKwProxyClient::TExchange& x = c->Exchange();
+  const TKwProxyClient::TExchange::TReuse& r = x.Reuse;
   // A body still coming would have nowhere to go.
   return c->RemoteSocket() == remote && !r.key.empty() && r.requestAllows &&
-         c->Framing.KeepsConnection() && !c->Body.Pending() && c->ClientBuffer.empty() &&
+         x.Framing.KeepsConnection() && !x.Body.Pending() && x.ClientBuffer.empty() &&
          remote->State() == net::wsConnected && remote->SendQueueEmpty();
 }
 
 void TKwHttpProxy::HoldRemote(TKwProxyClient* c) {
-  c->Reuse.idle = true;
+  c->Exchange().Reuse.idle = true;
   TWSocket* remote = c->RemoteSocket();
   remote->OnDataAvailable = [this](TWSocket* s, uint16_t) { DropIdleRemote(s); };
   remote->OnSessionClosed = [this](TWSocket* s, uint16_t) { DropIdleRemote(s); };
@@ -55,13 +57,13 @@ void TKwHttpProxy::DropIdleRemote(TWSocket* remote) {
   remote->ReceiveText();  // nobody asked: whatever came goes unread
   TKwProxyClient* c = ClientOf(remote);
   if (c->RemoteSocket() != remote) return;
-  c->Reuse = {};
+  c->Exchange().Reuse = {};
   c->RetireRemoteSocket();
 }
 
 void TKwHttpProxy::KeepRemote(TKwProxyClient* c) {
-  const std::string key = std::move(c->Reuse.key);
-  c->Reuse = {};
+  const std::string key = std::move(c->Exchange().Reuse.key);
+  c->Exchange().Reuse = {};
   pool_->Park(key, c->ReleaseRemoteSocket());
 }
 
@@ -70,8 +72,10 @@ void TKwHttpProxy::ClearConnectionPool() {
   const int n = Server().ClientCount();
   for (int i = 0; i < n; ++i) {
     auto* c = static_cast<TKwProxyClient*>(Server().Clients(i));
-    if (c && c->Reuse.idle) {
-      c->Reuse = {};
+    // Only a client that has asked something can hold a kept connection.
+    const TKwProxyClient::TExchange* x = c ? c->StartedExchange() : nullptr;
+    if (x && x->Reuse.idle) {
+      c->Exchange().Reuse = {};
       c->RetireRemoteSocket();
     }
   }
@@ -82,19 +86,23 @@ void TKwHttpProxy::ServerClientDisconnect(net::TWSocketServer* sender, net::TWSo
   // A client that leaves gives its kept connection to the others; not once
   // the proxy has stopped.
   auto* c = static_cast<TKwProxyClient*>(client);
-  if (c->Reuse.idle && Active()) KeepRemote(c);
+  const TKwProxyClient::TExchange* x = c->StartedExchange();
+  if (x && x->Reuse.idle && Active()) KeepRemote(c);
   TKwGenericProxy::ServerClientDisconnect(sender, client, error);
 }
 
 bool TKwHttpProxy::MaySendAgain(const TKwProxyClient* c) const {
-  const TKwProxyClient::TReuse& r = c->Reuse;
+  const TKwProxyClient::TExchange* x = c->StartedExchange();
+  if (!x) return false;
+  const TKwProxyClient::TExchange::TReuse& r = x->Reuse;
   // Only a request whose whole body went out can go again as it was.
-  return r.reused && r.resendable && c->AwaitingResponse && !c->Body.Pending() &&
+  return r.reused && r.resendable && c->AwaitingResponse && !x->Body.Pending() &&
          !c->DiscardInput && c->State() == net::wsConnected;
 }
 
 void TKwHttpProxy::SendAgainLater(TKwProxyClient* c) {
-  TKwProxyClient::TReuse& r = c->Reuse;
+  TKwProxyClient::TExchange& x = c->Exchange();
+  TKwProxyClient::TExchange::TReuse& r = x.Reuse;
   r.reused = false;
   r.resendable = false;  // once only
   std::string bytes = std::move(r.replay);
@@ -107,11 +115,12 @@ void TKwHttpProxy::SendAgainLater(TKwProxyClient* c) {
         if (!*alive || c->Requests != request || !c->AwaitingResponse || c->DiscardInput ||
             c->State() != net::wsConnected)
           return;
-        DoDebugLog("Kept connection to " + c->Reuse.host + ":" + c->Reuse.port +
+        TKwProxyClient::TExchange& now = c->Exchange();
+        DoDebugLog("Kept connection to " + now.Reuse.host + ":" + now.Reuse.port +
                    " was closed; request of " + c->GetPeerAddr() + " sent again");
-        c->ClientBuffer = std::move(bytes);
-        c->Framing.Start(c->Reuse.head);
-        ConnectRemote(c, c->Reuse.host, c->Reuse.port);
+        now.ClientBuffer = std::move(bytes);
+        now.Framing.Start(now.Reuse.head);
+        ConnectRemote(c, now.Reuse.host, now.Reuse.port);
       });
 }
 

@@ -38,18 +38,9 @@ class TKwProxyClient : public net::TWSocketClient {
   bool HeaderProcessed = false;
   bool TunnelEstablished = false;
   bool IsTunnel = false;
-  std::string ClientBuffer;
-  std::string ResponseText;
-  std::string TunnelReplyBuffer;
   bool ViaNextHop = false;
   bool Socks4Reply = false;
   std::array<uint8_t, 6> Socks4ReplyBytes{};
-  // Set for a tunnel asked for in another protocol (SOCKS5): the bytes that
-  // tell the client how its tunnel ended up, in place of an HTTP answer.
-  // remote is the connected remote socket, null through a next hop.
-  std::function<std::string(TTunnelOutcome outcome, const net::TWSocket* remote)> TunnelAnswer;
-  // Why a tunnel request was answered here rather than connected.
-  TTunnelOutcome TunnelRefusal = TTunnelOutcome::Failed;
 
   // The current remote connection; null until a request needs one.
   net::TWSocket* RemoteSocket() const { return remote_.get(); }
@@ -67,23 +58,12 @@ class TKwProxyClient : public net::TWSocketClient {
 
   bool IsBusy() const override;
 
-  // Framing of the current request's body, so that late body bytes reach
-  // the request they belong to.
-  RequestBody Body;
-  // Where the search for the end of the header goes on.
-  size_t HeaderScanFrom = 0;
   // Input is dropped once the connection is ending: after a refusal or a
   // local answer, or when the client has been half-closed.
   bool DiscardInput = false;
 
-  // Requests on one connection are served strictly one after the other.
-  // Where the current answer ends, as the remote's bytes arrive.
-  ResponseFraming Framing;
   // The current request went out and its answer has not ended yet.
   bool AwaitingResponse = false;
-  // Client bytes behind the current request (further requests), held until
-  // its answer has been relayed whole.
-  std::string Pipelined;
   // Reading the client stopped because Pipelined is full.
   bool InputHeld = false;
   // A request header is being decided: bytes that come meanwhile wait.
@@ -94,25 +74,59 @@ class TKwProxyClient : public net::TWSocketClient {
   // name lookup); the request is asked again when the handler resumes it.
   bool DecisionPending = false;
 
-  // Whether the current request's remote connection may be kept for
-  // another request, and what it takes to send the request again.
-  struct TReuse {
-    // Where the connection goes (RouteKey); empty: it is never kept.
-    std::string key;
-    // Where a fresh connection for the request goes.
-    std::string host, port;
-    bool head = false;
-    // The request as it went onward lets the connection be kept.
-    bool requestAllows = false;
-    // The answer is over and the connection is held for the next request.
-    bool idle = false;
-    // The request went out on a kept connection.
-    bool reused = false;
-    // While no answer byte has come: the request may be sent again, and
-    // replay holds it as it was sent.
-    bool resendable = false;
-    std::string replay;
-  } Reuse;
+  // What a connection needs once its client has spoken: the answers under
+  // way and the state of its requests. Made with the first request, so a
+  // connection that sends nothing costs only its socket.
+  struct TExchange {
+    // What the client sent and has not been taken yet.
+    std::string ClientBuffer;
+    // Framing of the current request's body, so that late body bytes reach
+    // the request they belong to.
+    RequestBody Body;
+    // Where the search for the end of the header goes on.
+    size_t HeaderScanFrom = 0;
+    std::string ResponseText;
+    std::string TunnelReplyBuffer;
+    // Set for a tunnel asked for in another protocol (SOCKS5): the bytes
+    // that tell the client how its tunnel ended up, in place of an HTTP
+    // answer. remote is the connected remote socket, null through a next hop.
+    std::function<std::string(TTunnelOutcome outcome, const net::TWSocket* remote)> TunnelAnswer;
+    // Why a tunnel request was answered here rather than connected.
+    TTunnelOutcome TunnelRefusal = TTunnelOutcome::Failed;
+    // Requests on one connection are served strictly one after the other.
+    // Where the current answer ends, as the remote's bytes arrive.
+    ResponseFraming Framing;
+    // Client bytes behind the current request (further requests), held
+    // until its answer has been relayed whole.
+    std::string Pipelined;
+
+    // Whether the current request's remote connection may be kept for
+    // another request, and what it takes to send the request again.
+    struct TReuse {
+      // Where the connection goes (RouteKey); empty: it is never kept.
+      std::string key;
+      // Where a fresh connection for the request goes.
+      std::string host, port;
+      bool head = false;
+      // The request as it went onward lets the connection be kept.
+      bool requestAllows = false;
+      // The answer is over and the connection is held for the next request.
+      bool idle = false;
+      // The request went out on a kept connection.
+      bool reused = false;
+      // While no answer byte has come: the request may be sent again, and
+      // replay holds it as it was sent.
+      bool resendable = false;
+      std::string replay;
+    };
+    TReuse Reuse;
+  };
+  TExchange& Exchange() {
+    if (!exchange_) exchange_ = std::make_unique<TExchange>();
+    return *exchange_;
+  }
+  // Null until the client's first request.
+  const TExchange* StartedExchange() const { return exchange_.get(); }
 
   // Request headers taken so far: tells one request's wait from the next.
   uint32_t Requests = 0;
@@ -133,6 +147,7 @@ class TKwProxyClient : public net::TWSocketClient {
  private:
   void FreeRetired();
 
+  std::unique_ptr<TExchange> exchange_;
   std::unique_ptr<net::TWSocket> remote_;
   // Superseded remote connections: closed, waiting to be freed off the stack.
   std::vector<std::unique_ptr<net::TWSocket>> retired_;

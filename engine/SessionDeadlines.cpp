@@ -32,11 +32,14 @@ TWaitKind WaitKindOf(const TKwProxyClient& c) {
   if (c.DiscardInput) return TWaitKind::Idle;
   // A tunnel may sit quiet for hours; a decision waits on its own timer.
   if (c.IsTunnel || c.Upgraded || c.Deciding || c.DecisionPending) return TWaitKind::None;
+  // A connection that has sent nothing has no exchange yet.
+  const TKwProxyClient::TExchange* x = c.StartedExchange();
+  const bool buffered = x && !x->ClientBuffer.empty();
   if (!c.HeaderProcessed) {
-    if (!c.ClientBuffer.empty()) return TWaitKind::Header;
+    if (buffered) return TWaitKind::Header;
     return c.Requests == 0 ? TWaitKind::Silent : TWaitKind::Idle;
   }
-  if (c.Body.Pending() || c.AwaitingResponse || !c.Pipelined.empty() || !c.ClientBuffer.empty())
+  if (c.AwaitingResponse || buffered || (x && (x->Body.Pending() || !x->Pipelined.empty())))
     return TWaitKind::None;
   return TWaitKind::Idle;
 }

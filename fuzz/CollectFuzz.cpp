@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     proxy->ProcessClientData(client.get(), piece);
     // Memory stays bounded: an unfinished header never outgrows the cap.
     if (!client->HeaderProcessed &&
-        client->ClientBuffer.size() > engine::TKwHttpProxy::kMaxHeader + step)
+        client->Exchange().ClientBuffer.size() > engine::TKwHttpProxy::kMaxHeader + step)
       std::abort();
     // Answered locally: no remote connection may ever be made.
     if (client->RemoteSocket()) std::abort();

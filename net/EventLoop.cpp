@@ -82,13 +82,14 @@ void EventLoop::AddWatch(int fd, uint32_t events, IoHandler handler) {
   if (nextGeneration_ == 0) nextGeneration_ = 1;
   w->handler = std::move(handler);
   ApplyInterest(*w);
-  watches_[fd] = std::move(w);
+  if (static_cast<size_t>(fd) >= watches_.size()) watches_.resize(static_cast<size_t>(fd) + 1);
+  watches_[static_cast<size_t>(fd)] = std::move(w);
 }
 
 void EventLoop::ModifyWatch(int fd, uint32_t events) {
-  auto it = watches_.find(fd);
-  if (it == watches_.end()) return;
-  Watch& w = *it->second;
+  std::shared_ptr<Watch>* slot = Slot(fd);
+  if (!slot) return;
+  Watch& w = **slot;
   if (w.events == events) return;
   const uint32_t old = w.events;
   w.events = events;
@@ -101,26 +102,32 @@ void EventLoop::ModifyWatch(int fd, uint32_t events) {
 }
 
 void EventLoop::RemoveWatch(int fd) {
-  auto it = watches_.find(fd);
-  if (it == watches_.end()) return;
-  Watch& w = *it->second;
+  std::shared_ptr<Watch>* slot = Slot(fd);
+  if (!slot) return;
+  Watch& w = **slot;
   w.removed = true;
   ApplyInterest(w);
-  watches_.erase(it);  // a handler on the stack keeps its own reference
+  slot->reset();  // a handler on the stack keeps its own reference
 }
 
 void EventLoop::RemoveWatchBeforeClose(int fd) {
-  auto it = watches_.find(fd);
-  if (it == watches_.end()) return;
-  Watch& w = *it->second;
+  std::shared_ptr<Watch>* slot = Slot(fd);
+  if (!slot) return;
+  Watch& w = **slot;
   w.removed = true;
   // Events still queued for it carry its generation and are dropped.
   w.inEpoll = false;
-  watches_.erase(it);
+  slot->reset();
 }
 
 bool EventLoop::IsWatched(int fd) const {
-  return watches_.count(fd) != 0;
+  return fd >= 0 && static_cast<size_t>(fd) < watches_.size() &&
+         watches_[static_cast<size_t>(fd)] != nullptr;
+}
+
+std::shared_ptr<EventLoop::Watch>* EventLoop::Slot(int fd) {
+  if (!IsWatched(fd)) return nullptr;
+  return &watches_[static_cast<size_t>(fd)];
 }
 
 void EventLoop::Post(Task task) {
@@ -206,9 +213,9 @@ void EventLoop::ReportException(const char* what) {
 void EventLoop::Dispatch(uint64_t key, uint32_t events) {
   const int fd = static_cast<int>(key & 0xffffffffu);
   const uint32_t generation = static_cast<uint32_t>(key >> 32);
-  auto it = watches_.find(fd);
-  if (it == watches_.end()) return;
-  std::shared_ptr<Watch> w = it->second;
+  std::shared_ptr<Watch>* slot = Slot(fd);
+  if (!slot) return;
+  std::shared_ptr<Watch> w = *slot;
   if (w->generation != generation || w->removed) return;  // stale: fd closed or reused
   if (w->busy > 0) {
     // Its handler is further up the stack: hold the fd until that returns.

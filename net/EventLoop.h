@@ -124,6 +124,8 @@ class EventLoop {
 
   void Dispatch(uint64_t key, uint32_t events);
   void ApplyInterest(Watch& w);
+  // The fd's watch, or null.
+  std::shared_ptr<Watch>* Slot(int fd);
   void ReportException(const char* what);
   void RunTimers();
   void RunTasks();
@@ -135,7 +137,9 @@ class EventLoop {
   int timerFd_ = -1;
   int wakeFd_ = -1;
   int signalFd_ = -1;
-  std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+  // Indexed by descriptor: the system hands out the lowest free one, so the
+  // table stays as small as the busiest moment.
+  std::vector<std::shared_ptr<Watch>> watches_;
   uint32_t nextGeneration_ = 1;
 
   std::deque<Task> tasks_;

@@ -57,34 +57,45 @@ TWSocket::~TWSocket() {
 
 // ---- properties ----
 
+const TWSocket::TEndpoints TWSocket::kDefaultEndpoints{};
+const TWSocket::TLookupResult TWSocket::kNoLookup{};
+
+TWSocket::TEndpoints& TWSocket::EditEndpoints() {
+  if (!endpoints_) endpoints_ = std::make_unique<TEndpoints>();
+  return *endpoints_;
+}
+
 void TWSocket::SetAddr(const std::string& value) {
   const std::string v = Trim(value);
   if (state_ != wsClosed) {
-    if (v != addr_) RaiseException("Cannot change Addr if not closed");
+    if (v != Addr()) RaiseException("Cannot change Addr if not closed");
     return;
   }
-  addr_ = v;
-  addrAssigned_ = !v.empty();
+  TEndpoints& e = EditEndpoints();
+  e.addr = v;
+  e.addrAssigned = !v.empty();
 }
 
 void TWSocket::SetPort(const std::string& value) {
   const std::string v = Trim(value);
   if (state_ != wsClosed) {
-    if (v != port_) RaiseException("Cannot change Port if not closed");
+    if (v != Port()) RaiseException("Cannot change Port if not closed");
     return;
   }
-  port_ = v;
-  portAssigned_ = !v.empty();
+  TEndpoints& e = EditEndpoints();
+  e.port = v;
+  e.portAssigned = !v.empty();
 }
 
 void TWSocket::SetProto(const std::string& value) {
   const std::string v = Trim(value);
   if (state_ != wsClosed) {
-    if (v != proto_) RaiseException("Cannot change Proto if not closed");
+    if (v != Proto()) RaiseException("Cannot change Proto if not closed");
     return;
   }
-  proto_ = v;
-  protoAssigned_ = !v.empty();
+  TEndpoints& e = EditEndpoints();
+  e.proto = v;
+  e.protoAssigned = !v.empty();
 }
 
 void TWSocket::SetLocalAddr(const std::string& value) {
@@ -92,7 +103,7 @@ void TWSocket::SetLocalAddr(const std::string& value) {
     RaiseException("Cannot change LocalAddr if not closed");
     return;
   }
-  localAddr_ = value.empty() ? kAnyAddress : value;
+  EditEndpoints().localAddr = value.empty() ? kAnyAddress : value;
 }
 
 void TWSocket::SetLocalPort(const std::string& value) {
@@ -100,7 +111,7 @@ void TWSocket::SetLocalPort(const std::string& value) {
     RaiseException("Cannot change LocalPort if not closed");
     return;
   }
-  localPort_ = value;
+  EditEndpoints().localPort = value;
 }
 
 int TWSocket::RcvdCount() {
@@ -201,12 +212,16 @@ void TWSocket::ChangeState(TSocketState newState) {
 }
 
 void TWSocket::ResetSettings() {
-  addrAssigned_ = false;
-  portAssigned_ = false;
-  proto_ = kDefaultProto;
-  protoAssigned_ = true;
-  localAddr_ = kAnyAddress;
-  localPort_ = kAnyPort;
+  if (endpoints_) {
+    // The texts of Addr and Port stay; only their assignment is forgotten.
+    TEndpoints& e = *endpoints_;
+    e.addrAssigned = false;
+    e.portAssigned = false;
+    e.proto = kDefaultProto;
+    e.protoAssigned = true;
+    e.localAddr = kAnyAddress;
+    e.localPort = kAnyPort;
+  }
   LingerOnOff = wsLingerOn;
   LingerTimeout = 0;
   readCount_ = 0;
@@ -306,18 +321,19 @@ void TWSocket::ApplyLinger(bool freshSocket) {
 
 void TWSocket::Connect() {
   if (fd_ >= 0 && state_ != wsClosed) return RaiseException("Connect: Socket already in use");
-  if (!portAssigned_) return RaiseException("Connect: No Port Specified");
-  if (!addrAssigned_) return RaiseException("Connect: No IP Address Specified");
-  if (!protoAssigned_) return RaiseException("Connect: No Protocol Specified");
+  const TEndpoints& e = Endpoints();
+  if (!e.portAssigned) return RaiseException("Connect: No Port Specified");
+  if (!e.addrAssigned) return RaiseException("Connect: No IP Address Specified");
+  if (!e.protoAssigned) return RaiseException("Connect: No Protocol Specified");
 
   uint32_t addr = 0, localAddr = 0;
   int port = 0, localPort = 0;
   try {
-    WSocketResolveProto(proto_);
-    port = WSocketResolvePort(port_, proto_);
-    localPort = WSocketResolvePort(localPort_, proto_);
-    addr = WSocketResolveHost(addr_);
-    localAddr = WSocketResolveHost(localAddr_);
+    WSocketResolveProto(e.proto);
+    port = WSocketResolvePort(e.port, e.proto);
+    localPort = WSocketResolvePort(e.localPort, e.proto);
+    addr = WSocketResolveHost(e.addr);
+    localAddr = WSocketResolveHost(e.localAddr);
   } catch (const ESocketException& e) {
     return RaiseException(std::string("connect: ") + e.what());
   }
@@ -366,7 +382,7 @@ void TWSocket::Connect() {
                     TranslateErrno(errno));
       return RaiseException(msg);
     }
-    localPort_ = std::to_string(ntohs(local.sin_port));
+    EditEndpoints().localPort = std::to_string(ntohs(local.sin_port));
   }
 
   ChangeState(wsConnecting);  // interest: writable means connect-complete

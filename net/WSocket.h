@@ -53,15 +53,15 @@ class TWSocket : public TComponent {
 
   // Addr, Port and Proto are trimmed; empty means not assigned. All five
   // change only while closed (setting the same text again is always fine).
-  const std::string& Addr() const { return addr_; }
+  const std::string& Addr() const { return Endpoints().addr; }
   void SetAddr(const std::string& value);
-  const std::string& Port() const { return port_; }
+  const std::string& Port() const { return Endpoints().port; }
   void SetPort(const std::string& value);
-  const std::string& Proto() const { return proto_; }
+  const std::string& Proto() const { return Endpoints().proto; }
   void SetProto(const std::string& value);
-  const std::string& LocalAddr() const { return localAddr_; }
+  const std::string& LocalAddr() const { return Endpoints().localAddr; }
   void SetLocalAddr(const std::string& value);
-  const std::string& LocalPort() const { return localPort_; }
+  const std::string& LocalPort() const { return Endpoints().localPort; }
   void SetLocalPort(const std::string& value);
 
   TSocketState State() const { return state_; }
@@ -72,11 +72,11 @@ class TWSocket : public TComponent {
   // whose count stands still while bytes wait is making no progress.
   int64_t SentCount() const { return sentCount_; }
   int RcvdCount();
-  const std::string& DnsResult() const { return dnsResult_; }
-  const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
+  const std::string& DnsResult() const { return Lookup().first; }
+  const std::vector<std::string>& DnsResultList() const { return Lookup().all; }
   // The last lookup failed with No Data because the name has IPv6 addresses
   // only.
-  bool DnsIPv6Only() const { return dnsIPv6Only_; }
+  bool DnsIPv6Only() const { return Lookup().ipv6Only; }
   std::string PeerAddr() { return GetPeerAddr(); }
   std::string PeerPort() { return GetPeerPort(); }
 
@@ -225,17 +225,32 @@ class TWSocket : public TComponent {
   bool SetOption(int level, int name, int value, const char* label);
   void ArmAccept(bool on);
 
+  // Where to connect or listen. Kept apart, and made by the first setter:
+  // an accepted connection never needs them.
+  struct TEndpoints {
+    std::string addr, port, proto = "tcp";
+    std::string localAddr = "0.0.0.0", localPort = "0";
+    bool addrAssigned = false, portAssigned = false, protoAssigned = true;
+  };
+  // What the last lookup found; made by the first lookup.
+  struct TLookupResult {
+    std::string first;
+    std::vector<std::string> all;
+    bool ipv6Only = false;
+  };
+  static const TEndpoints kDefaultEndpoints;
+  static const TLookupResult kNoLookup;
+  const TEndpoints& Endpoints() const { return endpoints_ ? *endpoints_ : kDefaultEndpoints; }
+  TEndpoints& EditEndpoints();
+  const TLookupResult& Lookup() const { return lookup_ ? *lookup_ : kNoLookup; }
+
   int fd_ = -1;
   TSocketState state_ = wsClosed;
-  std::string addr_, port_, proto_ = "tcp";
-  std::string localAddr_ = "0.0.0.0", localPort_ = "0";
-  bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
+  std::unique_ptr<TEndpoints> endpoints_;
   int lastError_ = 0;
   int64_t readCount_ = 0;
   int64_t sentCount_ = 0;
-  std::string dnsResult_;
-  std::vector<std::string> dnsResultList_;
-  bool dnsIPv6Only_ = false;
+  std::unique_ptr<TLookupResult> lookup_;
   SendQueue sendQueue_;
   bool closeReported_ = false;
   uint16_t peerError_ = 0;     // a reset seen by a read or by the loop

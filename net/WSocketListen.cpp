@@ -42,24 +42,25 @@ void TWSocket::Listen() {
     // the first one, still watched.
     return SocketError("Listen", kWsaEINVAL);
   }
-  if (!portAssigned_) {
+  const TEndpoints& ends = Endpoints();
+  if (!ends.portAssigned) {
     lastError_ = kWsaEINVAL;
     return RaiseException("listen: port not assigned");
   }
-  if (!protoAssigned_) {
+  if (!ends.protoAssigned) {
     lastError_ = kWsaEINVAL;
     return RaiseException("listen: protocol not assigned");
   }
-  if (!addrAssigned_) {
+  if (!ends.addrAssigned) {
     lastError_ = kWsaEINVAL;
     return RaiseException("listen: address not assigned");
   }
   uint32_t addr = 0;
   int port = 0;
   try {
-    WSocketResolveProto(proto_);
-    port = WSocketResolvePort(port_, proto_);
-    addr = WSocketResolveHost(addr_);
+    WSocketResolveProto(ends.proto);
+    port = WSocketResolvePort(ends.port, ends.proto);
+    addr = WSocketResolveHost(ends.addr);
   } catch (const ESocketException& e) {
     return RaiseException(std::string("listen: ") + e.what());
   }

@@ -28,13 +28,12 @@ void TWSocket::DnsLookup(const std::string& host) {
     Resolver::Default().Cancel(lookupId_);
     lookupId_ = 0;
   }
-  dnsResult_.clear();
-  dnsResultList_.clear();
-  dnsIPv6Only_ = false;
+  lookup_.reset();
   uint32_t addr;
   if (ParseDottedAddress(host, addr)) {
-    dnsResult_ = DottedAddress(addr);
-    dnsResultList_.push_back(dnsResult_);
+    lookup_ = std::make_unique<TLookupResult>();
+    lookup_->first = DottedAddress(addr);
+    lookup_->all.push_back(lookup_->first);
     if (OnDnsLookupDone) {
       HandlerFrame frame(*this);
       OnDnsLookupDone(this, 0);
@@ -47,11 +46,12 @@ void TWSocket::DnsLookup(const std::string& host) {
       [this, alive](int code, const std::vector<std::string>& addresses) {
         if (!*alive) return;
         lookupId_ = 0;
+        lookup_ = std::make_unique<TLookupResult>();
         if (code == 0) {
-          dnsResultList_ = addresses;
-          dnsResult_ = addresses.front();
+          lookup_->all = addresses;
+          lookup_->first = addresses.front();
         } else {
-          dnsIPv6Only_ = code == kWsaNO_DATA && !addresses.empty();
+          lookup_->ipv6Only = code == kWsaNO_DATA && !addresses.empty();
         }
         RunFromLoop([&] {
           if (OnDnsLookupDone) OnDnsLookupDone(this, static_cast<uint16_t>(code));

@@ -20,8 +20,8 @@ constexpr auto kBusyRetry = std::chrono::milliseconds(10);
 TWSocketClient::TWSocketClient(TComponent* owner) : TWSocket(owner) {}
 
 void TWSocketClient::SetAcceptedPeer(const std::string& addr, const std::string& port) {
-  acceptedAddr_ = addr;
-  acceptedPort_ = port;
+  peerAddr_ = addr;
+  peerPort_ = port;
   acceptedPeerSet_ = true;
 }
 
@@ -30,11 +30,7 @@ void TWSocketClient::Dup(int handle) {
   acceptedPeerSet_ = false;
   TWSocket::Dup(handle);
   if (State() != wsConnected) return;
-  if (given) {
-    peerAddr_ = acceptedAddr_;
-    peerPort_ = acceptedPort_;
-    return;
-  }
+  if (given) return;
   // Asked quietly: a connection reset meanwhile has no peer any more, and
   // that shows as its close, not as a failure to adopt it.
   sockaddr_in sin{};

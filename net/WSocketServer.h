@@ -37,7 +37,7 @@ class TWSocketClient : public TWSocket {
  private:
   TWSocketServer* server_ = nullptr;
   std::string peerAddr_, peerPort_;
-  std::string acceptedAddr_, acceptedPort_;
+  // The peer was given by the accept: the next Dup keeps it.
   bool acceptedPeerSet_ = false;
   bool noticeQueued_ = false;
 };

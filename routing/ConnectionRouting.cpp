@@ -383,7 +383,7 @@ void TConnectionRouting::ConvertSocks5(TKwProxyClient* c, TClientState& state, s
       return;
   }
   // From here on a tunnel like any other; only its answer is SOCKS5.
-  c->TunnelAnswer = [method](engine::TTunnelOutcome outcome, const TWSocket* remote) {
+  c->Exchange().TunnelAnswer = [method](engine::TTunnelOutcome outcome, const TWSocket* remote) {
     return method + Socks5Answer(outcome, remote);
   };
   data = std::move(request.Header);

@@ -34,6 +34,20 @@ class ProxyLimits : public ProxyTest {
   PeerServer origin;
 };
 
+// An idle connection costs only its socket: the state of requests is made
+// with the first byte, and a byte split from the rest of its header still
+// reaches it.
+TEST_F(ProxyLimits, AConnectionThatHasSentNothingHoldsNoRequestState) {
+  auto client = NewClient();
+  TKwProxyClient* session = Session();
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->StartedExchange(), nullptr);
+  SendInReads(*client, {"G", "ET " + Url("/a") + " HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n"});
+  EXPECT_NE(session->StartedExchange(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() == 1 && HasHeader(origin.At(0)); }));
+  EXPECT_EQ(origin.At(0).In(), "GET /a HTTP/1.1\r\nHost: " + Authority() + "\r\n\r\n");
+}
+
 TEST_F(ProxyLimits, BodyInLaterReadsReachesTheSameRemoteAndTheNextRequestStillWorks) {
   auto client = NewClient();
   const std::string header = "POST " + Url("/form") + " HTTP/1.1\r\nHost: " + Authority() +
@@ -270,7 +284,8 @@ TEST_F(ProxyLimits, SlowOriginKeepsTheUploadQueueBoundedAndGetsEveryByte) {
     }
     loop.RunOnce(1);
     if (net::TWSocket* remote = session->RemoteSocket())
-      maxQueued = std::max(maxQueued, remote->BufferedBytes() + session->ClientBuffer.size());
+      maxQueued =
+          std::max(maxQueued, remote->BufferedBytes() + session->Exchange().ClientBuffer.size());
     far.ReadSome(64 * 1024);
   }
   EXPECT_EQ(far.TotalRead(), want);
@@ -304,7 +319,7 @@ TEST_F(ProxyLimits, EarlyUploadWhileTheRemoteResolvesStaysBounded) {
   client->Send(upload);
   // The client's bytes back up: the proxy stops reading, its buffer bounded.
   ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
-  EXPECT_LT(session->ClientBuffer.size(), TKwGenericProxy::kHighWater + (1u << 20) + 1);
+  EXPECT_LT(session->Exchange().ClientBuffer.size(), TKwGenericProxy::kHighWater + (1u << 20) + 1);
   EXPECT_GT(client->Queued(), 0u);
   EXPECT_NE(session->RemoteSocket()->State(), net::wsConnected);
 
@@ -340,7 +355,7 @@ TEST_F(ProxyLimits, PipelinedRequestsWaitingForTheirTurnStayBounded) {
     client->Send(block);
   }
   ASSERT_TRUE(WaitFor([&] { return session->ReadingPaused(); }));
-  EXPECT_LE(session->Pipelined.size(), TKwHttpProxy::kMaxHeader + (1u << 20));
+  EXPECT_LE(session->Exchange().Pipelined.size(), TKwHttpProxy::kMaxHeader + (1u << 20));
   EXPECT_GT(client->Queued(), 0u);
   EXPECT_EQ(Count("ClientHeader"), 1);
   EXPECT_EQ(origin.Count(), 1u);

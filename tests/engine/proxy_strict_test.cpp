@@ -350,7 +350,7 @@ TEST_F(ProxyStrict, NoDescriptorForTheRemoteRefusesTheClientAndForgetsTheRequest
       ASSERT_TRUE(WaitFor([&] { return client->Eof() || client->WasReset(); }));
     }
     EXPECT_EQ(client->In(), t.answer);
-    EXPECT_TRUE(session->ClientBuffer.empty());
+    EXPECT_TRUE(session->Exchange().ClientBuffer.empty());
     ASSERT_EQ(refusals.size(), lines + 1);
     EXPECT_EQ(
         refusals.back().rfind("could not connect to 127.0.0.1:" + origin.PortText() + ": ", 0), 0u)

@@ -112,7 +112,7 @@ TEST_F(ProxyTunnel, NextHopGetsTheConnectHeaderAndItsReplyIsPassedOnUnchanged) {
 
   // The reply comes in two pieces, and relayed bytes follow it at once.
   hop.At(0).Send("HTTP/1.1 200 Connection established\r\nVia: hop\r\n");
-  ASSERT_TRUE(WaitFor([&] { return !Session()->TunnelReplyBuffer.empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return !Session()->Exchange().TunnelReplyBuffer.empty(); }));
   EXPECT_EQ(client->In(), "");
   std::vector<std::string> reported;
   proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string_view d) {
@@ -189,7 +189,7 @@ TEST_F(ProxyTunnel, NextHopThatNeverEndsItsReplyIsCutOff) {
   // The client learns of it by the end of its stream, with no bytes.
   ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
   EXPECT_EQ(client->In(), "");
-  EXPECT_LE(Session()->TunnelReplyBuffer.size(), TKwHttpProxy::kMaxHeader + 64 * 1024);
+  EXPECT_LE(Session()->Exchange().TunnelReplyBuffer.size(), TKwHttpProxy::kMaxHeader + 64 * 1024);
 }
 
 }  // namespace
