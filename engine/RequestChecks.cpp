@@ -1,6 +1,7 @@
 #include "engine/RequestChecks.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/HttpHeader.h"
 #include "engine/KwString.h"
@@ -19,17 +20,6 @@ std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && Blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-// Every CR is followed by LF and every LF follows a CR; no NUL.
-bool LineBreaksAreClean(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\0') return false;
-    if (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
-    if (c == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-  }
-  return true;
 }
 
 // Digits only, without overflow.
@@ -53,17 +43,29 @@ bool FinalCodingIsChunked(std::string_view value) {
 bool RequestFramingIsSound(std::string_view header) {
   const size_t end = FindHeaderEnd(header);
   if (end == npos) return false;
-  header = header.substr(0, end + 2);  // every line with its CR LF
-  if (!LineBreaksAreClean(header)) return false;
+  header = header.substr(0, end + 4);  // every line with its CR LF, the blank one too
+  if (std::memchr(header.data(), '\0', header.size())) return false;
   bool haveLength = false;
   uint64_t length = 0;
   bool transferCoded = false;
   bool chunked = false;
-  // The request line is not a field line.
-  for (size_t pos = header.find("\r\n") + 2; pos < header.size();) {
-    const size_t eol = header.find("\r\n", pos);
-    const std::string_view line = header.substr(pos, eol - pos);
-    pos = eol + 2;
+  // Line by line, each ended by CR LF: a CR anywhere else or an LF without
+  // its CR makes the framing unsound. Read once, with memchr: it runs for
+  // every request.
+  bool requestLine = true;
+  for (size_t pos = 0; pos < header.size();) {
+    const auto* lf =
+        static_cast<const char*>(std::memchr(header.data() + pos, '\n', header.size() - pos));
+    const size_t eol = static_cast<size_t>(lf - header.data());
+    if (eol == pos || header[eol - 1] != '\r') return false;
+    const std::string_view line = header.substr(pos, eol - 1 - pos);
+    pos = eol + 1;
+    if (std::memchr(line.data(), '\r', line.size())) return false;
+    if (requestLine) {  // not a field line
+      requestLine = false;
+      continue;
+    }
+    if (line.empty()) break;                // the blank line that ends the header
     if (Blank(line.front())) return false;  // a folded line
     const size_t colon = line.find(':');
     if (colon == npos) continue;
