@@ -8,12 +8,14 @@
 # not.
 #
 #   bench/reuse_latency.sh BEFORE/vantrel AFTER/vantrel [...]
+#   bench/reuse_latency.sh squid build/app/vantrel   # "squid": the peers' squid set-up
 #   SECONDS_RUN=10 REPS=2 DELAY_MS=5 CONNECT_MS=10 bench/reuse_latency.sh ...
 #
 # Prints p50 and p99 per target and repetition (wrk -c1), then the median
 # p50. Loopback only; each load run is bounded, and everything started here
 # is stopped by its PID at the end.
 set -euo pipefail
+PATH="$PATH:/usr/sbin"  # where squid lives
 
 [ $# -gt 0 ] || { echo "usage: $0 VANTREL_BINARY..." >&2; exit 2; }
 for tool in nginx wrk python3; do
@@ -27,6 +29,7 @@ CONNECT_MS=${CONNECT_MS:-10}
 ORIGIN_PORT=${ORIGIN_PORT:-18280}
 RELAY_PORT=${RELAY_PORT:-18281}
 PROXY_PORT=${PROXY_PORT:-18290}
+PEERS=${PEERS:-$here/../../shared/bench}
 
 source "$here/lib.sh"
 start_nginx "$ORIGIN_PORT"
@@ -57,6 +60,16 @@ for rep in $(seq "$REPS"); do
   for target in "${targets[@]}"; do
     if [ "$target" = direct ]; then
       result="$(measure direct)"
+    elif [ "$target" = squid ]; then
+      command -v squid >/dev/null || { echo "$0: needs squid (apt-get install squid)" >&2; exit 1; }
+      # The team's squid set-up: a forwarder that keeps its connections.
+      sed -e "s|@RUN@|$run|g" -e "s|@PORT@|$PROXY_PORT|g" "$PEERS/squid.conf" >"$run/squid.conf"
+      squid -N -f "$run/squid.conf" >"$run/squid.out" 2>&1 &
+      proxy=$!
+      pids+=($proxy)
+      wait_port "$PROXY_PORT"
+      result="$(measure "$PROXY_PORT")"
+      kill "$proxy"; wait "$proxy" 2>/dev/null || true
     else
       mkdir -p "$run/data"
       "$target" --headless --port "$PROXY_PORT" --data-dir "$run/data" >"$run/proxy.log" 2>&1 &
