@@ -250,13 +250,21 @@ void Bind(QLineEdit* widget, TEdit& control) {
       });
 }
 
+void ShowCaption(QLabel* widget, const TLabel& control) {
+  const QString text = FromModel(control.Caption());
+  if (widget->text() != text) widget->setText(text);
+}
+
 void Bind(QLabel* widget, TLabel& control) {
   widget->setTextFormat(Qt::PlainText);
-  auto sync = [](QLabel* label, TLabel& model) {
-    const QString text = FromModel(model.Caption());
-    if (label->text() != text) label->setText(text);
-  };
-  Track<QLabel, TLabel>(widget, control, sync);
+  Track<QLabel, TLabel>(widget, control,
+                        [](QLabel* label, TLabel& model) { ShowCaption(label, model); });
+}
+
+void BindPaced(QLabel* widget, TLabel& control) {
+  widget->setTextFormat(Qt::PlainText);
+  Track<QLabel, TLabel>(widget, control, [](QLabel*, TLabel&) {});
+  ShowCaption(widget, control);
 }
 
 void BindCaption(QLabel* widget, TControl& control) {
