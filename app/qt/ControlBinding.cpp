@@ -261,9 +261,25 @@ void Bind(QLabel* widget, TLabel& control) {
                         [](QLabel* label, TLabel& model) { ShowCaption(label, model); });
 }
 
+namespace {
+
+// The number a figure's text shows, its group separators left out.
+qulonglong FigureOf(const QString& text) {
+  QString digits;
+  for (const QChar c : text)
+    if (c.isDigit()) digits += c;
+  return digits.toULongLong();
+}
+
+}  // namespace
+
 void BindPaced(QLabel* widget, TLabel& control) {
   widget->setTextFormat(Qt::PlainText);
-  Track<QLabel, TLabel>(widget, control, [](QLabel*, TLabel&) {});
+  // A figure that went down was cleared by the user, who expects to see it
+  // at once; growth waits for the owner's pace.
+  Track<QLabel, TLabel>(widget, control, [](QLabel* label, TLabel& model) {
+    if (FigureOf(FromModel(model.Caption())) < FigureOf(label->text())) ShowCaption(label, model);
+  });
   ShowCaption(widget, control);
 }
 

@@ -35,8 +35,9 @@ void Bind(QCheckBox* widget, TCheckBox& control);
 void Bind(QLineEdit* widget, TEdit& control);
 // Plain text, never markup.
 void Bind(QLabel* widget, TLabel& control);
-// As Bind, but the text changes only through ShowCaption: for a figure
-// that moves with every block relayed and is shown at the owner's pace.
+// As Bind, but a growing figure's text changes only through ShowCaption:
+// for a figure that moves with every block relayed and is shown at the
+// owner's pace. A figure that goes down (cleared) is shown at once.
 void BindPaced(QLabel* widget, TLabel& control);
 void ShowCaption(QLabel* widget, const TLabel& control);
 void Bind(QPushButton* widget, TButton& control);

@@ -545,6 +545,10 @@ TEST_F(PagesTest, TheTrafficPageCatchesUpOnOneTickAndOnlyOnScreen) {
   EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(large));
   EXPECT_EQ(listed(), totals.FormatBytes(large));
   EXPECT_GE(total->width(), total->fontMetrics().horizontalAdvance(total->text()));
+
+  // Cleared by the user: shown at once, not on the next tick.
+  totals.ClearTotals1.Click();
+  EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(0));
 }
 
 TEST_F(PagesTest, PagesLetGoOfTheModelWhenDestroyed) {
