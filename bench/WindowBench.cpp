@@ -9,6 +9,7 @@
 //
 //   window_bench [MiB]     (default 512 per relay run; every run stops by
 //                           itself after 60 s)
+//   window_bench traffic   (only the Traffic page's share, for repeated runs)
 //
 // Run it under xvfb-run for a real X server, or with QT_QPA_PLATFORM=offscreen.
 
@@ -158,6 +159,14 @@ double RelayHeadless(size_t bytes) {
   return mibs;
 }
 
+// Qt's own loop, as app.exec() runs it, for ms: nothing of the bench's own
+// wakes it meanwhile.
+void RunQtFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 // Qt's own loop, as app.exec() runs it, until done() or the time is up.
 // (QTest::qWaitFor would sleep 10 ms between its rounds.)
 bool RunQtUntil(const std::function<bool()>& done, int limitMs) {
@@ -237,7 +246,7 @@ double LogCpu(TfrmVantrelMain& window, const std::function<void(int)>& waitMs) {
 // shown, while every host's figure grows once a second.
 double PageCpu(TDesktop& desktop, const QString& page) {
   ShowPage(desktop, page);
-  RunQtUntil([] { return false; }, 1500);
+  RunQtFor(1500);
   TfrmVantrelMain& window = desktop.window;
   const double cpu0 = CpuSeconds();
   const auto start = Clock::now();
@@ -249,23 +258,73 @@ double PageCpu(TDesktop& desktop, const QString& page) {
       window.counters.CountHostBytes("far" + std::to_string(i) + ".example", 2000 + i, true);
     }
     window.totals.ShowTotals();
-    RunQtUntil([] { return false; }, 1000);
+    RunQtFor(1000);
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
   return (CpuSeconds() - cpu0) / wall * 100.0;
 }
 
+// The Traffic page's share: another page shown, then the Traffic page.
+struct TPageShares {
+  double other = 0;
+  double traffic = 0;
+};
+
+TPageShares TrafficPageShares() {
+  TPageShares shares;
+  TDesktop desktop(net::EventLoop::Default());
+  WriteConfig(DataFolder(), FreePort());
+  desktop.Start(std::nullopt);
+  desktop.ui.ShowApplication();
+  if (!QTest::qWaitForWindowExposed(&desktop.form)) std::fprintf(stderr, "no window\n");
+  TfrmVantrelMain& window = desktop.window;
+  for (int i = 0; i < 200; ++i) {
+    window.controls.lbLocal.Add("local" + std::to_string(i) + ".example");
+    window.controls.lbInternational.Add("far" + std::to_string(i) + ".example");
+  }
+  // Ten minutes of samples, so the graph draws every point.
+  for (size_t i = 0; i < TTrafficHistory::kSamples; ++i) {
+    window.counters.CountBytes(static_cast<int64_t>(1000 + i * 37 % 5000), 80, false);
+    window.counters.CountBytes(static_cast<int64_t>(3000 + i * 53 % 7000), 443, true);
+    window.history.Sample();
+  }
+  shares.other = PageCpu(desktop, QStringLiteral("Configuration"));
+  shares.traffic = PageCpu(desktop, QStringLiteral("Traffic"));
+  desktop.Finish();
+  return shares;
+}
+
+void PrintPageShares(const TPageShares& shares) {
+  std::printf("Traffic page, 200 hosts a list, figures moving every second, 10 s, share of one "
+              "core:\n");
+  std::printf("  Configuration page shown %.2f %%, Traffic page shown %.2f %%, the page costs "
+              "%.2f %%\n",
+              shares.other, shares.traffic, shares.traffic - shares.other);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool pageOnly = argc > 1 && std::string(argv[1]) == "traffic";
   size_t mib = 512;
-  if (argc > 1) mib = static_cast<size_t>(std::strtoul(argv[1], nullptr, 10));
+  if (argc > 1 && !pageOnly) mib = static_cast<size_t>(std::strtoul(argv[1], nullptr, 10));
   if (mib == 0 || mib > 4096) mib = 512;
   const size_t bytes = mib * 1048576;
 
   char pattern[] = "/tmp/vantrel-window-bench-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return 2;
   SetDataFolder(pattern);
+
+  if (pageOnly) {
+    TApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("vantrel-bench"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const TPageShares shares = TrafficPageShares();
+    std::error_code ignored;
+    std::filesystem::remove_all(pattern, ignored);
+    PrintPageShares(shares);
+    return 0;
+  }
 
   const double headless = RelayHeadless(bytes);
   // The log's CPU without any view: the same lines, nobody showing them.
@@ -294,29 +353,7 @@ int main(int argc, char** argv) {
     logWindow = LogCpu(desktop.window, [](int ms) { RunQtUntil([] { return false; }, ms); });
     desktop.Finish();
   }
-  double trafficShown = 0;
-  double otherShown = 0;
-  {
-    TDesktop desktop(net::EventLoop::Default());
-    WriteConfig(DataFolder(), FreePort());
-    desktop.Start(std::nullopt);
-    desktop.ui.ShowApplication();
-    if (!QTest::qWaitForWindowExposed(&desktop.form)) std::fprintf(stderr, "no window\n");
-    TfrmVantrelMain& window = desktop.window;
-    for (int i = 0; i < 200; ++i) {
-      window.controls.lbLocal.Add("local" + std::to_string(i) + ".example");
-      window.controls.lbInternational.Add("far" + std::to_string(i) + ".example");
-    }
-    // Ten minutes of samples, so the graph draws every point.
-    for (size_t i = 0; i < TTrafficHistory::kSamples; ++i) {
-      window.counters.CountBytes(static_cast<int64_t>(1000 + i * 37 % 5000), 80, false);
-      window.counters.CountBytes(static_cast<int64_t>(3000 + i * 53 % 7000), 443, true);
-      window.history.Sample();
-    }
-    otherShown = PageCpu(desktop, QStringLiteral("Configuration"));
-    trafficShown = PageCpu(desktop, QStringLiteral("Traffic"));
-    desktop.Finish();
-  }
+  const TPageShares shares = TrafficPageShares();
   std::error_code ignored;
   std::filesystem::remove_all(pattern, ignored);
 
@@ -327,10 +364,6 @@ int main(int argc, char** argv) {
   std::printf("screen log at 1,000 lines/s for 5 s, share of one core:\n");
   std::printf("  without a view %.1f %%, Logging page shown %.1f %%, the view costs %.1f %%\n",
               logHeadless, logWindow, logWindow - logHeadless);
-  std::printf("Traffic page, 200 hosts a list, figures moving every second, 10 s, share of one "
-              "core:\n");
-  std::printf("  Configuration page shown %.2f %%, Traffic page shown %.2f %%, the page costs "
-              "%.2f %%\n",
-              otherShown, trafficShown, trafficShown - otherShown);
+  PrintPageShares(shares);
   return headless > 0 && window > 0 ? 0 : 1;
 }

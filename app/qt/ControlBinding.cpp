@@ -250,13 +250,37 @@ void Bind(QLineEdit* widget, TEdit& control) {
       });
 }
 
+void ShowCaption(QLabel* widget, const TLabel& control) {
+  const QString text = FromModel(control.Caption());
+  if (widget->text() != text) widget->setText(text);
+}
+
 void Bind(QLabel* widget, TLabel& control) {
   widget->setTextFormat(Qt::PlainText);
-  auto sync = [](QLabel* label, TLabel& model) {
-    const QString text = FromModel(model.Caption());
-    if (label->text() != text) label->setText(text);
-  };
-  Track<QLabel, TLabel>(widget, control, sync);
+  Track<QLabel, TLabel>(widget, control,
+                        [](QLabel* label, TLabel& model) { ShowCaption(label, model); });
+}
+
+namespace {
+
+// The number a figure's text shows, its group separators left out.
+qulonglong FigureOf(const QString& text) {
+  QString digits;
+  for (const QChar c : text)
+    if (c.isDigit()) digits += c;
+  return digits.toULongLong();
+}
+
+}  // namespace
+
+void BindPaced(QLabel* widget, TLabel& control) {
+  widget->setTextFormat(Qt::PlainText);
+  // A figure that went down was cleared by the user, who expects to see it
+  // at once; growth waits for the owner's pace.
+  Track<QLabel, TLabel>(widget, control, [](QLabel* label, TLabel& model) {
+    if (FigureOf(FromModel(model.Caption())) < FigureOf(label->text())) ShowCaption(label, model);
+  });
+  ShowCaption(widget, control);
 }
 
 void BindCaption(QLabel* widget, TControl& control) {

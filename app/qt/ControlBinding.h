@@ -35,6 +35,11 @@ void Bind(QCheckBox* widget, TCheckBox& control);
 void Bind(QLineEdit* widget, TEdit& control);
 // Plain text, never markup.
 void Bind(QLabel* widget, TLabel& control);
+// As Bind, but a growing figure's text changes only through ShowCaption:
+// for a figure that moves with every block relayed and is shown at the
+// owner's pace. A figure that goes down (cleared) is shown at once.
+void BindPaced(QLabel* widget, TLabel& control);
+void ShowCaption(QLabel* widget, const TLabel& control);
 void Bind(QPushButton* widget, TButton& control);
 void Bind(QPlainTextEdit* widget, TMemo& control);
 void Bind(QListWidget* widget, TListBox& control);

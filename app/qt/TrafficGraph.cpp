@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QVector>
-#include <QTimer>
 #include <cmath>
 
 #include "app/TrafficHistory.h"
@@ -39,24 +38,16 @@ QString RateText(double bytesPerSecond) {
 }
 
 TTrafficGraph::TTrafficGraph(TTrafficHistory& history, QWidget* parent)
-    : QWidget(parent), history_(history), timer_(new QTimer(this)) {
+    : QWidget(parent), history_(history) {
   setObjectName(QStringLiteral("TrafficGraph"));
   setMinimumHeight(120);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  timer_->setInterval(1000);
-  timer_->setTimerType(Qt::CoarseTimer);
-  connect(timer_, &QTimer::timeout, this, &TTrafficGraph::Tick);
-  timer_->start();
+  // It fills all of itself: nothing beneath it is painted first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 QSize TTrafficGraph::sizeHint() const {
   return {600, 160};
-}
-
-void TTrafficGraph::Tick() {
-  history_.Sample();
-  // Hidden, the sample is all there is to do.
-  if (isVisible()) update();
 }
 
 void TTrafficGraph::paintEvent(QPaintEvent*) {
@@ -98,8 +89,15 @@ void TTrafficGraph::paintEvent(QPaintEvent*) {
           QPointF(plot.right() - step * static_cast<double>(count - 1 - i),
                   plot.bottom() - plot.height() * value / top);
     }
-    painter.setPen(QPen(which == 0 ? kLocal : kInternational, 2));
+    // Two pixels as two one-pixel lines a pixel apart: the painter draws
+    // thin lines directly, a wide pen is filled as an outline.
+    QPen pen(which == 0 ? kLocal : kInternational, 1);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
     painter.drawPolyline(points.constData(), static_cast<int>(points.size()));
+    painter.translate(0, -1);
+    painter.drawPolyline(points.constData(), static_cast<int>(points.size()));
+    painter.translate(0, 1);
   }
 
   // The legend, with the last second's rates.

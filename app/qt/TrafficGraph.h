@@ -1,11 +1,9 @@
 #pragma once
 // The Traffic page's graph: bytes per second, local and international as
-// two lines over the last ten minutes. It takes the history's sample once a
-// second (two sums) and paints only while it is on screen.
+// two lines over the last ten minutes. The page takes the samples and asks
+// for a repaint while it is on screen.
 
 #include <QWidget>
-
-class QTimer;
 
 namespace vantrel {
 
@@ -17,15 +15,12 @@ class TTrafficGraph : public QWidget {
   TTrafficGraph(TTrafficHistory& history, QWidget* parent = nullptr);
 
   QSize sizeHint() const override;
-  // The next sample now, as the timer takes it.
-  void Tick();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   TTrafficHistory& history_;
-  QTimer* timer_;
 };
 
 // "0 B/s", "512 B/s", "1.5 KB/s", "12 MB/s": a rate as a short text.

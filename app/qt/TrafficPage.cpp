@@ -10,11 +10,13 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <array>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "app/TrafficHistory.h"
 #include "app/qt/PageWidgets.h"
 #include "app/qt/TrafficGraph.h"
 
@@ -101,8 +103,44 @@ class THostListView : public QTreeView {
   THostTableModel* model_;
 };
 
-QTreeView* HostList(TTrafficTotals& totals, TListBox& hosts, bool international,
-                    QWidget* parent) {
+// The page: one tick a second takes the graph's sample and, while the page
+// is on screen, brings the lists, the figures and the graph up to date in
+// the same turn of the loop, so that Qt paints the page once a second.
+// Hidden or minimised, the sample is all there is to do.
+class TTrafficPageWidget : public QWidget {
+ public:
+  TTrafficPageWidget(TTrafficHistory& history, QWidget* parent)
+      : QWidget(parent), history_(history) {
+    auto* timer = new QTimer(this);
+    timer->setInterval(1000);
+    timer->setTimerType(Qt::CoarseTimer);
+    connect(timer, &QTimer::timeout, this, [this] {
+      history_.Sample();
+      if (isVisible() && !window()->isMinimized()) Refresh();
+    });
+    timer->start();
+  }
+
+  void OnRefresh(std::function<void()> refresh) { refreshes_.push_back(std::move(refresh)); }
+
+ protected:
+  // Catches up whenever it comes on screen.
+  void showEvent(QShowEvent* event) override {
+    Refresh();
+    QWidget::showEvent(event);
+  }
+
+ private:
+  void Refresh() {
+    for (const auto& refresh : refreshes_) refresh();
+  }
+
+  TTrafficHistory& history_;
+  std::vector<std::function<void()>> refreshes_;
+};
+
+QTreeView* HostList(TTrafficPageWidget& page, TTrafficTotals& totals, TListBox& hosts,
+                    bool international, QWidget* parent) {
   auto* model = new THostTableModel(totals, international, nullptr);
   auto* view = new THostListView(model, parent);
   view->setObjectName(QString::fromStdString(hosts.Name()));
@@ -116,41 +154,57 @@ QTreeView* HostList(TTrafficTotals& totals, TListBox& hosts, bool international,
   view->header()->setSectionResizeMode(1, QHeaderView::Fixed);
   view->header()->resizeSection(
       1, view->fontMetrics().horizontalAdvance(QStringLiteral("000,000,000,000")) + 12);
-  // Figures change with every block relayed: the list catches up once a
-  // second while it is on screen, at once when a host comes or goes.
+  // Figures change with every block relayed: the list catches up on the
+  // page's tick, at once when a host comes or goes.
   auto refresh = [view, model] {
     if (view->isVisible()) model->Refresh();
   };
   Follow(view, hosts, refresh);
-  auto* timer = new QTimer(view);
-  timer->setInterval(1000);
-  timer->setTimerType(Qt::CoarseTimer);
-  QObject::connect(timer, &QTimer::timeout, view, refresh);
-  timer->start();
+  page.OnRefresh(refresh);
   model->Refresh();
   return view;
 }
 
+// One of the six totals. It moves with every block relayed, so it is shown
+// on the page's tick. Its size is fixed: a new text then repaints the label
+// alone, where a label free to grow would lay out the whole window again.
+QLabel* Figure(TTrafficPageWidget& page, TLabel& figure, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  BindPaced(label, figure);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // Room for a large figure; a larger one widens the label.
+  const QString room = QStringLiteral("0,000,000,000,000");
+  label->setFixedSize(label->fontMetrics().horizontalAdvance(room), label->sizeHint().height());
+  page.OnRefresh([label, &figure, fits = room.size()]() mutable {
+    const QString before = label->text();
+    ShowCaption(label, figure);
+    // A selectable text is laid out lazily and asks for a second repaint
+    // when it is; laid out now, that request joins this turn's paint.
+    if (label->text() != before) (void)label->sizeHint();
+    if (label->text().size() <= fits) return;
+    // Digits are the widest characters a figure has.
+    fits = label->text().size();
+    label->setFixedWidth(
+        label->fontMetrics().horizontalAdvance(QString(fits, QLatin1Char('0'))));
+  });
+  return label;
+}
+
 // One locality of the Traffic page: the three totals, the hidden per-class
 // figures, then the host list and its switch.
-QGroupBox* TrafficGroup(TfrmVantrelMain& window, const QString& title,
-                        std::array<TLabel*, 3> totals, std::array<TLabel*, 6> perClass,
+QGroupBox* TrafficGroup(TTrafficPageWidget& page, TTrafficTotals& totals, const QString& title,
+                        std::array<TLabel*, 3> figures, std::array<TLabel*, 6> perClass,
                         TCheckBox& show, QChar mnemonic, TListBox& hosts, bool international,
                         QWidget* parent) {
   auto* group = new QGroupBox(title, parent);
   auto* layout = new QVBoxLayout(group);
-  auto* figures = new QGridLayout;
+  auto* grid = new QGridLayout;
   const QString captions[] = {QStringLiteral("Bytes Received"), QStringLiteral("Bytes Sent"),
                               QStringLiteral("Total Bytes")};
   for (int i = 0; i < 3; ++i) {
-    figures->addWidget(Text(captions[i], group), i, 0);
-    auto* value = Bound<QLabel>(*totals[static_cast<size_t>(i)], group);
-    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Room for a large figure, so a growing number does not move the page.
-    value->setMinimumWidth(
-        value->fontMetrics().horizontalAdvance(QStringLiteral("0,000,000,000,000")));
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    figures->addWidget(value, i, 1);
+    grid->addWidget(Text(captions[i], group), i, 0);
+    grid->addWidget(Figure(page, *figures[static_cast<size_t>(i)], group), i, 1);
   }
   // Per class: received then sent, for HTTP, SSL and the others. The model
   // keeps them hidden; their headings go with them.
@@ -162,18 +216,18 @@ QGroupBox* TrafficGroup(TfrmVantrelMain& window, const QString& title,
     TLabel& received = *perClass[static_cast<size_t>(i)];
     TLabel& sent = *perClass[static_cast<size_t>(i) + 3];
     Follow(heading, received, [heading, &received] { heading->setHidden(!received.Visible()); });
-    figures->addWidget(heading, 3 + i, 0);
-    figures->addWidget(Bound<QLabel>(received, group), 3 + i, 1);
-    figures->addWidget(Bound<QLabel>(sent, group), 3 + i, 2);
+    grid->addWidget(heading, 3 + i, 0);
+    grid->addWidget(Bound<QLabel>(received, group), 3 + i, 1);
+    grid->addWidget(Bound<QLabel>(sent, group), 3 + i, 2);
   }
-  figures->setColumnStretch(2, 1);
-  layout->addLayout(figures);
+  grid->setColumnStretch(2, 1);
+  layout->addLayout(grid);
 
   layout->addWidget(Box(show, mnemonic, group));
   auto* listBox = new QGroupBox(QString::fromStdString(hosts.Caption()), group);
   listBox->setObjectName(QStringLiteral("gb_") + QString::fromStdString(hosts.Name()));
   auto* listLayout = new QVBoxLayout(listBox);
-  listLayout->addWidget(HostList(window.totals, hosts, international, listBox));
+  listLayout->addWidget(HostList(page, totals, hosts, international, listBox));
   // The list's box goes with the list when the switch hides it.
   Follow(listBox, hosts, [listBox, &hosts] { listBox->setHidden(!hosts.Visible()); });
   layout->addWidget(listBox, 1);
@@ -188,18 +242,18 @@ QGroupBox* TrafficGroup(TfrmVantrelMain& window, const QString& title,
 QWidget* TrafficPage(TfrmVantrelMain& window, QWidget* parent) {
   TTrafficTotals& t = window.totals;
   TMainControls& c = window.controls;
-  auto* page = new QWidget(parent);
+  auto* page = new TTrafficPageWidget(window.history, parent);
   page->setObjectName(QStringLiteral("tsTraffic"));
   auto* layout = new QVBoxLayout(page);
   auto* groups = new QHBoxLayout;
   groups->addWidget(TrafficGroup(
-      window, QStringLiteral("Local Internet"),
+      *page, t, QStringLiteral("Local Internet"),
       {&t.lblLocalBytesRTotal, &t.lblLocalBytesSTotal, &t.lblLocalBytesAllTotal},
       {&t.lblLocalBytesRHTTP, &t.lblLocalBytesRSSL, &t.lblLocalBytesROTHER, &t.lblLocalBytesSHTTP,
        &t.lblLocalBytesSSSL, &t.lblLocalBytesSOTHER},
       c.cbShowLocalHosts, QLatin1Char('h'), c.lbLocal, false, page));
   groups->addWidget(TrafficGroup(
-      window, QStringLiteral("International Internet"),
+      *page, t, QStringLiteral("International Internet"),
       {&t.lblIntBytesRTotal, &t.lblIntBytesSTotal, &t.lblIntBytesAllTotal},
       {&t.lblIntBytesRHTTP, &t.lblIntBytesRSSL, &t.lblIntBytesROTHER, &t.lblIntBytesSHTTP,
        &t.lblIntBytesSSSL, &t.lblIntBytesSOTHER},
@@ -207,7 +261,9 @@ QWidget* TrafficPage(TfrmVantrelMain& window, QWidget* parent) {
   layout->addLayout(groups, 1);
   auto* graphBox = new QGroupBox(QStringLiteral("Bytes per second, last 10 minutes"), page);
   auto* graphLayout = new QVBoxLayout(graphBox);
-  graphLayout->addWidget(new TTrafficGraph(window.history, graphBox));
+  auto* graph = new TTrafficGraph(window.history, graphBox);
+  graphLayout->addWidget(graph);
+  page->OnRefresh([graph] { graph->update(); });
   layout->addWidget(graphBox);
   return page;
 }

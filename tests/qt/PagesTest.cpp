@@ -502,6 +502,55 @@ TEST_F(PagesTest, TrafficFiguresRepaintOnlyWhenTheirTextChanges) {
   EXPECT_TRUE(received->text().endsWith("567"));
 }
 
+// One tick a second brings the figures, the lists and the graph up to date
+// together, only while the page is on screen; hidden, the graph's samples
+// go on, and the page catches up the moment it is shown again.
+TEST_F(PagesTest, TheTrafficPageCatchesUpOnOneTickAndOnlyOnScreen) {
+  TTrafficTotals& totals = window.totals;
+  window.controls.lbLocal.Add("a.example");
+  auto* total = Find<QLabel>("lblLocalBytesAllTotal");
+  auto* list = Find<QTreeView>("lbLocal");
+  auto* graph = Find<QWidget>("TrafficGraph");
+  QWidget* page = Find<QWidget>("tsTraffic");
+  Reveal(list);
+  QApplication::processEvents();
+  auto listed = [list] { return list->model()->index(0, 1).data().toString().toStdString(); };
+  auto count = [&](int64_t bytes) {
+    window.counters.CountBytes(bytes, 80, false);
+    window.counters.CountHostBytes("a.example", bytes, false);
+    totals.ShowTotals();
+  };
+
+  PaintCounter graphPaints(graph);
+  size_t samples = window.history.Count();
+  count(5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return total->text() != "0"; }, 3000));
+  EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(5000));
+  EXPECT_EQ(listed(), totals.FormatBytes(5000));
+  EXPECT_GT(window.history.Count(), samples);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return graphPaints.paints > 0; }, 1000));
+
+  // Hidden: sampled, but neither figure nor list is touched.
+  pages->setCurrentIndex(0);
+  ASSERT_FALSE(page->isVisible());
+  // A figure wider than the room the label starts with.
+  const int64_t large = 1234567890123456789;
+  count(large - 5000);
+  samples = window.history.Count();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.history.Count() > samples; }, 3000));
+  EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(5000));
+  EXPECT_EQ(listed(), totals.FormatBytes(5000));
+
+  pages->setCurrentWidget(page);
+  EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(large));
+  EXPECT_EQ(listed(), totals.FormatBytes(large));
+  EXPECT_GE(total->width(), total->fontMetrics().horizontalAdvance(total->text()));
+
+  // Cleared by the user: shown at once, not on the next tick.
+  totals.ClearTotals1.Click();
+  EXPECT_EQ(total->text().toStdString(), totals.FormatBytes(0));
+}
+
 TEST_F(PagesTest, PagesLetGoOfTheModelWhenDestroyed) {
   pages.reset();
   // Every control may change after its page went; nothing may be touched.
