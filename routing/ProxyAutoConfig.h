@@ -28,17 +28,27 @@ bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::strin
 std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
                              const TLocalEnd& proxy);
 
-// The same script, its bypass test kept for the list it was built from: a
-// long list is compared with the live one in a fraction of what building
-// its test again costs.
+// The file as the proxy serves it, its bypass test kept for the list it was
+// built from: a long list is compared with the live one in a fraction of
+// what building its test again costs, and built again only when it changed.
 class TAutoConfigFile {
  public:
   std::string Script(const std::vector<std::string>& bypassList, bool bypassOn,
                      const TLocalEnd& proxy);
+  // The whole answer (AutoConfigResponse of the script), written over answer
+  // in one piece: the script is not copied on its way into it.
+  void Answer(const std::vector<std::string>& bypassList, bool bypassOn, const TLocalEnd& proxy,
+              bool head, std::string& answer);
 
  private:
-  bool built_ = false;
-  std::vector<std::string> list_;
+  // The bypass test for the live list, built again when the list differs.
+  std::string_view BypassTest(const std::vector<std::string>& bypassList);
+  bool SameList(const std::vector<std::string>& bypassList) const;
+
+  // The list the test was built from, its entries back to back and where
+  // each ends: one buffer, reused, rather than a string per entry.
+  std::string listText_;
+  std::vector<size_t> listEnds_;
   std::string bypassTest_;
 };
 
