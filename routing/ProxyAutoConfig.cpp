@@ -215,34 +215,43 @@ bool TAutoConfigFile::SameList(const std::vector<std::string>& bypassList) const
   return true;
 }
 
-std::string_view TAutoConfigFile::BypassTest(const std::vector<std::string>& bypassList) {
-  // Compared with the live list every time, so never stale. Nothing kept
-  // yet is the test of the empty list, which is empty.
-  if (!SameList(bypassList)) {
-    bypassTest_.clear();
-    listText_.clear();
-    listEnds_.clear();
+void TAutoConfigFile::Build(const std::vector<std::string>& bypassList, bool keepList) {
+  bypassTest_.clear();
+  listText_.clear();
+  listEnds_.clear();
+  listKept_ = keepList;
+  TBypassTestWriter writer(bypassTest_, bypassList.size());
+  if (keepList) {
     listEnds_.reserve(bypassList.size());
     // Kept as the test is built, while each entry is at hand.
-    TBypassTestWriter writer(bypassTest_, bypassList.size());
     for (const std::string& entry : bypassList) {
       listText_ += entry;
       listEnds_.push_back(listText_.size());
       writer.Add(entry);
     }
-    writer.Finish();
+  } else {
+    for (const std::string& entry : bypassList) writer.Add(entry);
   }
-  return bypassTest_;
+  writer.Finish();
 }
 
 std::string TAutoConfigFile::Script(const std::vector<std::string>& bypassList, bool bypassOn,
                                     const TLocalEnd& proxy) {
-  return vantrel::Script(bypassOn ? BypassTest(bypassList) : std::string_view(), proxy);
+  if (!bypassOn) return vantrel::Script({}, proxy);
+  // Compared with the live list every time, so never stale.
+  if (!listKept_ || !SameList(bypassList)) Build(bypassList, true);
+  builtVersion_ = 0;
+  return vantrel::Script(bypassTest_, proxy);
 }
 
-void TAutoConfigFile::Answer(const std::vector<std::string>& bypassList, bool bypassOn,
-                             const TLocalEnd& proxy, bool head, std::string& answer) {
-  const std::string_view test = bypassOn ? BypassTest(bypassList) : std::string_view();
+void TAutoConfigFile::Answer(const std::vector<std::string>& bypassList, uint64_t listVersion,
+                             bool bypassOn, const TLocalEnd& proxy, bool head,
+                             std::string& answer) {
+  if (bypassOn && (listVersion == 0 || listVersion != builtVersion_)) {
+    Build(bypassList, false);
+    builtVersion_ = listVersion;
+  }
+  const std::string_view test = bypassOn ? std::string_view(bypassTest_) : std::string_view();
   std::string end;
   AppendScriptEnd(end, proxy);
   const size_t scriptSize = kScriptStart.size() + test.size() + end.size();
