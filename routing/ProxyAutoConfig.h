@@ -1,7 +1,7 @@
 #pragma once
 // The proxy auto-config file the proxy port serves itself, so that the
 // machines of a LAN can be set up with one address: which requests ask for
-// it, and its text, built from the live bypass list at each request.
+// it, and its text, from the live bypass list at each request.
 
 #include <cstdint>
 #include <string>
