@@ -162,6 +162,7 @@ void TListFiles::RebuildRangeList(TMemo& memo, std::vector<std::string>& list) {
 void TListFiles::RebuildAddressLists() {
   RebuildRangeList(controls_.memIncoming, allowedIPList_);
   RebuildRangeList(controls_.memBypass, bypassIPList_);
+  ++bypassListVersion_;
   if (bypassRebuilt_) bypassRebuilt_(bypassIPList_);
 }
 

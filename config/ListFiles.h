@@ -5,6 +5,7 @@
 // reads. The lists change only at a load and at "Save Changes".
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -81,6 +82,9 @@ class TListFiles {
 
   const std::vector<std::string>& AllowedIPList() const { return allowedIPList_; }
   const std::vector<std::string>& BypassIPList() const { return bypassIPList_; }
+  // Changes at every rebuild of BypassIPList: what was built from one
+  // version of the list needs no comparison with it.
+  uint64_t BypassListVersion() const { return bypassListVersion_; }
   const std::vector<std::string>& BlockedHostList() const { return blockedHostList_; }
   bool IsBlockedHost(std::string_view host) const;
 
@@ -99,6 +103,7 @@ class TListFiles {
   std::function<void(const std::vector<std::string>&)> bypassRebuilt_;
   std::vector<std::string> allowedIPList_;
   std::vector<std::string> bypassIPList_;
+  uint64_t bypassListVersion_ = 1;
   std::vector<std::string> blockedHostList_;
   std::array<TFileStamp, 3> stamps_;
   // Files the last load left alone for their size: a save must not replace

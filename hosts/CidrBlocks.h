@@ -24,8 +24,9 @@ void ForEachCidrBlock(uint32_t first, uint32_t last, Visit&& visit) {
   const uint64_t end = uint64_t{last} + 1;
   while (at < end) {
     // The widest block that starts here (aligned) and still fits.
-    int bits = at == 0 ? 32 : std::countr_zero(static_cast<uint32_t>(at));
-    while ((uint64_t{1} << bits) > end - at) --bits;
+    const int aligned = at == 0 ? 32 : std::countr_zero(static_cast<uint32_t>(at));
+    const int fits = static_cast<int>(std::bit_width(end - at)) - 1;
+    const int bits = aligned < fits ? aligned : fits;
     visit(TCidrBlock{static_cast<uint32_t>(at), 32 - bits});
     at += uint64_t{1} << bits;
   }

@@ -132,8 +132,8 @@ bool TConnectionRouting::AnswerAutoConfig(TKwProxyClient* c, const std::string& 
   if (::gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
   if (!IsAutoConfigRequest(url, host, port, path, local, name)) return false;
   const bool head = header.rfind("HEAD ", 0) == 0;
-  returnContent = AutoConfigResponse(
-      autoConfig_.Script(lists_.BypassIPList(), controls_.cbBypass.Checked(), local), head);
+  autoConfig_.Answer(lists_.BypassIPList(), lists_.BypassListVersion(),
+                     controls_.cbBypass.Checked(), local, head, returnContent);
   log_.DoComment("Client " + c->GetPeerAddr() + " gets the proxy auto-config file " + url);
   return true;
 }

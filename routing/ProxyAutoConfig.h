@@ -1,8 +1,9 @@
 #pragma once
 // The proxy auto-config file the proxy port serves itself, so that the
 // machines of a LAN can be set up with one address: which requests ask for
-// it, and its text, built from the live bypass list at each request.
+// it, and its text, from the live bypass list at each request.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,17 +29,32 @@ bool IsAutoConfigRequest(std::string_view url, std::string_view host, std::strin
 std::string AutoConfigScript(const std::vector<std::string>& bypassList, bool bypassOn,
                              const TLocalEnd& proxy);
 
-// The same script, its bypass test kept for the list it was built from: a
-// long list is compared with the live one in a fraction of what building
-// its test again costs.
+// The file as the proxy serves it, its bypass test kept for the list it was
+// built from and built again only when the list changed.
 class TAutoConfigFile {
  public:
+  // The script; the live list is compared with the kept one, a long list in
+  // a fraction of what building its test again costs.
   std::string Script(const std::vector<std::string>& bypassList, bool bypassOn,
                      const TLocalEnd& proxy);
+  // The whole answer (AutoConfigResponse of the script), written over answer
+  // in one piece. listVersion changes whenever the list does (0: unknown,
+  // built again): a kept test of the same version is used as it is.
+  void Answer(const std::vector<std::string>& bypassList, uint64_t listVersion, bool bypassOn,
+              const TLocalEnd& proxy, bool head, std::string& answer);
 
  private:
-  bool built_ = false;
-  std::vector<std::string> list_;
+  // keepList: also keep the list, for Script's comparison.
+  void Build(const std::vector<std::string>& bypassList, bool keepList);
+  bool SameList(const std::vector<std::string>& bypassList) const;
+
+  // The list the test was built from, its entries back to back and where
+  // each ends: one buffer, reused, rather than a string per entry. Nothing
+  // kept yet stands for the empty list, whose test is empty.
+  bool listKept_ = true;
+  std::string listText_;
+  std::vector<size_t> listEnds_;
+  uint64_t builtVersion_ = 0;  // 0: built for Script, no version
   std::string bypassTest_;
 };
 

@@ -124,6 +124,20 @@ TEST_F(ListFilesTest, CrLfAddressListsLoadWithoutCarriageReturnsAndSaveWithLf) {
   EXPECT_EQ(Read("bypassip.dat"), "192.168.1.0-192.168.1.255\n");
 }
 
+// What was built from one version of the bypass list is built again after
+// any rebuild of it, even one that gives the same entries.
+TEST_F(ListFilesTest, EveryRebuildGivesTheBypassListANewVersion) {
+  Write("bypassip.dat", "192.168.1.0-192.168.1.255\n");
+  TConfigHarness h;
+  const uint64_t before = h.lists.BypassListVersion();
+  ASSERT_TRUE(h.Load());
+  const uint64_t loaded = h.lists.BypassListVersion();
+  EXPECT_NE(loaded, before);
+  h.lists.RebuildAddressLists();
+  EXPECT_NE(h.lists.BypassListVersion(), loaded);
+  EXPECT_EQ(h.bypassList, std::vector<std::string>{"192.168.001.000-192.168.001.255"});
+}
+
 // A list too large to read is logged, stands aside for the defaults, and
 // is neither rewritten by the load nor replaced by a save.
 TEST_F(ListFilesTest, AListTooLargeIsLeftAsItIsAndTheLoadGoesOn) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,45 @@ TEST(Addresses, NormalizeWritesThreeDigitsAndRefusesAnythingElse) {
     EXPECT_EQ(text, c.normal ? c.normal : c.text);  // untouched on failure
   }
   EXPECT_EQ(RangeEntry(0x0A000000, 0x0AFFFFFF), "010.000.000.000-010.255.255.255");
+}
+
+// Entries are read eight bytes at a time: every byte of one is checked,
+// wherever it sits, and every part is read into its place.
+TEST(Addresses, RangeEntryIsReadBackAndAnyOtherByteRefused) {
+  std::mt19937 random(3);
+  for (int i = 0; i < 2000; ++i) {
+    const uint32_t a = static_cast<uint32_t>(random()), b = static_cast<uint32_t>(random());
+    uint32_t first = 0, last = 0;
+    ASSERT_TRUE(ParseRangeEntry(RangeEntry(a, b), first, last)) << RangeEntry(a, b);
+    EXPECT_EQ(first, a);
+    EXPECT_EQ(last, b);
+  }
+  const std::string good = "255.255.255.255-000.000.000.000";
+  for (size_t at = 0; at < good.size(); ++at) {
+    const bool digit = good[at] != '.' && good[at] != '-';
+    // Next to the digits, the separators, and bytes whose top bit is set.
+    for (const char c : {'/', ':', 'A', '.', '-', '0', ' ', '\0', '\x80', '\xB9', '\xFF'}) {
+      if (c == good[at] || (digit && c == '0')) continue;
+      std::string entry = good;
+      entry[at] = c;
+      uint32_t first = 7, last = 7;
+      EXPECT_FALSE(ParseRangeEntry(entry, first, last)) << entry;
+      EXPECT_EQ(first + last, 14u);  // untouched
+    }
+  }
+  // A part above 255, in each of the eight places.
+  for (size_t part = 0; part < 8; ++part) {
+    for (const char* number : {"256", "999"}) {
+      std::string entry = good;
+      entry.replace(part * 4, 3, number);
+      uint32_t first = 0, last = 0;
+      EXPECT_FALSE(ParseRangeEntry(entry, first, last)) << entry;
+    }
+  }
+  uint32_t first = 0, last = 0;
+  EXPECT_FALSE(ParseRangeEntry(good.substr(0, 30), first, last));
+  EXPECT_FALSE(ParseRangeEntry(good + "0", first, last));
+  EXPECT_FALSE(ParseRangeEntry("", first, last));
 }
 
 TEST(Addresses, RangeListFindsTheAddressInAnyEntryAndNothingThatIsNoAddress) {

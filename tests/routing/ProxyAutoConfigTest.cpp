@@ -66,6 +66,42 @@ TEST(ProxyAutoConfig, KeptScriptIsNeverStale) {
   EXPECT_EQ(file.Script(list, true, kProxy), AutoConfigScript({}, true, kProxy));
 }
 
+// The answer is rebuilt for each new version of the list, and for the
+// version a comparison of Script did not build it from.
+TEST(ProxyAutoConfig, AnswerFollowsTheListVersion) {
+  const std::vector<std::string> a = {"010.000.000.000-010.255.255.255"};
+  const std::vector<std::string> b = {"192.168.000.000-192.168.000.255",
+                                      "172.016.000.001-172.016.000.002"};
+  TAutoConfigFile file;
+  std::string answer = "left over";
+  const auto expect = [&](const std::vector<std::string>& list, bool on, bool head) {
+    return AutoConfigResponse(AutoConfigScript(list, on, kProxy), head);
+  };
+  const struct {
+    const std::vector<std::string>* list;
+    uint64_t version;
+    bool on;
+    bool head;
+  } steps[] = {
+      {&a, 1, true, false}, {&b, 2, true, false}, {&a, 3, true, false},
+      {&a, 3, true, true},  {&a, 3, false, false}, {&b, 4, false, false},
+      {&b, 4, true, false}, {&a, 0, true, false},  {&b, 0, true, false},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    const auto& k = steps[i];
+    file.Answer(*k.list, k.version, k.on, kProxy, k.head, answer);
+    EXPECT_EQ(answer, expect(*k.list, k.on, k.head));
+  }
+  // Script compares and builds for its own list; the version built before
+  // is then no longer what is kept.
+  file.Answer(a, 5, true, kProxy, false, answer);
+  EXPECT_EQ(file.Script(b, true, kProxy), AutoConfigScript(b, true, kProxy));
+  file.Answer(a, 5, true, kProxy, false, answer);
+  EXPECT_EQ(answer, expect(a, true, false));
+  EXPECT_EQ(file.Script(a, true, kProxy), AutoConfigScript(a, true, kProxy));
+}
+
 TEST(ProxyAutoConfig, OnlyThisMachinesFileIsAnsweredHere) {
   struct Case {
     const char* url;
