@@ -10,7 +10,8 @@
 #   BASE=<commit> BASE_NAME=vantrel-before PEER_TARGETS=direct \
 #     bench/routing_overhead.sh rate bulk
 # (PEER_TARGETS: the peers run beside the two, default "direct squid";
-# BENCH_CMAKE_ARGS: more options for both builds, such as a compiler launcher.)
+# BENCH_CMAKE_ARGS: more options for both builds, such as a compiler launcher;
+# VANTREL, BASE_VANTREL: programs already built, used instead of building.)
 #
 # peers.sh takes one proxy under test; a copy of it in a scratch folder gets a
 # second one (EXTRA2_*). Loopback only; every load run of peers.sh is bounded.
@@ -36,9 +37,20 @@ build() { # build SOURCE DIR: the program alone, without the window
     -DVANTREL_GUI=OFF ${BENCH_CMAKE_ARGS:-} >/dev/null
   cmake --build "$2" --target vantrel >/dev/null
 }
-git -C "$root" worktree add --detach "$work/base" "$BASE" >/dev/null
-build "$work/base" "$work/base-build"
-build "$root" "$work/build"
+# Programs already built may be given instead (VANTREL, BASE_VANTREL).
+if [ -n "${BASE_VANTREL:-}" ]; then
+  base_program="$(realpath "$BASE_VANTREL")"
+else
+  git -C "$root" worktree add --detach "$work/base" "$BASE" >/dev/null
+  build "$work/base" "$work/base-build"
+  base_program="$work/base-build/app/vantrel"
+fi
+if [ -n "${VANTREL:-}" ]; then
+  program="$(realpath "$VANTREL")"
+else
+  build "$root" "$work/build"
+  program="$work/build/app/vantrel"
+fi
 
 cp -r "$PEERS" "$work/peers"
 python3 - "$work/peers/peers.sh" <<'EOF'
@@ -76,7 +88,7 @@ EOF
 mkdir -p "$work/d1" "$work/d2"
 RESULTS_DIR="$work/results" TARGETS="$PEER_TARGETS" \
   EXTRA_NAME=vantrel EXTRA_PORT=18890 EXTRA_VERSION="$(git -C "$root" rev-parse --short HEAD)" \
-  EXTRA_CMD="$work/build/app/vantrel --headless --port 18890 --data-dir $work/d1" \
+  EXTRA_CMD="$program --headless --port 18890 --data-dir $work/d1" \
   EXTRA2_NAME="$BASE_NAME" EXTRA2_PORT=18891 EXTRA2_VERSION="$BASE" \
-  EXTRA2_CMD="$work/base-build/app/vantrel --headless --port 18891 --data-dir $work/d2" \
+  EXTRA2_CMD="$base_program --headless --port 18891 --data-dir $work/d2" \
   bash "$work/peers/peers.sh" ${stages[@]}

@@ -582,8 +582,22 @@ int TWSocket::Send(const void* data, size_t length) {
   }
   if (length == 0) return 0;
   AliveToken alive = alive_;
-  sendQueue_.Append({static_cast<const char*>(data), length});
-  TryToSend();
+  std::string_view bytes(static_cast<const char*>(data), length);
+  if (sendQueue_.Empty()) {
+    // Nothing waits before them: offered to the system at once, and only
+    // what it does not take is copied into the queue.
+    const size_t offer = SendBlocksPerCall <= 1 ? std::min(length, TBuffer::kSize) : length;
+    iovec iov{const_cast<char*>(bytes.data()), offer};
+    const ssize_t taken = SendToSystem(&iov, 1);
+    if (!*alive || fd_ < 0) return static_cast<int>(length);
+    bytes.remove_prefix(static_cast<size_t>(std::max<ssize_t>(taken, 0)));
+    if (!bytes.empty()) sendQueue_.Append(bytes);
+    // Taken in part: the system's buffer is full, and writable will say when.
+    if (taken >= 0 && static_cast<size_t>(taken) == offer) TryToSend();
+  } else {
+    sendQueue_.Append(bytes);
+    TryToSend();
+  }
   if (!*alive || fd_ < 0) return static_cast<int>(length);
   if (sendQueue_.Empty()) {
     PostWritable();  // OnDataSent comes from the loop, never from inside Send
@@ -598,42 +612,42 @@ int TWSocket::SendText(std::string_view text) {
   return Send(text.data(), text.size());
 }
 
+ssize_t TWSocket::SendToSystem(const iovec* iov, int count) {
+  msghdr msg{};
+  msg.msg_iov = const_cast<iovec*>(iov);
+  msg.msg_iovlen = static_cast<size_t>(count);
+  for (;;) {
+    const ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+    if (n >= 0) {
+      sentCount_ += n;
+      return n;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;  // wait for writable
+    const int code = TranslateErrno(errno);
+    if (code == 10022 || code == 10038 || code == 10053 || code == 10054 || code == 10057) {
+      AliveToken alive = alive_;
+      const bool report = !closeReported_ && !destroying_;
+      InternalClose(false, false);
+      if (*alive && report) TriggerSessionClosed(static_cast<uint16_t>(code));
+      return -1;
+    }
+    SocketError("TryToSend failed", code);
+    return -1;
+  }
+}
+
 void TWSocket::TryToSend() {
   if (fd_ < 0) return;
   constexpr int kMaxIov = 64;
   while (!sendQueue_.Empty()) {
-    ssize_t n;
-    size_t offered;
-    if (SendBlocksPerCall <= 1) {
-      const std::string_view front = sendQueue_.Front();
-      offered = front.size();
-      n = ::send(fd_, front.data(), front.size(), MSG_NOSIGNAL);
-    } else {
-      iovec iov[kMaxIov];
-      const int count = sendQueue_.Gather(iov, std::min(SendBlocksPerCall, kMaxIov));
-      offered = 0;
-      for (int i = 0; i < count; ++i) offered += iov[i].iov_len;
-      msghdr msg{};
-      msg.msg_iov = iov;
-      msg.msg_iovlen = static_cast<size_t>(count);
-      n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
-    }
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;  // wait for writable
-      const int code = TranslateErrno(errno);
-      if (code == 10022 || code == 10038 || code == 10053 || code == 10054 || code == 10057) {
-        AliveToken alive = alive_;
-        const bool report = !closeReported_ && !destroying_;
-        InternalClose(false, false);
-        if (*alive && report) TriggerSessionClosed(static_cast<uint16_t>(code));
-        return;
-      }
-      SocketError("TryToSend failed", code);
-      return;
-    }
+    iovec iov[kMaxIov];
+    const int count = sendQueue_.Gather(iov, std::clamp(SendBlocksPerCall, 1, kMaxIov));
+    size_t offered = 0;
+    for (int i = 0; i < count; ++i) offered += iov[i].iov_len;
+    const ssize_t n = SendToSystem(iov, count);
+    if (n <= 0) return;
     sendQueue_.Consume(static_cast<size_t>(n));
-    sentCount_ += n;
     if (static_cast<size_t>(n) < offered) return;
   }
 }

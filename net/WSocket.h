@@ -210,6 +210,9 @@ class TWSocket : public TComponent {
   // what it still holds for the peer.
   void DiscardUnread();
   void TryToSend();
+  // One send of these slices: what the system took (0 when it takes nothing
+  // now), or -1 after a failure was handled (the socket may be closed).
+  ssize_t SendToSystem(const iovec* iov, int count);
   void PostWritable();
   void InternalClose(bool shutdownFirst, bool raise);
   void ForgetHandle();
