@@ -33,6 +33,36 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// The display's connection made to try it, held until Qt has opened its
+// own: an X server whose last client leaves resets itself, and a
+// connection made during the reset fails (Qt would then abort after all).
+class THeldDisplay {
+ public:
+  using Disconnect = void (*)(void*);
+  ~THeldDisplay() { Release(); }
+  void Hold(void* library, void* connection, Disconnect disconnect) {
+    Release();
+    library_ = library;
+    connection_ = connection;
+    disconnect_ = disconnect;
+  }
+  void Release() {
+    if (connection_ != nullptr) disconnect_(connection_);
+    if (library_ != nullptr) ::dlclose(library_);
+    library_ = connection_ = nullptr;
+  }
+
+ private:
+  void* library_ = nullptr;
+  void* connection_ = nullptr;
+  Disconnect disconnect_ = nullptr;
+};
+
+THeldDisplay& HeldDisplay() {
+  static THeldDisplay held;
+  return held;
+}
+
 // Qt aborts when its display cannot be opened, so the display is opened
 // here first, with the library Qt's own X11 plugin uses (loaded only for
 // this, so the program needs it only where X11 is used at all): a stale
@@ -44,21 +74,20 @@ bool XDisplayReachable(const std::string& display) {
   if (library == nullptr) return false;
   using Connect = void* (*)(const char*, int*);
   using HasError = int (*)(void*);
-  using Disconnect = void (*)(void*);
   auto connect = reinterpret_cast<Connect>(::dlsym(library, "xcb_connect"));
   auto hasError = reinterpret_cast<HasError>(::dlsym(library, "xcb_connection_has_error"));
-  auto disconnect = reinterpret_cast<Disconnect>(::dlsym(library, "xcb_disconnect"));
-  bool reachable = false;
+  auto disconnect = reinterpret_cast<THeldDisplay::Disconnect>(::dlsym(library, "xcb_disconnect"));
   if (connect != nullptr && hasError != nullptr && disconnect != nullptr) {
     void* connection = connect(display.c_str(), nullptr);
     // Even a failed connection is an object that must be given back.
-    if (connection != nullptr) {
-      reachable = hasError(connection) == 0;
-      disconnect(connection);
+    if (connection != nullptr && hasError(connection) == 0) {
+      HeldDisplay().Hold(library, connection, disconnect);
+      return true;
     }
+    if (connection != nullptr) disconnect(connection);
   }
   ::dlclose(library);
-  return reachable;
+  return false;
 }
 
 // A Wayland compositor listens on a socket named by WAYLAND_DISPLAY, in
@@ -192,6 +221,7 @@ int RunDesktop(const TCommandLine& line, int& argc, char** argv) {
   });
 
   TApplication app(argc, argv);
+  HeldDisplay().Release();  // Qt has its own connection now
   QCoreApplication::setOrganizationName(QStringLiteral("vantrel"));
   QCoreApplication::setApplicationName(QStringLiteral("vantrel"));
   // Wayland docks tie the window to the installed menu entry by this name.

@@ -12,8 +12,9 @@
 
 namespace vantrel {
 
-// Whether Qt can reach a screen: the display is opened and closed again,
-// since QApplication aborts on one it cannot open.
+// Whether Qt can reach a screen: the display is opened first, since
+// QApplication aborts on one it cannot open. An X connection so made is
+// held until RunDesktop's application has its own.
 bool HasDisplay();
 
 // The window and what joins it to the program, for a QApplication that

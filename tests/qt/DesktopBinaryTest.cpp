@@ -250,7 +250,13 @@ TEST(DesktopBinaryTest, SigtermOnAnXDisplayEndsThroughTheLoop) {
   while (!std::filesystem::exists(lock) && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  ASSERT_TRUE(std::filesystem::exists(lock));
+  if (!std::filesystem::exists(lock)) {
+    // Ended or stuck before it took its folder: say what it said.
+    ::kill(child.pid, SIGKILL);
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    FAIL() << "no lock; status " << status << "; it said: " << ReadAll(child.err);
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window is up
   ::kill(child.pid, SIGTERM);
   EXPECT_EQ(WaitForExit(child, deadline), 0);
