@@ -14,15 +14,13 @@
 set -euo pipefail
 
 [ $# -gt 0 ] || { echo "usage: $0 VANTREL_BINARY..." >&2; exit 2; }
-for tool in nginx valgrind python3; do
-  command -v "$tool" >/dev/null || { echo "$0: needs $tool (apt-get install nginx valgrind python3)" >&2; exit 1; }
-done
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 REQUESTS=${REQUESTS:-2000}
 ORIGIN_PORT=${ORIGIN_PORT:-18180}
 PROXY_PORT=${PROXY_PORT:-18190}
 
 source "$here/lib.sh"
+need_tools nginx valgrind python3
 start_nginx "$ORIGIN_PORT"
 head -c $((64 << 20)) /dev/zero >"$run/www/64m"
 wait_port "$ORIGIN_PORT"

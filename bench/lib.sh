@@ -13,6 +13,14 @@ bench_stop_all() {
 trap bench_stop_all EXIT
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
+# need_tools TOOL...: ends the bench, naming the Debian packages, when one is missing.
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$0: needs $tool (apt-get install $*)" >&2; exit 1; }
+  done
+}
+
 # Runs in place of the calling (background) shell, so its PID is the program's.
 on_cpu() {
   if command -v taskset >/dev/null && [ "$(nproc)" -gt 1 ]; then exec taskset -c "$@"; fi

@@ -18,9 +18,6 @@ set -euo pipefail
 PATH="$PATH:/usr/sbin"  # where squid lives
 
 [ $# -gt 0 ] || { echo "usage: $0 VANTREL_BINARY..." >&2; exit 2; }
-for tool in nginx wrk python3; do
-  command -v "$tool" >/dev/null || { echo "$0: needs $tool" >&2; exit 1; }
-done
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SECONDS_RUN=${SECONDS_RUN:-10}
 REPS=${REPS:-2}
@@ -32,6 +29,7 @@ PROXY_PORT=${PROXY_PORT:-18290}
 PEERS=${PEERS:-$here/../../shared/bench}
 
 source "$here/lib.sh"
+need_tools nginx wrk python3
 start_nginx "$ORIGIN_PORT"
 python3 "$here/delay_relay.py" "$RELAY_PORT" "$ORIGIN_PORT" --delay-ms "$DELAY_MS" \
   --connect-ms "$CONNECT_MS" --max-seconds $((REPS * ($# + 1) * (SECONDS_RUN + 10) + 60)) &
@@ -61,7 +59,7 @@ for rep in $(seq "$REPS"); do
     if [ "$target" = direct ]; then
       result="$(measure direct)"
     elif [ "$target" = squid ]; then
-      command -v squid >/dev/null || { echo "$0: needs squid (apt-get install squid)" >&2; exit 1; }
+      need_tools squid
       # The team's squid set-up: a forwarder that keeps its connections.
       sed -e "s|@RUN@|$run|g" -e "s|@PORT@|$PROXY_PORT|g" "$PEERS/squid.conf" >"$run/squid.conf"
       squid -N -f "$run/squid.conf" >"$run/squid.out" 2>&1 &

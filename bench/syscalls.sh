@@ -10,9 +10,6 @@
 set -euo pipefail
 
 [ $# -gt 0 ] || { echo "usage: $0 VANTREL_BINARY..." >&2; exit 2; }
-for tool in nginx wrk strace; do
-  command -v "$tool" >/dev/null || { echo "$0: needs $tool (apt-get install nginx wrk strace)" >&2; exit 1; }
-done
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SECONDS_RUN=${SECONDS_RUN:-5}
 CONNECTIONS=${CONNECTIONS:-50}
@@ -20,6 +17,7 @@ ORIGIN_PORT=${ORIGIN_PORT:-18180}
 PROXY_PORT=${PROXY_PORT:-18190}
 
 source "$here/lib.sh"
+need_tools nginx wrk strace
 start_nginx "$ORIGIN_PORT"
 wait_port "$ORIGIN_PORT"
 
