@@ -309,12 +309,7 @@ bool EventLoop::RunOnce(int timeoutMs) {
 
   if (!tasks_.empty()) timeoutMs = 0;
   epoll_event events[128];  // per round, so nested rounds never share it
-  int n = epoll_wait(epollFd_, events, 128, timeoutMs);
-  if (n < 0) {
-    if (errno != EINTR) Fatal("epoll_wait");
-    n = 0;
-  }
-  now_ = Clock::now();
+  const int n = Wait(events, 128, timeoutMs);
   bool timersDue = false;
   for (int i = 0; i < n; ++i) {
     const uint64_t key = events[i].data.u64;
@@ -337,6 +332,31 @@ bool EventLoop::RunOnce(int timeoutMs) {
     RunTimers();
   RunTasks();
   return true;
+}
+
+int EventLoop::Wait(epoll_event* events, int capacity, int timeoutMs) {
+  const auto check = [](int n) {
+    if (n < 0 && errno != EINTR) Fatal("epoll_wait");
+    return n < 0 ? 0 : n;
+  };
+  if (timeoutMs == 0) {
+    const int n = check(epoll_wait(epollFd_, events, capacity, 0));
+    now_ = Clock::now();
+    return n;
+  }
+  const auto start = Clock::now();
+  int n = 0;
+  if (pollNext_) {
+    const auto until = start + pollWindow_;
+    do {
+      n = check(epoll_wait(epollFd_, events, capacity, 0));
+    } while (n == 0 && Clock::now() < until);
+    ++(n > 0 ? pollsWon_ : pollsLost_);
+  }
+  if (n == 0) n = check(epoll_wait(epollFd_, events, capacity, timeoutMs));
+  now_ = Clock::now();
+  pollNext_ = n > 0 && pollWindow_.count() > 0 && now_ - start <= pollWindow_;
+  return n;
 }
 
 void EventLoop::Run() {

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+struct epoll_event;
+
 namespace vantrel::net {
 
 // The system refused to watch a descriptor; Code() is its errno.
@@ -77,6 +79,20 @@ class EventLoop {
   // events, then dispatches them, due timers and posted tasks. Returns false
   // when the nesting limit refused the round.
   bool RunOnce(int timeoutMs);
+
+  // Waking a core that has gone idle costs tens of microseconds, more in a
+  // virtual machine: several times what the proxy spends on a request. So
+  // while events come densely (the last wait ended within the poll window),
+  // a waiting round first polls for up to that window, and the next event
+  // finds the core awake. One poll that finds nothing and the loop sleeps
+  // again until traffic is dense, so an idle or lightly used loop never
+  // polls. Zero turns polling off. Rounds that do not wait (a timeout of 0,
+  // as an embedding loop runs them) never poll.
+  static constexpr std::chrono::microseconds kPollWindow{100};
+  void SetPollWindow(std::chrono::microseconds window) { pollWindow_ = window; }
+  // Rounds whose events a poll found, and polls that found none in time.
+  uint64_t PollsWon() const { return pollsWon_; }
+  uint64_t PollsLost() const { return pollsLost_; }
   // A non-blocking round, for handlers that must let the loop breathe.
   bool ProcessMessages() { return RunOnce(0); }
 
@@ -160,6 +176,12 @@ class EventLoop {
   bool embedded_ = false;
   bool refused_ = false;
   uint64_t dispatched_ = 0;
+
+  int Wait(epoll_event* events, int capacity, int timeoutMs);
+  std::chrono::microseconds pollWindow_ = kPollWindow;
+  bool pollNext_ = false;
+  uint64_t pollsWon_ = 0;
+  uint64_t pollsLost_ = 0;
 };
 
 }  // namespace vantrel::net

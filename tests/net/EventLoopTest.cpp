@@ -101,6 +101,54 @@ TEST_F(EventLoopTest, StaleEventNeverReachesANewWatchOnAReusedNumber) {
   }
 }
 
+// Polling before a sleep pays only while events come densely: an idle loop
+// must go back to sleeping after one poll that found nothing, and a window
+// of zero or a round that does not wait must never poll.
+TEST_F(EventLoopTest, PollsOnlyWhileEventsComeDensely) {
+  const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int pings = 0;
+  loop.AddWatch(fd, EPOLLIN, [&](uint32_t) {
+    uint64_t v;
+    ASSERT_EQ(::read(fd, &v, sizeof v), static_cast<ssize_t>(sizeof v));
+    if (--pings > 0) {
+      v = 1;
+      ASSERT_EQ(::write(fd, &v, sizeof v), static_cast<ssize_t>(sizeof v));
+    }
+  });
+  // Each event makes the next one at once: dense traffic. The wide window
+  // keeps a preempted test thread from looking like a sparse one.
+  const auto pingPong = [&](int count, int timeoutMs) {
+    pings = count;
+    uint64_t one = 1;
+    ASSERT_EQ(::write(fd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    for (int i = 0; i < 100 && pings > 0; ++i) loop.RunOnce(timeoutMs);
+    ASSERT_EQ(pings, 0);
+  };
+  loop.SetPollWindow(std::chrono::milliseconds(20));
+  const uint64_t won0 = loop.PollsWon();
+  const uint64_t lost0 = loop.PollsLost();
+  pingPong(20, 1000);
+  EXPECT_GT(loop.PollsWon(), won0) << "dense events never polled for";
+  EXPECT_EQ(loop.PollsLost(), lost0) << "a poll missed an event that was ready";
+
+  for (int i = 0; i < 3; ++i) loop.RunOnce(5);  // idle
+  EXPECT_LE(loop.PollsLost(), lost0 + 1) << "an idle loop kept polling";
+
+  const uint64_t won1 = loop.PollsWon();
+  const uint64_t lost1 = loop.PollsLost();
+  pingPong(20, 0);
+  loop.SetPollWindow(std::chrono::microseconds(0));
+  pingPong(20, 1000);
+  loop.RunOnce(5);
+  EXPECT_EQ(loop.PollsWon(), won1);
+  EXPECT_EQ(loop.PollsLost(), lost1);
+
+  loop.SetPollWindow(EventLoop::kPollWindow);
+  loop.RemoveWatch(fd);
+  ::close(fd);
+}
+
 // A front end that watches the backend fd must see a post made between rounds.
 TEST_F(EventLoopTest, PostBetweenRoundsWakesTheBackendFd) {
   loop.RunUntil([&] { return loop.PendingTasks() == 0; }, 1s);
