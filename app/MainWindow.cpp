@@ -150,6 +150,11 @@ void TfrmVantrelMain::WireTraffic() {
                                         std::string_view data) {
     routing.Proxy1RemoteDataAvailable(sender, client, data);
   };
+  Proxy1.MayRelayUnseen = [this] { return routing.MayRelayUnseen(); };
+  Proxy1.OnRemoteDataRelayed = [this](TKwGenericProxy* sender, TKwProxyClient* client,
+                                      size_t length) {
+    routing.Proxy1RemoteDataRelayed(sender, client, length);
+  };
   Proxy1.OnRemoteSocketPrepared = [this](TKwGenericProxy* sender, TKwProxyClient* client) {
     routing.Proxy1RemoteSocketPrepared(sender, client);
   };

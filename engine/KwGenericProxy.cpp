@@ -160,6 +160,9 @@ void TKwGenericProxy::DoRemoteConnect(TKwProxyClient* c) {
 void TKwGenericProxy::DoRemoteDataAvailable(TKwProxyClient* c, std::string_view data) {
   if (OnRemoteDataAvailable) OnRemoteDataAvailable(this, c, data);
 }
+void TKwGenericProxy::DoRemoteDataRelayed(TKwProxyClient* c, size_t length) {
+  if (OnRemoteDataRelayed) OnRemoteDataRelayed(this, c, length);
+}
 void TKwGenericProxy::DoRemoteDisconnect(TKwProxyClient* c) {
   if (OnRemoteDisconnect) OnRemoteDisconnect(this, c);
 }

@@ -78,6 +78,13 @@ class TKwGenericProxy : public net::TComponent {
   TKwProxyDebugLogEvent OnDebugLog;
   TKwProxyRemoteConnectEvent OnRemoteConnect;
   TKwProxyRemoteReceiveEvent OnRemoteDataAvailable;
+  // While this says yes, remote bytes that need no look (a body of known
+  // length, chunk data, an answer that runs until the close, a tunnel) go
+  // from socket to socket inside the system: OnRemoteDataAvailable sees
+  // none of them, and OnRemoteDataRelayed tells how many went. Unset, every
+  // byte passes through OnRemoteDataAvailable.
+  std::function<bool()> MayRelayUnseen;
+  TKwProxyForwardEvent OnRemoteDataRelayed;
   TKwProxyRemoteDisconnectEvent OnRemoteDisconnect;
   TKwProxyEvent OnRemoteDNSLookupDone;
   TKwProxyEvent OnRemoteSocketPrepared;
@@ -104,6 +111,7 @@ class TKwGenericProxy : public net::TComponent {
   virtual void DoDebugLog(const std::string& message);
   virtual void DoRemoteConnect(TKwProxyClient* client);
   virtual void DoRemoteDataAvailable(TKwProxyClient* client, std::string_view data);
+  virtual void DoRemoteDataRelayed(TKwProxyClient* client, size_t length);
   virtual void DoRemoteDisconnect(TKwProxyClient* client);
   virtual void DoRemoteDNSLookupDone(TKwProxyClient* client);
   virtual void DoRemoteSocketPrepared(TKwProxyClient* client);

@@ -101,6 +101,12 @@ class TKwHttpProxy : public TKwGenericProxy {
 
   void ProcessClientData(TKwProxyClient* client, std::string& data) override;
   void RemoteDataAvailable(net::TWSocket* sender, uint16_t errCode) override;
+  // How many bytes the remote may send on to the client unseen (see
+  // MayRelayUnseen); 0 when they must be read here.
+  uint64_t UnseenAhead(TKwProxyClient* client) const;
+  // After bytes of an answer went on: its end frees the connection.
+  void AnswerRelayed(TKwProxyClient* client, net::TWSocket* remote, bool ended, bool switched,
+                     bool keep);
   void RemoteSessionConnected(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteDnsLookupDone(net::TWSocket* sender, uint16_t errCode) override;
   void RemoteSessionClosed(net::TWSocket* sender, uint16_t errCode) override;

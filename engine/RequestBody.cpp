@@ -92,6 +92,23 @@ size_t RequestBody::Consume(std::string_view bytes) {
   return 0;
 }
 
+uint64_t RequestBody::OpaqueAhead() const {
+  if (mode_ == Mode::kLength || (mode_ == Mode::kChunked && chunk_ == Chunk::kData))
+    return remaining_;
+  return 0;
+}
+
+void RequestBody::SkipOpaque(uint64_t count) {
+  count = std::min(count, OpaqueAhead());
+  remaining_ -= count;
+  if (remaining_ != 0 || count == 0) return;
+  if (mode_ == Mode::kLength) {
+    mode_ = Mode::kNone;
+  } else {
+    chunk_ = Chunk::kDataCR;
+  }
+}
+
 size_t RequestBody::Break(size_t at) {
   mode_ = Mode::kNone;
   broken_ = true;

@@ -22,6 +22,10 @@ class RequestBody {
   size_t Consume(std::string_view bytes);
 
   bool Pending() const { return mode_ != Mode::kNone; }
+  // Body bytes next in line that the framing needs no look at (the rest of
+  // a Content-Length body, or of a chunk's data), and passing them unseen.
+  uint64_t OpaqueAhead() const;
+  void SkipOpaque(uint64_t count);
   // The chunked framing broke off: where the body ends is not known.
   bool Broken() const { return broken_; }
 

@@ -176,4 +176,15 @@ void ResponseFraming::HeaderEnd() {
   }
 }
 
+uint64_t ResponseFraming::OpaqueAhead() const {
+  if (stage_ == Stage::kUntilClose) return UINT64_MAX;
+  return stage_ == Stage::kBody ? body_.OpaqueAhead() : 0;
+}
+
+void ResponseFraming::SkipOpaque(uint64_t count) {
+  if (stage_ != Stage::kBody) return;
+  body_.SkipOpaque(count);
+  if (!body_.Pending()) stage_ = Stage::kDone;
+}
+
 }  // namespace vantrel::engine

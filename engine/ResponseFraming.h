@@ -23,6 +23,12 @@ class ResponseFraming {
   // How many of these bytes belong to the answer; the rest follows its end.
   size_t Consume(std::string_view bytes);
 
+  // Answer bytes next in line that need no look (body data of known length,
+  // chunk data, or all of an answer that runs until the close), and
+  // passing them unseen.
+  uint64_t OpaqueAhead() const;
+  void SkipOpaque(uint64_t count);
+
   // The answer has ended.
   bool Done() const { return stage_ == Stage::kDone; }
   // The answer runs until the connection closes.

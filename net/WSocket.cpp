@@ -624,17 +624,21 @@ ssize_t TWSocket::SendToSystem(const iovec* iov, int count) {
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;  // wait for writable
-    const int code = TranslateErrno(errno);
-    if (code == 10022 || code == 10038 || code == 10053 || code == 10054 || code == 10057) {
-      AliveToken alive = alive_;
-      const bool report = !closeReported_ && !destroying_;
-      InternalClose(false, false);
-      if (*alive && report) TriggerSessionClosed(static_cast<uint16_t>(code));
-      return -1;
-    }
-    SocketError("TryToSend failed", code);
+    return SendFailed(errno);
+  }
+}
+
+ssize_t TWSocket::SendFailed(int error) {
+  const int code = TranslateErrno(error);
+  if (code == 10022 || code == 10038 || code == 10053 || code == 10054 || code == 10057) {
+    AliveToken alive = alive_;
+    const bool report = !closeReported_ && !destroying_;
+    InternalClose(false, false);
+    if (*alive && report) TriggerSessionClosed(static_cast<uint16_t>(code));
     return -1;
   }
+  SocketError("TryToSend failed", code);
+  return -1;
 }
 
 void TWSocket::TryToSend() {
@@ -681,12 +685,16 @@ void TWSocket::NotifyDataSent(uint16_t errCode) {
 
 // ---- receiving ----
 
-int TWSocket::Receive(void* buffer, size_t maximum) {
+void TWSocket::NoteReceive() {
   receiveCalled_ = true;
   if (!readArmed_) {
     readArmed_ = true;
     UpdateInterest();
   }
+}
+
+int TWSocket::Receive(void* buffer, size_t maximum) {
+  NoteReceive();
   if (fd_ < 0) {
     lastError_ = kWsaENOTCONN;
     return -1;
@@ -704,9 +712,116 @@ int TWSocket::Receive(void* buffer, size_t maximum) {
   }
 }
 
+namespace {
+
+thread_local std::vector<char> scratch(64 * 1024);
+
+// The thread's pipe for moving bytes between sockets: empty between calls.
+struct TRelayPipe {
+  int readEnd = -1;
+  int writeEnd = -1;
+  size_t capacity = 0;
+  TRelayPipe() {
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return;
+    readEnd = ends[0];
+    writeEnd = ends[1];
+    // Larger than the default 64 KiB, so a read takes what a socket holds;
+    // the system may refuse, and the default still works.
+    fcntl(writeEnd, F_SETPIPE_SZ, 1 << 20);
+    const int size = fcntl(writeEnd, F_GETPIPE_SZ);
+    capacity = size > 0 ? static_cast<size_t>(size) : 64 * 1024;
+  }
+  ~TRelayPipe() {
+    if (readEnd >= 0) ::close(readEnd);
+    if (writeEnd >= 0) ::close(writeEnd);
+  }
+  TRelayPipe(const TRelayPipe&) = delete;
+  TRelayPipe& operator=(const TRelayPipe&) = delete;
+};
+
+// A pipe that could not be made is tried again only after a while: the
+// usual reason is a full descriptor table.
+TRelayPipe* RelayPipe() {
+  thread_local std::unique_ptr<TRelayPipe> pipe;
+  thread_local unsigned misses = 0;
+  if (!pipe || pipe->readEnd < 0) {
+    if (pipe && ++misses % 1024 != 0) return nullptr;
+    pipe = std::make_unique<TRelayPipe>();
+    if (pipe->readEnd < 0) return nullptr;
+  }
+  return pipe.get();
+}
+
+}  // namespace
+
+int TWSocket::ReceiveTo(TWSocket& to, size_t maximum) {
+  const bool toOpen = to.fd_ >= 0 && (to.state_ == wsConnected || to.state_ == wsSocksConnected);
+  TRelayPipe* pipe = toOpen && to.sendQueue_.Empty() ? RelayPipe() : nullptr;
+  if (pipe == nullptr) {
+    const int n = Receive(scratch.data(), std::min(maximum, scratch.size()));
+    if (n > 0) to.Send(scratch.data(), static_cast<size_t>(n));
+    return n;
+  }
+  NoteReceive();
+  if (fd_ < 0) {
+    lastError_ = kWsaENOTCONN;
+    return -1;
+  }
+  const size_t want = std::min(maximum, pipe->capacity);
+  ssize_t n;
+  while ((n = ::splice(fd_, nullptr, pipe->writeEnd, nullptr, want,
+                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK)) < 0 &&
+         errno == EINTR) {
+  }
+  if (n < 0) {
+    lastError_ = TranslateErrno(errno);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) peerError_ = static_cast<uint16_t>(lastError_);
+    return -1;
+  }
+  if (n == 0) return 0;
+  readCount_ += n;
+
+  size_t left = static_cast<size_t>(n);
+  int failure = 0;
+  while (left > 0) {
+    const ssize_t m = ::splice(pipe->readEnd, nullptr, to.fd_, nullptr, left,
+                               SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (m > 0) {
+      to.sentCount_ += m;
+      left -= static_cast<size_t>(m);
+    } else if (m < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (m < 0 && errno != EAGAIN && errno != EWOULDBLOCK) failure = errno;
+      break;
+    }
+  }
+  // The pipe must be empty for the next call: what `to` did not take waits
+  // in its queue (or is dropped with `to`, when it failed).
+  while (left > 0) {
+    const ssize_t r = ::read(pipe->readEnd, scratch.data(), std::min(left, scratch.size()));
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      break;  // cannot happen: the bytes are in the pipe
+    }
+    if (failure == 0) to.sendQueue_.Append({scratch.data(), static_cast<size_t>(r)});
+    left -= static_cast<size_t>(r);
+  }
+  if (failure != 0) {
+    to.SendFailed(failure);
+    return static_cast<int>(n);
+  }
+  if (to.sendQueue_.Empty()) {
+    to.PostWritable();  // OnDataSent comes from the loop, as after Send
+  } else {
+    to.UpdateInterest();
+  }
+  return static_cast<int>(n);
+}
+
 std::string TWSocket::ReceiveText() {
   // Read what is waiting: one large read, then the rest the system reports.
-  thread_local std::vector<char> scratch(64 * 1024);
   const int n = Receive(scratch.data(), scratch.size());
   if (n <= 0) return {};
   std::string text(scratch.data(), static_cast<size_t>(n));

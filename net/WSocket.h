@@ -116,6 +116,13 @@ class TWSocket : public TComponent {
   int SendText(std::string_view text);
   int Receive(void* buffer, size_t maximum);
   std::string ReceiveText();
+  // Moves up to maximum waiting bytes on to `to` inside the system, through
+  // a pipe and never through this program's memory; what `to` cannot take
+  // at once is queued on it, as Send would. Returns what Receive would: the
+  // bytes moved, 0 at the peer's end, -1 on failure. When `to` still has
+  // bytes queued (or no pipe can be had) they are read and sent instead, so
+  // the order always holds.
+  int ReceiveTo(TWSocket& to, size_t maximum);
   void Close();
   void Abort();
   // Abort that also resets the connection: the peer sees a reset and no
@@ -213,6 +220,10 @@ class TWSocket : public TComponent {
   // One send of these slices: what the system took (0 when it takes nothing
   // now), or -1 after a failure was handled (the socket may be closed).
   ssize_t SendToSystem(const iovec* iov, int count);
+  // A send the system refused for good (errno): handled as SendToSystem does.
+  ssize_t SendFailed(int error);
+  // Marks the socket as read: its data events flow again.
+  void NoteReceive();
   void PostWritable();
   void InternalClose(bool shutdownFirst, bool raise);
   void ForgetHandle();

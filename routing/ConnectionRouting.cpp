@@ -51,6 +51,8 @@ TConnectionRouting::~TConnectionRouting() {
   proxy_.OnClientDataAvailable = nullptr;
   proxy_.OnClientDataForwarded = nullptr;
   proxy_.OnRemoteDataAvailable = nullptr;
+  proxy_.MayRelayUnseen = nullptr;
+  proxy_.OnRemoteDataRelayed = nullptr;
   proxy_.OnRemoteSocketPrepared = nullptr;
   proxy_.OnRequestRefused = nullptr;
   nextHops_.OnLoaded = nullptr;
@@ -426,11 +428,17 @@ void TConnectionRouting::Proxy1RemoteDataAvailable(TKwGenericProxy*, TKwProxyCli
                std::to_string(data.size()) + " bytes received from Remote " +
                    (remote ? remote->Addr() : std::string()) + ", for Client " + c->GetPeerAddr(),
                false);
-  if (data.empty()) return;
+  Proxy1RemoteDataRelayed(nullptr, c, data.size());
+}
+
+void TConnectionRouting::Proxy1RemoteDataRelayed(TKwGenericProxy*, TKwProxyClient* c,
+                                                 size_t length) {
+  if (length == 0) return;
   if (Counted(c)) {
+    const TWSocket* remote = c->RemoteSocket();
     int port = State(c).lastPort;
     if (remote) port = PortNumber(remote->Port());
-    Count(c, static_cast<int64_t>(data.size()), port);
+    Count(c, static_cast<int64_t>(length), port);
   }
   showTotals_();
 }

@@ -69,6 +69,11 @@ class TConnectionRouting {
                                  size_t length);
   void Proxy1RemoteDataAvailable(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
                                  std::string_view data);
+  // Bytes that went on unseen (no log wants them): counted only.
+  void Proxy1RemoteDataRelayed(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,
+                               size_t length);
+  // Remote bytes may pass unseen while nothing logs them.
+  bool MayRelayUnseen() const { return !LoggingOn(); }
   void Proxy1RemoteSocketPrepared(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client);
   // A request the engine refused for a reason the user must see.
   void Proxy1RequestRefused(engine::TKwGenericProxy* sender, engine::TKwProxyClient* client,

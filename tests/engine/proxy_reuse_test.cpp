@@ -3,6 +3,7 @@
 // the one resend of a request whose kept connection ended before answering.
 
 #include "tests/engine/proxy_harness.h"
+#include "tests/support/TestPattern.h"
 
 namespace vantrel::engine::proxytest {
 namespace {
@@ -136,6 +137,92 @@ TEST_F(ProxyReuse, WhichAnswersLeaveTheConnectionToBeUsedAgain) {
     ASSERT_TRUE(WaitFor([&] { return proxy.Server().ClientCount() == 0; }));
     proxy.ClearConnectionPool();
   }
+}
+
+// With nothing watching the bytes, body data goes from socket to socket
+// unseen, and only the framing around it is read: every answer must still
+// end where it ends, reach the client whole, count once, and leave the
+// connection in step for the next request.
+TEST_F(ProxyReuse, AnswersRelayedUnseenEndWhereTheyEnd) {
+  struct Case {
+    const char* name;
+    bool watched;                     // the owner wants to see every byte
+    std::vector<std::string> pieces;  // each sent once the one before arrived
+    bool originCloses;                // the answer ends only with the close
+    bool reused;
+  };
+  const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const Case cases[] = {
+      {"length, in pieces", false,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", "defg", "hij"}, false, true},
+      {"chunk data apart from its framing", false,
+       {chunkedHead + "5\r\n", "hel", "lo\r\n3\r\nabc", "\r\n0\r\n\r\n"}, false, true},
+      {"until the close", false, {"HTTP/1.1 200 OK\r\n\r\nabc", "def"}, true, false},
+      {"watched: every byte seen", true,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nabc", "def"}, false, true},
+  };
+  bool watched = false;
+  size_t seen = 0;
+  size_t unseen = 0;
+  proxy.MayRelayUnseen = [&] { return !watched; };
+  proxy.OnRemoteDataAvailable = [&](TKwGenericProxy*, TKwProxyClient*, std::string_view d) {
+    seen += d.size();
+  };
+  proxy.OnRemoteDataRelayed = [&](TKwGenericProxy*, TKwProxyClient*, size_t n) { unseen += n; };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    watched = t.watched;
+    seen = unseen = 0;
+    const size_t before = origin.Count();
+    auto client = NewClient();
+    client->Send(Request("GET", "/one"));
+    ASSERT_TRUE(Arrived(before));
+    Peer& conn = origin.At(before);
+    std::string answer;
+    for (const std::string& piece : t.pieces) {
+      answer += piece;
+      conn.Send(piece);
+      ASSERT_TRUE(WaitFor([&] { return client->In().size() >= answer.size(); }));
+    }
+    if (t.originCloses) {
+      conn.ShutdownWrite();
+      ASSERT_TRUE(WaitFor([&] { return client->Eof(); }));
+    }
+    EXPECT_EQ(client->In(), answer);
+    EXPECT_EQ(seen + unseen, answer.size());
+    EXPECT_EQ(unseen > 0, !t.watched);
+    if (t.originCloses) continue;
+
+    client->In().clear();
+    const int reusedBefore = reused;
+    client->Send(Request("GET", "/two"));
+    ASSERT_TRUE(WaitFor([&] { return origin.Count() > before + 1 || reused > reusedBefore; }));
+    EXPECT_EQ(reused > reusedBefore, t.reused);
+    Peer& next = origin.Last();
+    ASSERT_TRUE(WaitFor([&] { return next.In().find("/two") != std::string::npos; }));
+    next.Send(kAnswer);
+    ASSERT_TRUE(WaitFor([&] { return client->In() == kAnswer; }));
+    client->CloseNow();
+    ASSERT_TRUE(WaitFor([&] { return proxy.Server().ClientCount() == 0; }));
+    proxy.ClearConnectionPool();
+  }
+
+  // A tunnel's bytes go unseen too, both ways as before.
+  watched = false;
+  seen = unseen = 0;
+  const size_t before = origin.Count();
+  auto client = NewClient();
+  client->Send("CONNECT 127.0.0.1:" + origin.PortText() + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return origin.Count() > before && HasHeader(*client); }));
+  client->In().clear();
+  const std::string big = testsupport::PatternStream(5).Next(3u << 20);
+  origin.Last().Send(big);
+  client->Send("ping");
+  ASSERT_TRUE(WaitFor([&] { return client->In().size() >= big.size(); }, kLongDeadline));
+  EXPECT_TRUE(client->In() == big);
+  ASSERT_TRUE(WaitFor([&] { return origin.Last().In() == "ping"; }));
+  EXPECT_EQ(seen + unseen, big.size());
+  EXPECT_GT(unseen, 0u);
 }
 
 TEST_F(ProxyReuse, KeptAliveClientsShareOneOriginConnection) {

@@ -153,6 +153,79 @@ INSTANTIATE_TEST_SUITE_P(TransferTest, CloseAfterDrain,
                                            CloseCase{"DestroyedOverUnreadBytes", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Bytes moved from socket to socket inside the system arrive whole and in
+// order whatever the far reader takes: what it cannot take at once waits in
+// the queue, the next move goes through memory behind it, and the drained
+// queue is announced, so a relay paused for back-pressure resumes.
+struct MoveCase {
+  const char* name;
+  size_t readerPiece;  // bytes the far reader takes per event
+  size_t perMove;      // most bytes one move may take
+};
+
+void PrintTo(const MoveCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class MoveBetweenSockets : public TransferTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(MoveBetweenSockets, ArriveWholeAndInOrder) {
+  const MoveCase& c = GetParam();
+  Fd inListen;
+  int inPort = 0;
+  inListen = testsupport::ListenOnLoopback(inPort);
+  Link in = Connected(inListen, inPort);
+  ListenSmall();
+  Link out = Connected(listenFd, port);
+
+  int moves = 0;
+  size_t moved = 0;
+  size_t largestMove = 0;
+  in.sock->OnDataAvailable = [&](TWSocket* s, uint16_t) {
+    const int n = s->ReceiveTo(*out.sock, c.perMove);
+    if (n > 0) {
+      ++moves;
+      moved += static_cast<size_t>(n);
+      largestMove = std::max(largestMove, static_cast<size_t>(n));
+    }
+    if (out.sock->BufferedBytes() > 256 * 1024) s->PauseReading();
+  };
+  out.sock->OnDataSent = [&](TWSocket*, uint16_t) { in.sock->ResumeReading(); };
+
+  constexpr size_t kTotal = 16u << 20;
+  const std::string data = PatternStream(7).Next(kTotal);
+  Checksum expected;
+  expected.Add(data);
+  const int writer = in.peer.Get();
+  ASSERT_EQ(fcntl(writer, F_SETFL, fcntl(writer, F_GETFL) | O_NONBLOCK), 0);
+  size_t written = 0;
+  loop.AddWatch(writer, EPOLLOUT, [&](uint32_t) {
+    while (written < kTotal) {
+      const ssize_t n = ::send(writer, data.data() + written, kTotal - written, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      written += static_cast<size_t>(n);
+    }
+    loop.RemoveWatch(writer);
+    ::shutdown(writer, SHUT_WR);
+  });
+  SlowReader reader(loop, out.peer.Get(), c.readerPiece);
+  ASSERT_TRUE(Pump([&] { return reader.sum.Bytes() >= kTotal; }, 90s))
+      << "received " << reader.sum.Bytes();
+  EXPECT_EQ(reader.sum.Bytes(), kTotal);
+  EXPECT_EQ(reader.sum.Value(), expected.Value());
+  EXPECT_EQ(moved, kTotal);
+  EXPECT_LE(largestMove, c.perMove);
+  EXPECT_GT(moves, 0);
+  EXPECT_TRUE(out.sock->SendQueueEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TransferTest, MoveBetweenSockets,
+    ::testing::Values(MoveCase{"PromptReader", 1u << 20, 1u << 20},
+                      MoveCase{"SlowReaderFillsTheQueue", 4096, 1u << 20},
+                      MoveCase{"SmallMovesOfAnOddSize", 64 * 1024, 1000 + 7}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(TransferTest, SendingToAResetPeerNeitherKillsNorHangs) {
   // Without MSG_NOSIGNAL these sends would end the process.
   struct sigaction defaultAction {
