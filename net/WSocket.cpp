@@ -740,17 +740,18 @@ struct TRelayPipe {
   TRelayPipe& operator=(const TRelayPipe&) = delete;
 };
 
+thread_local std::unique_ptr<TRelayPipe> relayPipe;
+
 // A pipe that could not be made is tried again only after a while: the
 // usual reason is a full descriptor table.
 TRelayPipe* RelayPipe() {
-  thread_local std::unique_ptr<TRelayPipe> pipe;
   thread_local unsigned misses = 0;
-  if (!pipe || pipe->readEnd < 0) {
-    if (pipe && ++misses % 1024 != 0) return nullptr;
-    pipe = std::make_unique<TRelayPipe>();
-    if (pipe->readEnd < 0) return nullptr;
+  if (!relayPipe || relayPipe->readEnd < 0) {
+    if (relayPipe && ++misses % 1024 != 0) return nullptr;
+    relayPipe = std::make_unique<TRelayPipe>();
+    if (relayPipe->readEnd < 0) return nullptr;
   }
-  return pipe.get();
+  return relayPipe.get();
 }
 
 }  // namespace
@@ -803,7 +804,10 @@ int TWSocket::ReceiveTo(TWSocket& to, size_t maximum) {
     const ssize_t r = ::read(pipe->readEnd, scratch.data(), std::min(left, scratch.size()));
     if (r <= 0) {
       if (r < 0 && errno == EINTR) continue;
-      break;  // cannot happen: the bytes are in the pipe
+      // Cannot happen, the bytes are in the pipe; but a pipe that may still
+      // hold some must never serve another pair of sockets.
+      relayPipe.reset();
+      break;
     }
     if (failure == 0) to.sendQueue_.Append({scratch.data(), static_cast<size_t>(r)});
     left -= static_cast<size_t>(r);
