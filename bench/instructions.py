@@ -6,33 +6,12 @@
 import socket
 import sys
 
+from httpwire import read_answer
+
 
 def request(origin, path):
     return (f"GET http://127.0.0.1:{origin}{path} HTTP/1.1\r\n"
             f"Host: 127.0.0.1:{origin}\r\n\r\n").encode()
-
-
-def read_answer(sock, pending):
-    """Reads one answer with a Content-Length; returns the bytes after it."""
-    while b"\r\n\r\n" not in pending:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise SystemExit("the proxy closed the connection")
-        pending += chunk
-    head, _, rest = pending.partition(b"\r\n\r\n")
-    if b" 200 " not in head.split(b"\r\n")[0]:
-        raise SystemExit("unexpected answer: " + head.split(b"\r\n")[0].decode(errors="replace"))
-    length = next(int(line.split(b":")[1]) for line in head.split(b"\r\n")
-                  if line.lower().startswith(b"content-length:"))
-    if len(rest) >= length:
-        return rest[length:]
-    remaining = length - len(rest)  # counted, not kept
-    while remaining > 0:
-        chunk = sock.recv(min(1 << 20, remaining))
-        if not chunk:
-            raise SystemExit("the answer broke off")
-        remaining -= len(chunk)
-    return b""
 
 
 def main():

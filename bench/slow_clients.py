@@ -21,6 +21,8 @@ import subprocess
 import sys
 import time
 
+from httpwire import read_answer
+
 HOST = "127.0.0.1"
 
 
@@ -30,29 +32,6 @@ def figures(pid):
     with open("/proc/%d/status" % pid) as f:
         rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS"))
     return fds, rss
-
-
-def read_answer(sock, buf):
-    """One answer with a Content-Length; returns what is left after it."""
-    while b"\r\n\r\n" not in buf:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed before the answer")
-        buf += chunk
-    head, _, rest = buf.partition(b"\r\n\r\n")
-    length = 0
-    for line in head.split(b"\r\n")[1:]:
-        name, _, value = line.partition(b":")
-        if name.strip().lower() == b"content-length":
-            length = int(value)
-    while len(rest) < length:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed inside the answer")
-        rest += chunk
-    if not head.startswith(b"HTTP/1.1 200"):
-        raise ConnectionError("answer: %r" % head[:40])
-    return rest[length:]
 
 
 def normal(proxy, origin, seconds):
